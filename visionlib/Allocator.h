@@ -1,0 +1,51 @@
+#pragma once
+// Owns memory blocks and objects; releasing the allocator releases everything it holds, newest first.
+#include <cstddef>
+
+namespace vision {
+
+class Object;
+
+enum AllocatorKind {
+    ALLOC_PLAIN = 0,          // released with free
+    ALLOC_OBJECT = 1,         // an Object allocated here: deleting destructor
+    ALLOC_PLACED_OBJECT = 2,  // an Object in memory owned elsewhere: destructor only
+};
+
+struct AllocatorNode {
+    void* ptr;
+    int kind;
+    AllocatorNode* prev;
+    AllocatorNode* next;
+};
+
+class Allocator {
+public:
+    AllocatorNode* head;  // newest first
+
+    Allocator();
+    ~Allocator();
+    Allocator(const Allocator&) = delete;
+    Allocator& operator=(const Allocator&) = delete;
+
+    void* alloc(long size, int kind = ALLOC_PLAIN);
+    // Only for plain blocks; an object block is fatal.
+    void* realloc(void* ptr, long size);
+    void* free(void* ptr);
+    void track(void* ptr, int kind);
+    int untrack(void* ptr);
+    AllocatorNode* owns(void* ptr);
+    void adopt(void* ptr, Allocator* other);
+    void adoptAll(Allocator* other);
+    void freeAll();
+
+private:
+    void release(void* ptr, int kind);
+};
+
+// Size <= 0 gives NULL; failure to allocate is fatal.
+void* checkedMalloc(long size);
+// Size <= 0 frees the block and gives NULL; failure is fatal.
+void* checkedRealloc(void* ptr, long size);
+
+}  // namespace vision
