@@ -1,0 +1,264 @@
+// Frame files, pixel conversions and replay camera declarations.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "platform/capture/FrameImage.h"
+#include "platform/capture/ReplayCamera.h"
+#include "capture_fixtures.h"
+
+using namespace capture;
+
+TEST(Netpbm, ReadsGrayAndColourFilesWithCommentsAndWideSamples) {
+    TempDir dir;
+    writeFile(dir.path + "/g.pgm", std::string("P5\n# a comment\n3 2\n255\n") + std::string("\x00\x40\x80\xc0\xff\x10", 6));
+    writeFile(dir.path + "/c.ppm", std::string("P6 1 1 255 ") + std::string("\x0a\x14\x1e", 3));
+    writeFile(dir.path + "/w.pgm", std::string("P5 1 1 65535\n") + std::string("\xff\xff", 2));
+
+    FrameImage img;
+    ASSERT_TRUE(readNetpbm(dir.path + "/g.pgm", img));
+    ASSERT_EQ(3, img.width);
+    ASSERT_EQ(2, img.height);
+    EXPECT_EQ(0x80, img.bgr[2 * 3 + 0]);
+    EXPECT_EQ(0x80, img.bgr[2 * 3 + 2]);
+    EXPECT_EQ(0x10, img.bgr[5 * 3 + 1]);
+
+    ASSERT_TRUE(readNetpbm(dir.path + "/c.ppm", img));
+    EXPECT_EQ(0x1e, img.bgr[0]);  // blue first
+    EXPECT_EQ(0x14, img.bgr[1]);
+    EXPECT_EQ(0x0a, img.bgr[2]);
+
+    ASSERT_TRUE(readNetpbm(dir.path + "/w.pgm", img));
+    EXPECT_EQ(255, img.bgr[0]);
+}
+
+TEST(Netpbm, RejectsDamagedFiles) {
+    TempDir dir;
+    const std::pair<const char*, std::string> cases[] = {
+        {"truncated", std::string("P5 4 4 255\n") + std::string(15, '\x01')},
+        {"ascii", "P2 1 1 255\n7\n"},
+        {"zero size", "P5 0 4 255\n"},
+        {"bad maxval", "P5 1 1 0\n\x01"},
+        {"no header", "P5"},
+        {"empty", ""},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir.path + "/f.pgm", c.second);
+        FrameImage img;
+        std::string why;
+        EXPECT_FALSE(readNetpbm(dir.path + "/f.pgm", img, &why)) << c.first;
+        EXPECT_FALSE(why.empty()) << c.first;
+    }
+    FrameImage img;
+    EXPECT_FALSE(readNetpbm(dir.path + "/missing.pgm", img));
+}
+
+TEST(PixelConversion, YuyvVideoRangeToBgr) {
+    // white, black, then a red pixel pair (Y 81, U 90, V 240 is BT.601 red)
+    const uint8_t yuyv[] = {235, 128, 16, 128, 81, 90, 81, 240};
+    FrameImage img;
+    yuyvToBgr(yuyv, 4, 1, sizeof yuyv, img);
+    ASSERT_EQ(4 * 3u, img.bgr.size());
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(255, img.bgr[c]);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(0, img.bgr[3 + c]);
+    EXPECT_NEAR(255, img.bgr[6 + 2], 3);
+    EXPECT_NEAR(0, img.bgr[6 + 1], 3);
+    EXPECT_NEAR(0, img.bgr[6 + 0], 3);
+}
+
+namespace {
+
+std::vector<uint8_t> encodeJpeg(const FrameImage& img) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buf = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buf, &size);
+    c.image_width = img.width;
+    c.image_height = img.height;
+    c.input_components = 3;
+    c.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 95, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(&img.bgr[c.next_scanline * img.width * 3]);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<uint8_t> out(buf, buf + size);
+    free(buf);
+    jpeg_destroy_compress(&c);
+    return out;
+}
+
+// Webcams send MJPEG frames without their Huffman tables.
+std::vector<uint8_t> stripHuffmanTables(const std::vector<uint8_t>& jpeg) {
+    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    size_t pos = 2;
+    while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
+        size_t len = (jpeg[pos + 2] << 8) | jpeg[pos + 3];
+        if (jpeg[pos + 1] != 0xC4) out.insert(out.end(), jpeg.begin() + pos, jpeg.begin() + pos + 2 + len);
+        pos += 2 + len;
+    }
+    out.insert(out.end(), jpeg.begin() + pos, jpeg.end());
+    return out;
+}
+
+}  // namespace
+
+TEST(PixelConversion, MjpegFramesDecodeWithAndWithoutHuffmanTables) {
+    FrameImage src;
+    src.resize(32, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x) {
+            uint8_t* p = &src.bgr[(y * 32 + x) * 3];
+            p[0] = x < 16 ? 200 : 20;  // blue left half
+            p[1] = 60;
+            p[2] = x < 16 ? 20 : 220;  // red right half
+        }
+    std::vector<uint8_t> jpeg = encodeJpeg(src);
+    std::vector<uint8_t> bare = stripHuffmanTables(jpeg);
+    ASSERT_LT(bare.size(), jpeg.size());
+    for (const auto* frame : {&jpeg, &bare}) {
+        FrameImage out;
+        std::string why;
+        ASSERT_TRUE(mjpegToBgr(frame->data(), frame->size(), out, &why)) << why;
+        ASSERT_EQ(32, out.width);
+        ASSERT_EQ(16, out.height);
+        const uint8_t* left = &out.bgr[(8 * 32 + 4) * 3];
+        const uint8_t* right = &out.bgr[(8 * 32 + 28) * 3];
+        EXPECT_NEAR(200, left[0], 12);
+        EXPECT_NEAR(20, left[2], 12);
+        EXPECT_NEAR(220, right[2], 12);
+    }
+    std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + jpeg.size() / 3);
+    cut.push_back(0);
+    FrameImage out;
+    std::vector<uint8_t> junk = {0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3};
+    EXPECT_FALSE(mjpegToBgr(junk.data(), junk.size(), out));
+    EXPECT_FALSE(mjpegToBgr(cut.data(), 3, out));
+}
+
+TEST(PixelConversion, BitmapRowsFlipPadAndScale) {
+    FrameImage src;
+    src.resize(3, 2);
+    for (size_t i = 0; i < src.bgr.size(); ++i) src.bgr[i] = static_cast<uint8_t>(i + 1);
+    // 3 pixels of 24 bits: 9 bytes padded to 12
+    ASSERT_EQ(12u, bitmapStride(3, 24));
+    std::vector<uint8_t> bmp(24, 0xEE);
+    writeBitmap(src, bmp.data(), 3, 2, 24, false);
+    EXPECT_EQ(10, bmp[0]);   // bottom-up: the last row comes first
+    EXPECT_EQ(0, bmp[9]);    // padding is cleared
+    EXPECT_EQ(1, bmp[12]);
+    writeBitmap(src, bmp.data(), 3, 2, 24, true);
+    EXPECT_EQ(1, bmp[0]);
+
+    std::vector<uint8_t> bmp32(3 * 4 * 2);
+    writeBitmap(src, bmp32.data(), 3, 2, 32, true);
+    EXPECT_EQ(4, bmp32[4]);
+    EXPECT_EQ(0, bmp32[7]);
+
+    std::vector<uint8_t> big(bitmapStride(6, 24) * 4);
+    writeBitmap(src, big.data(), 6, 4, 24, true);
+    EXPECT_EQ(1, big[0]);
+    EXPECT_EQ(1, big[3]);  // doubled pixel
+    EXPECT_EQ(10, big[3 * bitmapStride(6, 24)]);
+}
+
+TEST(ReplayDeclarations, ParsesNamesFoldersAndOptions) {
+    std::vector<std::string> warnings;
+    auto cams = parseReplayDeclarations(
+        "# demo cameras\n"
+        "Desk Cam | frames/a | rate=7.5 pins=preview sizes=320x240,640x480\n"
+        "\n"
+        "  Abs | /data/b  \n"
+        "Flaky | c | fail=busy,bind pins=capture,preview\n"
+        "Broken line without folder\n"
+        "Bad | d | rate=0\n"
+        "Bad2 | d | pins=\n"
+        "Bad3 | d | colour=blue\n"
+        "Bad4 | d | sizes=10y10\n",
+        "/decl", &warnings);
+    ASSERT_EQ(3u, cams.size());
+    EXPECT_EQ("Desk Cam", cams[0].name);
+    EXPECT_EQ("/decl/frames/a", cams[0].folder);
+    EXPECT_DOUBLE_EQ(7.5, cams[0].rate);
+    EXPECT_EQ(std::vector<PinKind>{PinKind::Preview}, cams[0].pins);
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{320, 240}, {640, 480}}), cams[0].sizes);
+    EXPECT_EQ("/data/b", cams[1].folder);
+    EXPECT_DOUBLE_EQ(15.0, cams[1].rate);
+    EXPECT_EQ((std::vector<PinKind>{PinKind::Capture, PinKind::Preview}), cams[1].pins);
+    EXPECT_TRUE(cams[2].failBusy);
+    EXPECT_TRUE(cams[2].failBind);
+    EXPECT_FALSE(cams[2].failName);
+    EXPECT_EQ(5u, warnings.size());
+    EXPECT_EQ(0u, warnings[0].find("6: "));
+}
+
+TEST(ReplaySource, PlaysFramesInNameOrderInALoopAndWakesOnInterrupt) {
+    TempDir dir;
+    for (int i : {2, 0, 1}) writeGrayFrame(dir.path + "/f" + std::to_string(i) + ".pgm", 4, 2, static_cast<uint8_t>(10 * i));
+    writeFile(dir.path + "/notes.txt", "not a frame");
+    ReplayDeclaration decl;
+    decl.name = "loop";
+    decl.folder = dir.path;
+    decl.rate = 200;
+    decl.sizes = {{8, 4}, {4, 2}};
+    auto src = ReplaySource::open(decl);
+    ASSERT_TRUE(src);
+    auto formats = src->formats();
+    ASSERT_EQ(2u, formats.size());  // the frames' own size first, listed once
+    EXPECT_EQ(4, formats[0].width);
+    EXPECT_EQ(8, formats[1].width);
+    EXPECT_EQ(50000, formats[0].frameInterval);
+    ASSERT_EQ(0, src->start(formats[0]));
+    std::vector<int> seen;
+    while (seen.size() < 5) {
+        FrameImage img;
+        auto r = src->read(img, 1000);
+        ASSERT_NE(FrameSource::Result::Error, r);
+        if (r == FrameSource::Result::Frame) seen.push_back(img.bgr[0]);
+    }
+    EXPECT_EQ((std::vector<int>{0, 10, 20, 0, 10}), seen);
+
+    // A slow camera: interrupt must end a read that would otherwise wait a minute.
+    decl.rate = 1.0 / 60;
+    auto slow = ReplaySource::open(decl);
+    ASSERT_EQ(0, slow->start(slow->formats()[0]));
+    FrameImage img;
+    ASSERT_EQ(FrameSource::Result::Frame, slow->read(img, 1000));
+    auto pending = std::async(std::launch::async, [&] { return slow->read(img, 60000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    slow->interrupt();
+    ASSERT_EQ(std::future_status::ready, pending.wait_for(std::chrono::seconds(10)));
+    EXPECT_EQ(FrameSource::Result::Interrupted, pending.get());
+    slow->stop();
+}
+
+TEST(ReplaySource, FolderWithoutFramesCannotOpenAndBusyFailsStart) {
+    TempDir dir;
+    ReplayDeclaration decl;
+    decl.folder = dir.path;
+    std::string why;
+    EXPECT_FALSE(ReplaySource::open(decl, &why));
+    EXPECT_NE(std::string::npos, why.find(dir.path));
+    writeGrayFrame(dir.path + "/a.pgm", 2, 2, 1);
+    decl.failBusy = true;
+    auto src = ReplaySource::open(decl);
+    ASSERT_TRUE(src);
+    EXPECT_EQ(EBUSY, src->start(src->formats()[0]));
+}
