@@ -1,0 +1,36 @@
+#pragma once
+// The window classifier that the scanner drives: the caller places a window with setSize / setX / setY,
+// then process() decides whether it holds a pattern.
+#include <cstdint>
+
+#include "visionlib/ipCore.h"
+
+namespace vision {
+
+class ipSubWindow : public ipCore {
+public:
+    int width_pattern;   // the model's pattern size
+    int height_pattern;
+    int width_image;     // the integral image's row length and row count
+    int height_image;
+    int16_t x;           // the window under test; -1 after construction
+    int16_t y;
+    int16_t window_width;
+    int16_t window_height;
+    real threshold;
+    bool is_pattern;     // the last window tested is a pattern
+    int view;            // view of the last accepted window
+
+    ipSubWindow(int width_image, int height_image, int width_pattern, int height_pattern, real threshold);
+
+    virtual void setX(int x);
+    virtual void setY(int y);
+    virtual void setSize(int width, int height);
+    virtual void stat();
+    virtual int getModelWidth() const { return width_pattern; }
+
+    // Confidence of the last window tested.
+    real confidence() const { return output->frames[0][0]; }
+};
+
+}  // namespace vision
