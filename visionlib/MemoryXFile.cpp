@@ -183,7 +183,7 @@ void MemoryXFile::makeContiguous() {
         if (allocator->owns(node->mem)) allocator->free(node->mem);
         allocator->free(node);
     }
-    allocator->free(memory->nodes);
+    memory->allocator->free(memory->nodes);
     memory->nodes = nullptr;
     memory->n_nodes = 0;
     appendNode(block, size + 1);
