@@ -1,0 +1,74 @@
+#pragma once
+// Shared helpers of the verification tests: temporary folders, file contents, captured messages and
+// fatal-error checks.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "visionlib/Message.h"
+
+// The library prints its fatal message on standard output; the child sends it to standard error
+// so the death test can match it. error() ends the process with -1, seen as 255.
+#define EXPECT_FATAL(statement, regex)                                                      \
+    EXPECT_EXIT(                                                                            \
+        {                                                                                   \
+            fflush(stdout);                                                                 \
+            dup2(2, 1);                                                                     \
+            statement;                                                                      \
+        },                                                                                  \
+        ::testing::ExitedWithCode(255), regex)
+
+namespace verif_test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it afterwards.
+class TempDir {
+public:
+    TempDir() {
+        char name[] = "/tmp/verif-test-XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string operator/(const std::string& sub) const { return path + "/" + sub; }
+    std::string path;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+inline bool fileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+inline int fileMode(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (int)(st.st_mode & 0777) : -1;
+}
+
+// Collects what the library prints, without echoing it.
+class CapturedMessages : public vision::MessageHandler {
+public:
+    CapturedMessages() : vision::MessageHandler(true) {}
+    void error(const char* text) override { errors += text; }
+    void warning(const char* text) override { warnings += text; }
+    void message(const char* text) override { messages += text; }
+    void print(const char* text) override { printed += text; }
+    std::string errors, warnings, messages, printed;
+};
+
+}  // namespace verif_test
