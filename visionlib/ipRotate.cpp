@@ -1,0 +1,303 @@
+#include "visionlib/ipRotate.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "visionlib/Allocator.h"
+#include "visionlib/Message.h"
+#include "visionlib/ipShift.h"
+
+namespace vision {
+
+namespace {
+
+const double kPi = 3.141592653589793;
+
+double wrapDegrees(double a) {
+    while (a < 0) a += 360;
+    while (a >= 360) a -= 360;
+    return a;
+}
+
+// Moves a line of n values (stride s_step) by offset + weight into a line of m values (stride
+// d_step), blending neighbours linearly; the rest of the destination becomes 0.
+void shiftLine(const real* s, long s_step, int n, real* d, long d_step, int m, long offset,
+               double weight) {
+    for (long p = 0; p < offset && p < m; p++) d[p * d_step] = 0;
+    double previous = 0;
+    for (int i = 0; i < n; i++) {
+        const double v = s ? s[i * s_step] : 0;
+        const double part = v * weight;
+        const long p = i + offset;
+        if (p >= 0 && p < m) d[p * d_step] = (real)(v - (part - previous));
+        previous = part;
+    }
+    long p = n + offset;
+    if (p >= 0 && p < m) d[p * d_step] = (real)previous;
+    for (p = (p + 1 > 0 ? p + 1 : 0); p < m; p++) d[p * d_step] = 0;
+}
+
+}  // namespace
+
+void RotationRecord::set(double a) {
+    degrees = a;
+    if ((long)a == 0) {
+        radians = 0;
+        sin_angle = 0;
+        cos_angle = 1;
+        sin_minus = 0;
+        cos_minus = 1;
+    } else if (a == 180) {
+        radians = kPi;
+        sin_angle = 0;
+        cos_angle = -1;
+        sin_minus = 0;
+        cos_minus = -1;
+    } else if (a == 90) {
+        radians = kPi / 2;
+        sin_angle = 1;
+        cos_angle = 0;
+        sin_minus = -1;
+        cos_minus = 0;
+    } else if (a == 270) {
+        radians = 3 * kPi / 2;
+        sin_angle = -1;
+        cos_angle = 0;
+        sin_minus = 1;
+        cos_minus = 0;
+    } else {
+        radians = a * kPi / 180;
+        sin_angle = std::sin(radians);
+        cos_angle = std::cos(radians);
+        sin_minus = std::sin(-radians);
+        cos_minus = std::cos(-radians);
+    }
+    tan_half = std::tan(radians / 2);
+    xc_in = yc_in = xc_out = yc_out = 0;
+}
+
+ipRotate::ipRotate(real angle_, int width_, int height_, const char* coding_)
+    : ipCore(coding_), width(width_), height(height_), width_out(-1), height_out(-1) {
+    shift = new (allocator) ipShift(width, height, coding_);
+    xc = (int)((width + 1) * 0.5);
+    yc = (int)((height + 1) * 0.5);
+
+    // A turn of less than a degree either way is no turn: both the output size and the shears
+    // then agree that nothing moves.
+    double a = std::isfinite(angle_) ? wrapDegrees(angle_) : 0;
+    if (a < 1 || a > 359) a = 0;
+    angle = (real)a;
+    internal_angle = (real)(a == 0 ? 0 : wrapDegrees(-a));
+    rotation.set(angle);
+
+    if (angle == 0 || angle == 180) {
+        width_out = width;
+        height_out = height;
+    } else if (angle == 90 || angle == 270) {
+        width_out = height;
+        height_out = width;
+    } else {
+        const double c = std::fabs(rotation.cos_angle), s = std::fabs(rotation.sin_angle);
+        width_out = (int)(width * c + height * s + 0.5);
+        height_out = (int)(width * s + height * c + 0.5);
+    }
+
+    const double t = internal_angle;
+    double remaining;
+    if (t > 45 && t <= 135) {
+        width1_ = height;
+        height1_ = width;
+        remaining = t - 90;
+    } else if (t > 135 && t <= 225) {
+        width1_ = width;
+        height1_ = height;
+        remaining = t - 180;
+    } else if (t > 225 && t <= 315) {
+        width1_ = height;
+        height1_ = width;
+        remaining = t - 270;
+    } else {
+        width1_ = width;
+        height1_ = height;
+        remaining = t;
+    }
+    shear.set(wrapDegrees(remaining));
+    width2_ = (int)(std::fabs(shear.tan_half) * height1_ + 0.5) + width1_;
+    height2_ = height1_;
+    width3_ = width2_;
+    height3_ = (int)(std::fabs(shear.sin_angle) * width1_ + height1_ * shear.cos_angle + 0.5);
+
+    auto zeroed = [this](int w, int h) {
+        const long n = (long)w * h * n_planes;
+        real* p = (real*)allocator->alloc(sizeof(real) * (n > 0 ? n : 1));
+        memset(p, 0, sizeof(real) * (n > 0 ? n : 1));
+        return p;
+    };
+    image1 = zeroed(width1_, height1_);
+    image2 = zeroed(width2_, height2_);
+    image3 = zeroed(width3_, height3_);
+
+    shiftx = (int)(width * 0.5 - xc + 0.5);
+    shifty = (int)(height * 0.5 - yc + 0.5);
+    shift->setIntOption("shiftx", shiftx);
+    shift->setIntOption("shifty", shifty);
+
+    rotation.xc_in = xc;
+    rotation.yc_in = yc;
+    rotation.xc_out = width_out / 2.0;
+    rotation.yc_out = height_out / 2.0;
+    const double cx[4] = {0, (double)width, (double)width, 0};
+    const double cy[4] = {0, 0, (double)height, (double)height};
+    for (int k = 0; k < 4; k++) {
+        double xo, yo;
+        forwardPoint(cx[k], cy[k], &xo, &yo);
+        corners[k][0] = (int)(xo + 0.5);
+        corners[k][1] = (int)(yo + 0.5);
+    }
+    corners[4][0] = corners[0][0];
+    corners[4][1] = corners[0][1];
+
+    output = new (allocator) Sequence(1, n_planes * width_out * height_out);
+    memset(output->frames[0], 0, sizeof(real) * (size_t)n_planes * width_out * height_out);
+}
+
+ipRotate::~ipRotate() {}
+
+int ipRotate::getOutputWidth() { return width_out; }
+
+int ipRotate::getOutputHeight() { return height_out; }
+
+void ipRotate::forwardPoint(double x, double y, double* xo, double* yo) const {
+    const double dx = x - rotation.xc_in, dy = y - rotation.yc_in;
+    *xo = dx * rotation.cos_angle - dy * rotation.sin_angle + rotation.xc_out;
+    *yo = dx * rotation.sin_angle + dy * rotation.cos_angle + rotation.yc_out;
+}
+
+void ipRotate::forwardPoint(int x, int y, int* xo, int* yo) const {
+    double fx, fy;
+    forwardPoint((double)x, (double)y, &fx, &fy);
+    *xo = (int)fx;
+    *yo = (int)fy;
+}
+
+void ipRotate::inversePoint(double x, double y, double* xo, double* yo) const {
+    const double dx = x - rotation.xc_out, dy = y - rotation.yc_out;
+    *xo = dx * rotation.cos_minus - dy * rotation.sin_minus + rotation.xc_in;
+    *yo = dx * rotation.sin_minus + dy * rotation.cos_minus + rotation.yc_in;
+}
+
+void ipRotate::inversePoint(int x, int y, int* xo, int* yo) const {
+    double fx, fy;
+    inversePoint((double)x, (double)y, &fx, &fy);
+    *xo = (int)fx;
+    *yo = (int)fy;
+}
+
+void ipRotate::process(Sequence* input) {
+    if (coding_id == CODING_YUV) {
+        message("ipRotate::process() not implemented for YUV format.");
+        return;
+    }
+    if (coding_id == CODING_FLOAT) {
+        message("ipRotate::process() not implemented for float format.");
+        return;
+    }
+    shift->process(input);
+    const real* src = shift->output->frames[0];
+    real* dst = output->frames[0];
+    const double t = internal_angle;
+    if (verbose) print("Go go rotate %g\n", t);
+    if (t == 0) {
+        if (verbose) print("process [0.0]\n");
+        memcpy(dst, src, sizeof(real) * (size_t)n_planes * width * height);
+        return;
+    }
+    for (int c = 0; c < n_planes; c++) rotatePlane(src, dst, c);
+    if (verbose) {
+        if (t <= 45)
+            print("process (0.0 .. 45.0]\n");
+        else if (t <= 135)
+            print("process (45.0 .. 135.0]\n");
+        else if (t <= 225)
+            print("process (135.0 .. 225.0]\n");
+        else if (t <= 315)
+            print("process (225.0 .. 315.0]\n");
+        else
+            print("process (315.0 .. 360.0]\n");
+        if (t <= 45) {
+            print("   width_out:%d\n", width_out);
+            print("   height_out:%d\n", height_out);
+        } else {
+            if (t <= 315) print("   reminding angle: %g\n", shear.degrees);
+            if (shear.degrees != 0) {
+                print("   width_out: %d\n", width_out);
+                print("   height_out: %d\n", height_out);
+            }
+        }
+    }
+}
+
+void ipRotate::rotatePlane(const real* src, real* dst, int c) {
+    const int np = n_planes;
+    const double t = internal_angle;
+    if (t <= 45) {
+        threeShear(src, width, height, dst, c, np);
+        return;
+    }
+    const real* turned = image1;
+    if (t <= 135) {
+        // Quarter turn counter-clockwise: (x, y) goes to (y, height1_ - 1 - x).
+        for (int y = 0; y < height; y++)
+            for (int x = 0; x < width; x++)
+                image1[((long)(height1_ - 1 - x) * width1_ + y) * np + c] = src[((long)y * width + x) * np + c];
+    } else if (t <= 225) {
+        const long n = (long)width * height;
+        for (long i = 0; i < n; i++) image1[(n - 1 - i) * np + c] = src[i * np + c];
+    } else if (t <= 315) {
+        // Quarter turn clockwise: (x, y) goes to (width1_ - 1 - y, x).
+        for (int y = 0; y < height; y++)
+            for (int x = 0; x < width; x++)
+                image1[((long)x * width1_ + (width1_ - 1 - y)) * np + c] = src[((long)y * width + x) * np + c];
+    } else {
+        turned = src;
+    }
+    if (shear.degrees == 0) {
+        // The output has the turned image's size exactly.
+        const long n = (long)width1_ * height1_;
+        for (long i = 0; i < n && i < (long)width_out * height_out; i++) dst[i * np + c] = turned[i * np + c];
+        return;
+    }
+    threeShear(turned, width1_, height1_, dst, c, np);
+}
+
+void ipRotate::threeShear(const real* s, int sw, int sh, real* dst, int c, int np) {
+    const double T = shear.tan_half, S = shear.sin_angle;
+    // Horizontal shear into image2.
+    for (int y = 0; y < height2_; y++) {
+        const double z = T >= 0 ? (y + 0.5) * T : (y - height2_ + 0.5) * T;
+        const double offset = std::floor(z);
+        const real* line = y < sh ? s + (long)y * sw * np + c : nullptr;
+        shiftLine(line, np, sw, image2 + (long)y * width2_ * np + c, np, width2_, (long)offset,
+                  z - offset);
+    }
+    // Vertical shear into image3.
+    double z = S > 0 ? (sw - 1) * S : -(sw - width3_) * S;
+    for (int x = 0; x < width3_; x++) {
+        const double offset = std::floor(z);
+        const real* col = x < width2_ ? image2 + (long)x * np + c : nullptr;
+        shiftLine(col, (long)width2_ * np, height2_, image3 + (long)x * np + c, (long)width3_ * np,
+                  height3_, (long)offset, z - offset);
+        z -= S;
+    }
+    // Horizontal shear into the output; rows past image3 read as 0.
+    z = S >= 0 ? -((sw - 1) * S * T) : ((1 - height_out) - (sw - 1) * S) * T;
+    for (int y = 0; y < height_out; y++) {
+        const double offset = std::floor(z);
+        const real* line = y < height3_ ? image3 + (long)y * width3_ * np + c : nullptr;
+        shiftLine(line, np, width3_, dst + (long)y * width_out * np + c, np, width_out, (long)offset,
+                  z - offset);
+        z += T;
+    }
+}
+
+}  // namespace vision
