@@ -1,0 +1,14 @@
+#pragma once
+// Writes a cascade in the detector's tagged-record layout (19 x 19 patterns).
+#include <string>
+#include <vector>
+
+#include "tools/train_cascade/Boosting.h"
+
+namespace cascade_training {
+
+void writeCascade(const std::string& path, const std::vector<Stage>& stages);
+// One stage of one all-zero table with threshold -1: accepts every window (the bootstrap's start).
+std::vector<Stage> acceptAllCascade();
+
+}  // namespace cascade_training

@@ -1,0 +1,33 @@
+#include "tools/train_cascade/Scan.h"
+
+#include "detection/PatternDetect.h"
+#include "detection/PatternFusion.h"
+#include "detection/PatternMerger.h"
+#include "detection/ipSWmctMS.h"
+
+namespace cascade_training {
+
+std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& s) {
+    const int w = frame.width(), h = frame.height();
+    std::vector<Window> out;
+    if (w < 23 || h < 23) return out;
+    vision::ipIntegralImage ii(w, h, "gray", true);
+    ii.process(frame.normalised());
+    vision::ipSWmctMS classifier(ii.sums(), w, h, 19, 19, cascade.c_str(), s.threshold, false);
+    vision::meanRectPatternMerger merger;
+    vision::ViewPatternFusion fusion(&merger, 0, 100);
+    fusion.setParameters(0.9f, s.threshold, true, 1.5f);
+    vision::MSPatternDetect detector(&classifier, s.fuse ? &fusion : nullptr, &ii, w, h, 19, 19, s.min_size,
+                                     std::min(s.max_size, std::min(w, h)), s.step_x, s.step_y, s.scale, 0.041f,
+                                     0.89f, 0.0204354f, 0.382121f, nullptr, 0, 1.0f, s.capacity, false);
+    detector.setBoolOption("force sw multiple mw", s.force_multiple);
+    detector.init();
+    detector.process(frame.normalised());
+    for (int i = 0; i < detector.n_patterns; ++i) {
+        const vision::Pattern* p = detector.patterns[i];
+        out.push_back({p->x, p->y, p->w, p->h, p->confidence, p->activation});
+    }
+    return out;
+}
+
+}  // namespace cascade_training
