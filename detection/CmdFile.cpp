@@ -175,43 +175,37 @@ void CmdFile::clearTokens() {
     n_tokens = 0;
 }
 
-void CmdFile::read(const char* path, bool check) {
+std::vector<std::string> readFileWords(const char* path) {
     DiskXFile file(path, "r");
-    clearTokens();
-
-    // Whitespace-separated words of any length; the last one counts even without white space after it.
+    std::vector<std::string> words;
     std::string word;
-    bool nameSlot = true, skipValue = false;
-    auto flush = [&]() {
-        if (word.empty()) return;
-        if (nameSlot) {
-            if (word[0] == '#') {
-                skipValue = true;  // a commented-out name takes its value with it
-            } else {
-                tokens = (char**)allocator->realloc(tokens, (long)sizeof(char*) * (n_tokens + 2));
-                tokens[n_tokens++] = copyText(word.c_str());
-                tokens[n_tokens++] = nullptr;
-                skipValue = false;
-            }
-        } else if (!skipValue) {
-            tokens[n_tokens - 1] = copyText(word.c_str());
-        }
-        nameSlot = !nameSlot;
-        word.clear();
-    };
     char buffer[4096];
     int got;
     while ((got = file.read(buffer, 1, (int)sizeof buffer)) > 0) {
         for (int i = 0; i < got; i++) {
             const unsigned char c = (unsigned char)buffer[i];
-            if (std::isspace(c))
-                flush();
-            else
+            if (!std::isspace(c)) {
                 word.push_back((char)c);
+            } else if (!word.empty()) {
+                words.push_back(word);
+                word.clear();
+            }
         }
     }
-    flush();
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
 
+void CmdFile::read(const char* path, bool check) {
+    const std::vector<std::string> words = readFileWords(path);
+    clearTokens();
+    // Name and value alternate; a commented-out name takes its value with it.
+    for (size_t i = 0; i < words.size(); i += 2) {
+        if (words[i][0] == '#') continue;
+        tokens = (char**)allocator->realloc(tokens, (long)sizeof(char*) * (n_tokens + 2));
+        tokens[n_tokens++] = copyText(words[i].c_str());
+        tokens[n_tokens++] = i + 1 < words.size() ? copyText(words[i + 1].c_str()) : nullptr;
+    }
     applyValues(check);
 }
 

@@ -1,8 +1,15 @@
 #pragma once
 // Reader of the small "name value" text files that describe the multi-view detector.
+#include <string>
+#include <vector>
+
 #include "visionlib/Object.h"
 
 namespace vision {
+
+// The whitespace-separated words of a text file, of any length; the last one counts even without
+// white space after it. A file that cannot be opened is fatal.
+std::vector<std::string> readFileWords(const char* path);
 
 enum CmdEntryType { CMD_INT = 0, CMD_BOOL = 1, CMD_STRING = 2, CMD_REAL = 3 };
 enum CmdEntryKind { CMD_TEXT = 0, CMD_OPTION = 1, CMD_PARAMETER = 2 };
