@@ -85,7 +85,10 @@ DiagonalGMM::DiagonalGMM(int n_inputs_, int n_gaussians_, Trainer* initial_train
     n_padded = (n_gaussians + CHUNK - 1) / CHUNK * CHUNK;
     t_means = (real*)allocator->alloc(sizeof(real) * n_padded * n_inputs, 0);
     t_mhov = (real*)allocator->alloc(sizeof(real) * n_padded * n_inputs, 0);
-    t_sums = (real*)allocator->alloc(sizeof(real) * n_padded, 0);
+    t_const = (real*)allocator->alloc(sizeof(real) * n_padded, 0);
+    t_lw = (real*)allocator->alloc(sizeof(real) * n_padded, 0);
+    t_l = (real*)allocator->alloc(sizeof(real) * n_padded, 0);
+    t_v = (real*)allocator->alloc(sizeof(real) * n_padded, 0);
     if (n_padded * n_inputs > 0) {
         std::memset(t_means, 0, sizeof(real) * n_padded * n_inputs);
         std::memset(t_mhov, 0, sizeof(real) * n_padded * n_inputs);
@@ -234,22 +237,29 @@ real DiagonalGMM::logDensity(int g, real* x) {
 }
 
 // log_add over the Gaussians of (l_g + log weight), starting from -FLT_MAX.
-// The terms are summed relative to the largest one in double precision: one
-// exp per Gaussian and one log per frame instead of a log_add chain.
 real DiagonalGMM::combine(const real* l_g) {
     real top = -FLT_MAX;
     for (int g = 0; g < n_gaussians; g++) {
-        real v = l_g[g] + log_weights[g];
-        if (v > top)
-            top = v;
+        t_v[g] = l_g[g] + log_weights[g];
+        if (t_v[g] > top)
+            top = t_v[g];
     }
+    return sumFromTop(t_v, top);
+}
+
+// The terms are summed relative to the largest one in double precision: one
+// exp per Gaussian near the top and one log per frame instead of a log_add
+// chain. A term more than 40 below the top adds less than e^-40 (about 4e-18)
+// each to a sum of at least 1, which no double, let alone the real result,
+// can show; skipping its exp changes nothing.
+real DiagonalGMM::sumFromTop(const real* v, real top) {
     if (top <= -FLT_MAX)
         return -FLT_MAX;
+    const double cut = (double)top - 40.0;
     double sum = 0;
-    for (int g = 0; g < n_gaussians; g++) {
-        real v = l_g[g] + log_weights[g];
-        sum += std::exp((double)v - (double)top);
-    }
+    for (int g = 0; g < n_gaussians; g++)
+        if (!((double)v[g] < cut))
+            sum += std::exp((double)v[g] - (double)top);
     return (real)((double)top + std::log(sum));
 }
 
@@ -276,6 +286,8 @@ void DiagonalGMM::refreshScoringTables() {
                 t_mhov[at] = 0;
             }
         }
+        t_const[g] = g < n_gaussians ? log_gauss_const[g] : 0;
+        t_lw[g] = g < n_gaussians ? log_weights[g] : -INFINITY;
     }
 }
 
@@ -289,6 +301,8 @@ real DiagonalGMM::logProbability(Sequence* inputs) {
     real total = 0;
     for (int t = 0; t < inputs->n_frames; t++) {
         const real* x = inputs->frames[t];
+        v4sf top0 = {-FLT_MAX, -FLT_MAX, -FLT_MAX, -FLT_MAX};
+        v4sf top1 = top0;
         for (int k = 0; k < n_chunks; k++) {
             const real* m = t_means + k * n_inputs * CHUNK;
             const real* h = t_mhov + k * n_inputs * CHUNK;
@@ -303,13 +317,25 @@ real DiagonalGMM::logProbability(Sequence* inputs) {
                 m += CHUNK;
                 h += CHUNK;
             }
-            store4(t_sums + k * CHUNK, s0);
-            store4(t_sums + k * CHUNK + LANES, s1);
+            const int at = k * CHUNK;
+            v4sf l0 = s0 + load4(t_const + at);
+            v4sf l1 = s1 + load4(t_const + at + LANES);
+            v4sf v0 = l0 + load4(t_lw + at);
+            v4sf v1 = l1 + load4(t_lw + at + LANES);
+            store4(t_l + at, l0);
+            store4(t_l + at + LANES, l1);
+            store4(t_v + at, v0);
+            store4(t_v + at + LANES, v1);
+            top0 = v0 > top0 ? v0 : top0;
+            top1 = v1 > top1 ? v1 : top1;
         }
-        real* l_g = log_probabilities_g->frames[t];
-        for (int g = 0; g < n_gaussians; g++)
-            l_g[g] = t_sums[g] + log_gauss_const[g];
-        real lp = combine(l_g);
+        top0 = top1 > top0 ? top1 : top0;
+        real top = -FLT_MAX;
+        for (int lane = 0; lane < LANES; lane++)
+            if (top0[lane] > top)
+                top = top0[lane];
+        std::memcpy(log_probabilities_g->frames[t], t_l, sizeof(real) * n_gaussians);
+        real lp = sumFromTop(t_v, top);
         log_probabilities->frames[t][0] = lp;
         total += lp;
     }

@@ -83,10 +83,14 @@ private:
     int n_padded;
     real* t_means;
     real* t_mhov;
-    real* t_sums;
+    real* t_const;  // log_gauss_const, padded with 0
+    real* t_lw;     // log_weights, padded with -infinity
+    real* t_l;      // one frame's log densities, padded
+    real* t_v;      // one frame's weighted log densities, padded
     int n_gaussians_max;
     void refreshScoringTables();
     real combine(const real* l_g);
+    real sumFromTop(const real* v, real top);
 };
 
 }  // namespace vision
