@@ -237,3 +237,18 @@ TEST(DiagonalGMM, DisplayWritesEachGaussian) {
     gmm.display();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Mixture 1 1\nMean\n0.5 1.25 \nVar\n2 3 \n");
 }
+
+TEST(DiagonalGMM, ViterbiAccumulationGivesTiesToTheFirstGaussian) {
+    DiagonalGMM gmm(1, 2);
+    setMixture(gmm, {0.5, 0.5}, {{-1.0}, {1.0}}, {{1.0}, {1.0}});
+    Data data(gmmtest::Examples{{{0.0f}, {0.0f}, {3.0f}}});
+    gmm.startEmIteration();
+    data.set.setExample(0, true, true);
+    gmm.viterbiForward(data.set.inputs);
+    gmm.viterbiAccumulate(data.set.inputs, 0);
+    EXPECT_FLOAT_EQ(gmm.weights_acc[0], 2.001f);
+    EXPECT_FLOAT_EQ(gmm.weights_acc[1], 1.001f);
+    EXPECT_FLOAT_EQ(gmm.means_acc[1][0], 3.0f);
+    EXPECT_FLOAT_EQ(gmm.var_acc[1][0], 9.0f);
+    EXPECT_EQ(gmm.means_acc[0][0], 0.0f);
+}

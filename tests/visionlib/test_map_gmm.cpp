@@ -131,3 +131,35 @@ TEST_F(MapFixture, UnusedGaussianWarnsOnlyWhenLearningVariances) {
     EXPECT_EQ(rec.warnings, "Gaussian 0 of GMM is not used in EM\n");
     EXPECT_EQ(map.var[0][0], prior.var[0][0]);
 }
+
+TEST_F(MapFixture, PrimedUnusedGaussianMovesHalfwayToZero) {
+    // With the 0.001 priming a Gaussian that explains nothing still counts as
+    // used: its data mean is 0 / 0.001 = 0, mixed half and half with the prior's.
+    MapAdaptedGmm map(&prior);
+    map.setBoolOption("learn means", true);
+    prior.means[0][0] = -500;
+    prior.startEmIteration();
+    map.setDataSet(&data.set);
+    iterate(map, data.set);
+    EXPECT_EQ(map.means[0][0], -250.0f);
+    iterate(map, data.set);
+    EXPECT_EQ(map.means[0][0], -250.0f);  // the prior is mixed in afresh, not compounded
+}
+
+TEST_F(MapFixture, ViterbiAccumulationCountsFramesOfTheBestGaussian) {
+    MapAdaptedGmm map(&prior);
+    map.setRealOption("weight on prior", 0);
+    map.setBoolOption("learn means", true);
+    map.setDataSet(&data.set);
+    map.startEmIteration();
+    for (int i = 0; i < data.set.n_examples; i++) {
+        data.set.setExample(i, true, true);
+        map.viterbiForward(data.set.inputs);
+        map.viterbiAccumulate(data.set.inputs, 0);
+    }
+    EXPECT_FLOAT_EQ(map.weights_acc[1], 5.001f);
+    EXPECT_FLOAT_EQ(map.means_acc[1][0], 25.5f);
+    EXPECT_EQ(map.var_acc[1][0], 0.0f);  // no squares without variance learning
+    map.emUpdate();
+    EXPECT_NEAR(map.means[1][0], 25.5 / 5.001, 1e-5);
+}
