@@ -3,6 +3,7 @@
 // fatal-error checks.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "visionlib/Message.h"
+#include "visionlib/Sequence.h"
 
 // The library prints its fatal message on standard output; the child sends it to standard error
 // so the death test can match it. error() ends the process with -1, seen as 255.
@@ -25,6 +27,14 @@
         ::testing::ExitedWithCode(255), regex)
 
 namespace verif_test {
+
+// A textured gray frame (values 0..255, whole numbers as a camera gives them) that differs by seed.
+inline void fillFrame(vision::Sequence* frame, int width, int height, int seed) {
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            frame->frames[0][y * width + x] = (vision::real)(int)(127.5 +
+                60 * std::sin(x / (5.0 + seed)) * std::cos(y / 7.0) + 40 * std::sin((x + y + seed) / 3.0));
+}
 
 // A fresh folder under the system's temporary folder, removed with everything in it afterwards.
 class TempDir {
