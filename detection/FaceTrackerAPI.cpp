@@ -62,28 +62,27 @@ void FaceTrackerAPI::convert(const unsigned char* image, int stride, bool bottom
     }
 }
 
-void FaceTrackerAPI::processImageBGR(const unsigned char* image, int stride) {
-    if (image == nullptr) error("FaceTracker::processImageBGR(): input image is NULL.");
-    convert<0, 1, 2>(image, stride, false);
+template <int B, int G, int R>
+void FaceTrackerAPI::run(const unsigned char* image, int stride, bool bottomUp, const char* entry) {
+    if (image == nullptr) error("FaceTracker::%s(): input image is NULL.", entry);
+    convert<B, G, R>(image, stride, bottomUp);
     process();
+}
+
+void FaceTrackerAPI::processImageBGR(const unsigned char* image, int stride) {
+    run<0, 1, 2>(image, stride, false, "processImageBGR");
 }
 
 void FaceTrackerAPI::processReverseImageBGR(const unsigned char* image, int stride) {
-    if (image == nullptr) error("FaceTracker::processReverseImageBGR(): input image is NULL.");
-    convert<0, 1, 2>(image, stride, true);
-    process();
+    run<0, 1, 2>(image, stride, true, "processReverseImageBGR");
 }
 
 void FaceTrackerAPI::processImageRGB(const unsigned char* image, int stride) {
-    if (image == nullptr) error("FaceTracker::processImageRGB(): input image is NULL.");
-    convert<2, 1, 0>(image, stride, false);
-    process();
+    run<2, 1, 0>(image, stride, false, "processImageRGB");
 }
 
 void FaceTrackerAPI::processImageYUV(const unsigned char* image, int stride) {
-    if (image == nullptr) error("FaceTracker::processImageYUV(): input image is NULL.");
-    convert<0, 0, -1>(image, stride, false);
-    process();
+    run<0, 0, -1>(image, stride, false, "processImageYUV");
 }
 
 void FaceTrackerAPI::setDetectionModulo(int modulo) {

@@ -55,6 +55,8 @@ protected:
 
     template <int B, int G, int R>
     void convert(const unsigned char* image, int stride, bool bottomUp);
+    template <int B, int G, int R>
+    void run(const unsigned char* image, int stride, bool bottomUp, const char* entry);
     // Faces to candidates, then the averager's output becomes the tracker's.
     void report(FaceAverager* averager, int n, FaceInfo** candidates);
 };
