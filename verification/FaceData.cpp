@@ -269,7 +269,9 @@ bool FaceData::loadList(XFile* file) {
     for (int i = 0; i < n; i++) {
         bool ok = readTextLine(file, line);
         size_t len = ok ? strlen(line) : 0;
-        ok = ok && len > 0 && (int)len <= nameLength && strcspn(line, " \t") == len;
+        // A name is one word that stays inside the user's folders.
+        ok = ok && len > 0 && (int)len <= nameLength && strcspn(line, " \t/\\") == len &&
+             strcmp(line, ".") != 0 && strcmp(line, "..") != 0;
         if (ok) {
             names[i] = (char*)allocator->alloc((long)len + 1);
             memcpy(names[i], line, len + 1);

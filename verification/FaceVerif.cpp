@@ -122,6 +122,10 @@ void FaceVerif_GmmDCTmod2::saveXFile(XFile* file) {
 
 Sequence* FaceVerif_GmmDCTmod2::computeFeatures(int w, int h, Sequence* image, int expectedBlocks,
                                                 int expectedSize, Allocator* owner) {
+    if (dctmod2 && (dctmod2->width != w || dctmod2->height != h)) {
+        allocator->free(dctmod2);
+        dctmod2 = nullptr;
+    }
     if (!dctmod2)
         dctmod2 = new (allocator) ipDCTmod2(w, h, "gray", 15, 8, 4, 1, 3);
     if (dctmod2->n_block_out != expectedBlocks)

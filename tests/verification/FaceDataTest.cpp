@@ -212,6 +212,8 @@ TEST_F(StoreTest, ListsTheStoreCannotHoldAreRefused) {
         {"huge MAXSTRINGSIZE", "WIDTH 160\nHEIGHT 120\nSHIFTLEN 10\nMAXSTRINGSIZE 2147483647\nNFACEDATA 1\ns1\n"},
         {"fewer names than NFACEDATA", "WIDTH 160\nHEIGHT 120\nSHIFTLEN 10\nMAXSTRINGSIZE 2\nNFACEDATA 2\ns1\n"},
         {"a crop that is not 64x80", "WIDTH 160\nHEIGHT 120\nSHIFTLEN 10\nMAXSTRINGSIZE 5\nNFACEDATA 2\ns1\nsmall\n"},
+        {"a name that leaves the data folder", "WIDTH 160\nHEIGHT 120\nSHIFTLEN 10\nMAXSTRINGSIZE 20\nNFACEDATA 1\n"
+                                              "../data/s1\n"},
         {"a count that is not a number", "WIDTH 160\nHEIGHT 120\nSHIFTLEN ten\nMAXSTRINGSIZE 2\nNFACEDATA 1\ns1\n"},
     };
     CapturedMessages captured;

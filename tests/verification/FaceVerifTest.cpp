@@ -313,3 +313,20 @@ TEST_F(VerifierTest, AnEmptyStoreLeavesModelAndScoresAlone) {
     writePrivateFile(path.c_str(), [&](XFile* f) { worldVerifier.saveXFile(f); });
     EXPECT_EQ(readFile(path), readFile(worldPath));
 }
+
+TEST_F(VerifierTest, FeaturesOfAnotherImageSizeAreFatal) {
+    FaceVerif_GmmDCTmod2 verifier(worldPath.c_str());
+    Sequence image(1, 32 * 40);
+    for (int k = 0; k < 32 * 40; k++)
+        image.frames[0][k] = (real)(k % 256);
+    EXPECT_FATAL(verifier.computeFeatures(32, 40, &image, 221, 18, verifier.allocator),
+                 "FaceVerifAPI_GmmDCTmod2::computeFeatures\\(\\) incorrect n_frames for dctmod2\\.");
+    Sequence face(1, 64 * 80);
+    for (int k = 0; k < 64 * 80; k++)
+        face.frames[0][k] = (real)(k % 256);
+    EXPECT_FATAL(verifier.computeFeatures(64, 80, &face, 221, 17, verifier.allocator),
+                 "FaceVerifAPI_GmmDCTmod2::computeFeatures\\(\\) incorrect frame_size for dctmod2\\.");
+    Sequence* features = verifier.computeFeatures(64, 80, &face, 221, 18, verifier.allocator);
+    EXPECT_EQ(features->n_frames, 221);
+    EXPECT_EQ(features->frame_size, 18);
+}
