@@ -361,7 +361,11 @@ real DiagonalGMM::frameViterbiLogProbability(int t, real* x) {
 real DiagonalGMM::posterior(int t, int g, real log_posterior) {
     real P = log_probabilities->frames[t][0];
     real l = log_probabilities_g->frames[t][g];
-    return (real)std::exp((double)(log_posterior + l + log_weights[g] - P));
+    real arg = log_posterior + l + log_weights[g] - P;
+    // Below e^-110 the posterior rounds to a real 0 anyway; spare the exp.
+    if (arg < -110)
+        return 0;
+    return (real)std::exp((double)arg);
 }
 
 int DiagonalGMM::bestGaussian(int t) {
@@ -378,16 +382,41 @@ int DiagonalGMM::bestGaussian(int t) {
     return chosen;
 }
 
+// means_acc += p x, var_acc += (p x) x, element by element (four at a time,
+// each lane rounding as the scalar statement would).
+void DiagonalGMM::accumulateFrame(real p, const real* x, real* ma, real* va) {
+    const v4sf pv = {p, p, p, p};
+    int j = 0;
+    for (; j + LANES <= n_inputs; j += LANES) {
+        v4sf xv = load4(x + j);
+        v4sf px = pv * xv;
+        store4(va + j, load4(va + j) + px * xv);
+        store4(ma + j, load4(ma + j) + px);
+    }
+    for (; j < n_inputs; j++) {
+        real px = p * x[j];
+        va[j] += px * x[j];
+        ma[j] += px;
+    }
+}
+
+void DiagonalGMM::accumulateMeans(real p, const real* x, real* ma) {
+    const v4sf pv = {p, p, p, p};
+    int j = 0;
+    for (; j + LANES <= n_inputs; j += LANES)
+        store4(ma + j, load4(ma + j) + pv * load4(x + j));
+    for (; j < n_inputs; j++)
+        ma[j] += p * x[j];
+}
+
 void DiagonalGMM::frameEmAccumulate(int t, real* x, real log_posterior) {
     for (int g = 0; g < n_gaussians; g++) {
         real p = posterior(t, g, log_posterior);
+        // A zero posterior would add zeros: skip the frame for this Gaussian.
+        if (p == 0)
+            continue;
         weights_acc[g] += p;
-        real* ma = means_acc[g];
-        real* va = var_acc[g];
-        for (int j = 0; j < n_inputs; j++) {
-            va[j] += p * x[j] * x[j];
-            ma[j] += p * x[j];
-        }
+        accumulateFrame(p, x, means_acc[g], var_acc[g]);
     }
 }
 
@@ -396,10 +425,7 @@ void DiagonalGMM::frameViterbiAccumulate(int t, real* x, real log_posterior) {
     if (g < 0)
         return;
     weights_acc[g] += 1;
-    for (int j = 0; j < n_inputs; j++) {
-        var_acc[g][j] += x[j] * x[j];
-        means_acc[g][j] += x[j];
-    }
+    accumulateFrame(1, x, means_acc[g], var_acc[g]);
 }
 
 void DiagonalGMM::emUpdate() {

@@ -75,6 +75,10 @@ protected:
     // The index of the Gaussian with the largest weighted density of frame t
     // (first of equals), or -1 when none beats -FLT_MAX.
     int bestGaussian(int t);
+    // means_acc += p x and var_acc += p x^2 (p x rounded first) for one frame.
+    void accumulateFrame(real p, const real* x, real* means_acc_g, real* var_acc_g);
+    // means_acc += p x only.
+    void accumulateMeans(real p, const real* x, real* means_acc_g);
 
 private:
     // Scoring tables laid out Gaussian-minor (input j, then Gaussian), padded

@@ -32,10 +32,10 @@ void MapAdaptedGmm::frameEmAccumulate(int t, real* x, real log_posterior) {
     }
     for (int g = 0; g < n_gaussians; g++) {
         real p = posterior(t, g, log_posterior);
+        if (p == 0)
+            continue;
         weights_acc[g] += p;
-        real* ma = means_acc[g];
-        for (int j = 0; j < n_inputs; j++)
-            ma[j] += p * x[j];
+        accumulateMeans(p, x, means_acc[g]);
     }
 }
 
@@ -48,8 +48,7 @@ void MapAdaptedGmm::frameViterbiAccumulate(int t, real* x, real log_posterior) {
     if (g < 0)
         return;
     weights_acc[g] += 1;
-    for (int j = 0; j < n_inputs; j++)
-        means_acc[g][j] += x[j];
+    accumulateMeans(1, x, means_acc[g]);
 }
 
 void MapAdaptedGmm::emUpdate() {

@@ -252,3 +252,60 @@ TEST(DiagonalGMM, ViterbiAccumulationGivesTiesToTheFirstGaussian) {
     EXPECT_FLOAT_EQ(gmm.var_acc[1][0], 9.0f);
     EXPECT_EQ(gmm.means_acc[0][0], 0.0f);
 }
+
+TEST(DiagonalGMM, EmIterationInSevenDimensionsMatchesDoubleReference) {
+    // Seven inputs: one vector of four plus a tail of three in the accumulation.
+    const int D = 7, G = 3, N = 40;
+    Random::setSeed(11);
+    DiagonalGMM gmm(D, G);
+    real floor[D];
+    for (auto& f : floor)
+        f = 0.05f;
+    gmm.setVarThreshold(floor);
+    gmm.reset();
+    gmm.startEmIteration();
+    std::vector<double> w(G);
+    std::vector<std::vector<double>> m(G, std::vector<double>(D)), v(G, std::vector<double>(D));
+    for (int g = 0; g < G; g++) {
+        w[g] = std::exp((double)gmm.log_weights[g]);
+        for (int j = 0; j < D; j++) {
+            m[g][j] = gmm.means[g][j];
+            v[g][j] = gmm.var[g][j];
+        }
+    }
+    Sequence seq(N, D);
+    for (int t = 0; t < N; t++)
+        for (int j = 0; j < D; j++)
+            seq.frames[t][j] = Random::uniform();
+
+    // Reference posteriors and sums in double.
+    std::vector<double> n(G, 0.001), s1(G * D, 0), s2(G * D, 0);
+    for (int t = 0; t < N; t++) {
+        std::vector<double> x(seq.frames[t], seq.frames[t] + D), lg(G);
+        double lp = referenceLogLikelihood(w, m, v, x);
+        for (int g = 0; g < G; g++) {
+            double p = w[g] * std::exp(referenceLogLikelihood({1.0}, {m[g]}, {v[g]}, x) - lp);
+            n[g] += p;
+            for (int j = 0; j < D; j++) {
+                s1[g * D + j] += p * x[j];
+                s2[g * D + j] += p * x[j] * x[j];
+            }
+        }
+    }
+
+    gmm.emForward(&seq);
+    gmm.emAccumulate(&seq, 0);
+    gmm.emUpdate();
+    double total = 0;
+    for (int g = 0; g < G; g++)
+        total += n[g];
+    for (int g = 0; g < G; g++) {
+        EXPECT_NEAR(gmm.log_weights[g], std::log(n[g] / total), 1e-4) << g;
+        for (int j = 0; j < D; j++) {
+            double mean = s1[g * D + j] / n[g];
+            double var = std::max(s2[g * D + j] / n[g] - mean * mean, 0.05);
+            EXPECT_NEAR(gmm.means[g][j], mean, 1e-4) << g << "," << j;
+            EXPECT_NEAR(gmm.var[g][j], var, 1e-4) << g << "," << j;
+        }
+    }
+}
