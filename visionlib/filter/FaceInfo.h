@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/windows_types.h"
 #include "visionlib/Object.h"
-#include "visionlib/filter/StreamGuid.h"
 
 namespace vision {
 
@@ -57,8 +57,8 @@ unsigned packFaceInfo(unsigned count, FaceInfo* const* faces, void* buffer, size
 // whose records do not fit in length bytes is refused: false, *count 0, *faces untouched.
 bool unpackFaceInfo(const void* buffer, size_t length, unsigned* count, FaceInfo** faces);
 
-// Media type of the face information stream: major type and format type (no subtype, no format block).
-extern const StreamGuid MEDIATYPE_FaceInfo;
-extern const StreamGuid FORMAT_FaceInfo;
-
 }  // namespace vision
+
+// Media type of the face information stream: major type and format type (no subtype, no format block).
+DEFINE_GUID(MEDIATYPE_FaceInfo, 0x38792C67, 0x6DBA, 0x49EA, 0xB7, 0xA9, 0xC2, 0x12, 0x6D, 0x38, 0x45, 0x76);
+DEFINE_GUID(FORMAT_FaceInfo, 0x15309553, 0xDC22, 0x4A0A, 0x83, 0x9E, 0xB7, 0x95, 0x3D, 0xE9, 0x53, 0x48);
