@@ -56,8 +56,8 @@ DiagonalGMM::DiagonalGMM(int n_inputs_, int n_gaussians_, Trainer* initial_train
     var = (real**)allocator->alloc(sizeof(real*) * n_gaussians, 0);
     dmeans = (real**)allocator->alloc(sizeof(real*) * n_gaussians, 0);
     dvar = (real**)allocator->alloc(sizeof(real*) * n_gaussians, 0);
-    real* p = params->data[0];
-    real* dp = der_params->data[0];
+    real* p = params->n_data > 0 ? params->data[0] : nullptr;
+    real* dp = der_params->n_data > 0 ? der_params->data[0] : nullptr;
     log_weights = p;
     dlog_weights = dp;
     p += n_gaussians;
@@ -464,6 +464,8 @@ void DiagonalGMM::frameExpectation(int t, real* f_outputs) {
 }
 
 void DiagonalGMM::frameBackward(int t, real* x, real* beta_, real* f_outputs, real* alpha_) {
+    if (!alpha_)
+        return;  // no gradient to pass on
     real P = log_probabilities->frames[t][0];
     const real* l_g = log_probabilities_g->frames[t];
     for (int g = 0; g < n_gaussians; g++) {
