@@ -330,3 +330,27 @@ TEST_F(VerifierTest, FeaturesOfAnotherImageSizeAreFatal) {
     EXPECT_EQ(features->n_frames, 221);
     EXPECT_EQ(features->frame_size, 18);
 }
+
+TEST_F(VerifierTest, AWorldModelTrainsFromItsCurrentParameters) {
+    FaceVerif_GmmDCTmod2 verifier(worldPath.c_str());
+    FrontalFaceData store(&identity, W, H, 10, "", false, false, 0, false);
+    for (int i = 0; i < 5; i++)
+        addFace(&store, 50 + i);
+    real before[5], after[5], again[5];
+    ASSERT_TRUE(verifier.test(&store, before));
+    CapturedMessages quiet;
+    ASSERT_TRUE(verifier.enroll(&store));
+    EXPECT_EQ(verifier.features, nullptr) << "features are released after training";
+    ASSERT_TRUE(verifier.test(&store, after));
+    double gain = 0;
+    for (int i = 0; i < 5; i++)
+        gain += after[i] - before[i];
+    EXPECT_GT(gain, 0) << "training on the store explains its faces better";
+    // The trained model is a valid model file again.
+    std::string path = tmp / "trained.model";
+    writePrivateFile(path.c_str(), [&](XFile* f) { verifier.saveXFile(f); });
+    FaceVerif_GmmDCTmod2 reloaded(path.c_str());
+    ASSERT_TRUE(reloaded.test(&store, again));
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(again[i], after[i]) << i;
+}
