@@ -11,11 +11,13 @@ inline int mctRound(real v) { return (int)(v + 0.5f); }
 // The census code of nine cells from the 4 x 4 grid of integral-image values at the cell corners
 // (v[row][col], row and column 0 at the mask's corner). Each cell's sum is compared with the block's
 // total times 0.111111; the top-left cell is bit 8, the bottom-right bit 0.
-inline int mctCode(const real v[4][4]) {
+__attribute__((always_inline)) inline int mctCode(const real v[4][4]) {
     const real block = v[3][3] - v[3][0] - v[0][3] + v[0][0];
     const real mean = (real)((double)block * 0.111111);
     int code = 0;
+#pragma GCC unroll 3
     for (int r = 0; r < 3; r++)
+#pragma GCC unroll 3
         for (int c = 0; c < 3; c++) {
             const real cell = v[r + 1][c + 1] - v[r + 1][c] - v[r][c + 1] + v[r][c];
             code = (code << 1) | (cell > mean ? 1 : 0);

@@ -149,7 +149,9 @@ void ipSWmctMS::process(Sequence*) {
     }
     is_pattern = true;
     const real* origin = input->frames[0] + y * width_image + x;
-    const int* g = grid;
+    // Row and column offsets of the cell corners from the mask's corner (the same for every mask).
+    const int r1 = grid[4], r2 = grid[8], r3 = grid[12];
+    const int c1 = grid[1], c2 = grid[2], c3 = grid[3];
     const Weak* wk = weak;
     real sum = 0;
     int k = 0;
@@ -157,9 +159,14 @@ void ipSWmctMS::process(Sequence*) {
         sum = 0;
         const int end = stage_end[s];
         for (; k < end; k++) {
-            const real* q = origin + wk[k].base;
-            real v[4][4];
-            for (int i = 0; i < 16; i++) v[i >> 2][i & 3] = q[g[i]];
+            const real* p0 = origin + wk[k].base;
+            const real* p1 = p0 + r1;
+            const real* p2 = p0 + r2;
+            const real* p3 = p0 + r3;
+            const real v[4][4] = {{p0[0], p0[c1], p0[c2], p0[c3]},
+                                  {p1[0], p1[c1], p1[c2], p1[c3]},
+                                  {p2[0], p2[c1], p2[c2], p2[c3]},
+                                  {p3[0], p3[c1], p3[c2], p3[c3]}};
             sum = sum + wk[k].lut[mctCode(v)] * wk[k].weight;
         }
         if (sum < thresholds[s]) {
