@@ -45,6 +45,12 @@ int main(int argc, char** argv) {
     const float threshold = argc > 3 ? (float)std::strtod(argv[3], nullptr) : 0.0f;
     const int modulo = argc > 4 ? std::atoi(argv[4]) : 0;
 
+    if (FILE* f = std::fopen(cascade, "rb")) {
+        std::fclose(f);
+    } else {
+        std::fprintf(stderr, "cannot read the cascade file %s\n", cascade);
+        return 1;
+    }
     const std::vector<std::string> names = pgmFiles(folder);
     if (names.empty()) {
         std::fprintf(stderr, "no .pgm frames in %s\n", folder.c_str());

@@ -299,3 +299,52 @@ TEST(FaceTrackerDeathTest, FatalInputs) {
             c.message);
     }
 }
+
+namespace {
+
+// Stands in for the scanner: reports a fixed list of detections on every frame.
+class FixedDetections : public MSPatternDetect {
+public:
+    std::vector<Pattern*> found;
+    FixedDetections(FaceTrackerAPI_MCTMSMFF_2& t)
+        : MSPatternDetect(t.classifier, t.fusion, t.integral, W, H, 19, 19, 38, 48, 0.0625f, 0.125f, 0.125f, 0.041f,
+                          0.89f, 0.0204354f, 0.382121f, nullptr, 0, 1.0f, 10, false) {}
+    ~FixedDetections() override {
+        for (Pattern* p : found) delete p;
+    }
+    void add(int x, int y, int w, float confidence) {
+        Pattern* p = new Pattern();
+        p->x = x;
+        p->y = y;
+        p->w = p->h = w;
+        p->confidence = confidence;
+        found.push_back(p);
+    }
+    void process(Sequence*) override {
+        n_patterns = (int)found.size();
+        patterns = found.data();
+    }
+};
+
+}  // namespace
+
+TEST(FaceTracker, OnlyTheFirstMaxFacesDetectionsReachTheAverager) {
+    CascadeFile cascade;
+    FaceTrackingSettings s(4, W, H);
+    FaceTrackerAPI_MCTMSMFF_2 t(cascade.path.c_str(), 0, &s, false);
+    FixedDetections fake(t);
+    for (int i = 0; i < 5; i++) fake.add(60 * i, 10, 20, 5.0f - i);  // far apart: one track each
+    t.detector = &fake;
+    t.processImageBGR(randomFrame(W, H, 3 * W, 11).data());
+    ASSERT_EQ(t.n_faces, 4);
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(t.faces[i]->bbx_x, 60 * i);
+        EXPECT_FLOAT_EQ(t.faces[i]->score, 5.0f - i);
+        EXPECT_EQ(t.faces[i]->id, i);
+    }
+    for (Pattern* p : fake.found) delete p;
+    fake.found.clear();  // no detection: the output and the tracks are cleared
+    t.processImageBGR(randomFrame(W, H, 3 * W, 12).data());
+    EXPECT_EQ(t.n_faces, 0);
+    EXPECT_FALSE(t.averager->active[0]);
+}
