@@ -78,7 +78,7 @@ void RotationRecord::set(double a) {
 
 ipRotate::ipRotate(real angle_, int width_, int height_, const char* coding_)
     : ipCore(coding_), width(width_), height(height_), width_out(-1), height_out(-1) {
-    shift = new (allocator) ipShift(width, height, coding_);
+    shift = nullptr;
     xc = (int)((width + 1) * 0.5);
     yc = (int)((height + 1) * 0.5);
 
@@ -126,21 +126,21 @@ ipRotate::ipRotate(real angle_, int width_, int height_, const char* coding_)
     height2_ = height1_;
     width3_ = width2_;
     height3_ = (int)(std::fabs(shear.sin_angle) * width1_ + height1_ * shear.cos_angle + 0.5);
+    column_offset.assign(width3_ > 0 ? width3_ : 0, 0);
+    column_weight.assign(width3_ > 0 ? width3_ : 0, 0);
+    column_previous.assign(width3_ > 0 ? width3_ : 0, 0);
 
-    auto zeroed = [this](int w, int h) {
-        const long n = (long)w * h * n_planes;
-        real* p = (real*)allocator->alloc(sizeof(real) * (n > 0 ? n : 1));
-        memset(p, 0, sizeof(real) * (n > 0 ? n : 1));
-        return p;
-    };
-    image1 = zeroed(width1_, height1_);
-    image2 = zeroed(width2_, height2_);
-    image3 = zeroed(width3_, height3_);
+    // The work images are made by the first process() whose path needs them.
+    image1 = image2 = image3 = nullptr;
 
+    // With the centre above both shifts are 0; the shift operator only exists when it moves something.
     shiftx = (int)(width * 0.5 - xc + 0.5);
     shifty = (int)(height * 0.5 - yc + 0.5);
-    shift->setIntOption("shiftx", shiftx);
-    shift->setIntOption("shifty", shifty);
+    if (shiftx != 0 || shifty != 0) {
+        shift = new (allocator) ipShift(width, height, coding_);
+        shift->setIntOption("shiftx", shiftx);
+        shift->setIntOption("shifty", shifty);
+    }
 
     rotation.xc_in = xc;
     rotation.yc_in = yc;
@@ -202,8 +202,11 @@ void ipRotate::process(Sequence* input) {
         message("ipRotate::process() not implemented for float format.");
         return;
     }
-    shift->process(input);
-    const real* src = shift->output->frames[0];
+    const real* src = input->frames[0];
+    if (shift) {
+        shift->process(input);
+        src = shift->output->frames[0];
+    }
     real* dst = output->frames[0];
     const double t = internal_angle;
     if (verbose) print("Go go rotate %g\n", t);
@@ -237,9 +240,19 @@ void ipRotate::process(Sequence* input) {
     }
 }
 
+real* ipRotate::workImage(real** image, int w, int h) {
+    if (*image == nullptr) {
+        const long n = (long)w * h * n_planes;
+        *image = (real*)allocator->alloc(sizeof(real) * (n > 0 ? n : 1));
+        memset(*image, 0, sizeof(real) * (n > 0 ? n : 1));
+    }
+    return *image;
+}
+
 void ipRotate::rotatePlane(const real* src, real* dst, int c) {
     const int np = n_planes;
     const double t = internal_angle;
+    if (t > 45 && t <= 315) workImage(&image1, width1_, height1_);
     if (t <= 45) {
         threeShear(src, width, height, dst, c, np);
         return;
@@ -272,6 +285,8 @@ void ipRotate::rotatePlane(const real* src, real* dst, int c) {
 
 void ipRotate::threeShear(const real* s, int sw, int sh, real* dst, int c, int np) {
     const double T = shear.tan_half, S = shear.sin_angle;
+    workImage(&image2, width2_, height2_);
+    workImage(&image3, width3_, height3_);
     // Horizontal shear into image2.
     for (int y = 0; y < height2_; y++) {
         const double z = T >= 0 ? (y + 0.5) * T : (y - height2_ + 0.5) * T;
@@ -280,14 +295,31 @@ void ipRotate::threeShear(const real* s, int sw, int sh, real* dst, int c, int n
         shiftLine(line, np, sw, image2 + (long)y * width2_ * np + c, np, width2_, (long)offset,
                   z - offset);
     }
-    // Vertical shear into image3.
+    // Vertical shear into image3: every column moves by its own offset and weight; the columns are
+    // walked together row by row, which is what the memory layout favours.
     double z = S > 0 ? (sw - 1) * S : -(sw - width3_) * S;
     for (int x = 0; x < width3_; x++) {
         const double offset = std::floor(z);
-        const real* col = x < width2_ ? image2 + (long)x * np + c : nullptr;
-        shiftLine(col, (long)width2_ * np, height2_, image3 + (long)x * np + c, (long)width3_ * np,
-                  height3_, (long)offset, z - offset);
+        column_offset[x] = (long)offset;
+        column_weight[x] = z - offset;
+        column_previous[x] = 0;
         z -= S;
+    }
+    for (int y = 0; y < height3_; y++)
+        for (int x = 0; x < width3_; x++) image3[((long)y * width3_ + x) * np + c] = 0;
+    for (int i = 0; i < height2_; i++) {
+        const real* row = image2 + (long)i * width2_ * np + c;
+        for (int x = 0; x < width3_; x++) {
+            const double v = x < width2_ ? row[(long)x * np] : 0;
+            const double part = v * column_weight[x];
+            const long p = i + column_offset[x];
+            if (p >= 0 && p < height3_) image3[(p * width3_ + x) * np + c] = (real)(v - (part - column_previous[x]));
+            column_previous[x] = part;
+        }
+    }
+    for (int x = 0; x < width3_; x++) {
+        const long p = height2_ + column_offset[x];
+        if (p >= 0 && p < height3_) image3[(p * width3_ + x) * np + c] = (real)column_previous[x];
     }
     // Horizontal shear into the output; rows past image3 read as 0.
     z = S >= 0 ? -((sw - 1) * S * T) : ((1 - height_out) - (sw - 1) * S) * T;

@@ -2,6 +2,8 @@
 // Turns an image about its centre: an exact quarter, half or three-quarter turn, then at most 45
 // degrees as three shears. The output holds the whole turned image; with y growing downward a
 // positive angle turns clockwise on screen, for pixels and for the point mappings alike.
+#include <vector>
+
 #include "visionlib/ipCore.h"
 
 namespace vision {
@@ -35,11 +37,11 @@ public:
     int yc;
     RotationRecord rotation;  // for angle: output size and point mappings
     RotationRecord shear;     // for what the shears turn after the quarter turns
-    ipShift* shift;
+    ipShift* shift;  // none while both shifts are 0
     int shiftx;
     int shifty;
     int width1_, height1_;
-    real* image1;  // after the quarter turns
+    real* image1;  // after the quarter turns (made when first needed, like the other two)
     int width2_, height2_;
     real* image2;  // after the first shear
     int width3_, height3_;
@@ -60,6 +62,11 @@ public:
     void inversePoint(int x, int y, int* xo, int* yo) const;
 
 private:
+    std::vector<long> column_offset;  // vertical shear, per column of image3
+    std::vector<double> column_weight;
+    std::vector<double> column_previous;
+
+    real* workImage(real** image, int w, int h);
     void rotatePlane(const real* src, real* dst, int plane);
     void threeShear(const real* src, int sw, int sh, real* dst, int plane, int np_src);
 };
