@@ -13,12 +13,11 @@
 namespace vision {
 
 void writePrivateFile(const char* path, const std::function<void(XFile*)>& write) {
-    std::string tmp = std::string(path) + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A fresh name per write (mode 0600), so two writers of one file never share a temporary file.
+    std::string tmp = std::string(path) + ".tmp.XXXXXX";
+    int fd = ::mkostemp(&tmp[0], O_CLOEXEC);
     if (fd < 0)
         error("DiskXFile: cannot open <%s> in mode <%s>. Sorry.", path, "w");
-    // An older temporary file keeps its mode through O_CREAT: make it private again.
-    fchmod(fd, 0600);
     FILE* stream = fdopen(fd, "wb");
     if (!stream) {
         ::close(fd);
