@@ -35,7 +35,7 @@ PatternDetect::PatternDetect(ipSubWindow* ip_sw_, PatternFusion* fusion_, ipInte
     if (scale_factor <= 0) error("scale factor (%g) must be positive!", scale_factor);
     if (model_width <= 0 || model_height <= 0)
         error("PatternDetect::PatternDetect() wrong model size (%dx%d).", model_width, model_height);
-    if (ip_ii->width != width || ip_ii->height != height || !ip_ii->squares)
+    if (ip_ii->width != width || ip_ii->height != height)
         error("PatternDetect::PatternDetect() the integral image does not fit the %dx%d frame.", width, height);
     model_ratio = (real)model_height / (real)model_width;
     scale = 1.0f + scale_factor;

@@ -23,6 +23,7 @@ ipSWmctMS::ipSWmctMS(real* integral_sums, int width_image_, int height_image_, i
       rejections(nullptr), mcts(nullptr), trainers(nullptr), n_stages(0), weights(nullptr), n_trainers(nullptr),
       thresholds(nullptr), weak(nullptr), stage_end(nullptr), n_weak(0), geometry_size(-1), geometry_width(-1) {
     verbose = verbose_;
+    if (!integral_sums) error("ipSWmctMS: no integral image.");
     real** table = static_cast<real**>(allocator->alloc(sizeof(real*)));
     table[0] = integral_sums;
     input = new (allocator) Sequence(table, 1, width_image * height_image);
