@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include <emmintrin.h>
+
 #include "visionlib/Allocator.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Message.h"
@@ -15,6 +17,8 @@ namespace {
 const int kMaxStages = 1000;
 const int kMaxTrainersPerStage = 10000;
 const int kMaxTrainers = 100000;
+// Lane 0 (the left cell) is the high bit of its row's three.
+const int kReversed3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 }  // namespace
 
 ipSWmctMS::ipSWmctMS(real* integral_sums, int width_image_, int height_image_, int width_pattern_,
@@ -124,6 +128,7 @@ void ipSWmctMS::updateGeometry() {
     for (int s = 0; s < n_stages; s++)
         for (int j = 0; j < n_trainers[s]; j++, k++) {
             ipMCT* mct = mcts[s][j];
+            mct->setImageSize(width_image, height_image);
             mct->setSize(window_width);
             const int dx = mct->cornerDx(), dy = mct->cornerDy();
             weak[k].base = dy * W + dx;
@@ -164,11 +169,24 @@ void ipSWmctMS::process(Sequence*) {
             const real* p1 = p0 + r1;
             const real* p2 = p0 + r2;
             const real* p3 = p0 + r3;
-            const real v[4][4] = {{p0[0], p0[c1], p0[c2], p0[c3]},
-                                  {p1[0], p1[c1], p1[c2], p1[c3]},
-                                  {p2[0], p2[c1], p2[c2], p2[c3]},
-                                  {p3[0], p3[c1], p3[c2], p3[c3]}};
-            sum = sum + wk[k].lut[mctCode(v)] * wk[k].weight;
+            const __m128 R0 = _mm_setr_ps(p0[0], p0[c1], p0[c2], p0[c3]);
+            const __m128 R1 = _mm_setr_ps(p1[0], p1[c1], p1[c2], p1[c3]);
+            const __m128 R2 = _mm_setr_ps(p2[0], p2[c1], p2[c2], p2[c3]);
+            const __m128 R3 = _mm_setr_ps(p3[0], p3[c1], p3[c2], p3[c3]);
+            // Lane j of row band r: ((v[r+1][j+1] - v[r+1][j]) - v[r][j+1]) + v[r][j], as the scalar form.
+            const __m128 S0 = _mm_shuffle_ps(R0, R0, _MM_SHUFFLE(3, 3, 2, 1));
+            const __m128 S1 = _mm_shuffle_ps(R1, R1, _MM_SHUFFLE(3, 3, 2, 1));
+            const __m128 S2 = _mm_shuffle_ps(R2, R2, _MM_SHUFFLE(3, 3, 2, 1));
+            const __m128 S3 = _mm_shuffle_ps(R3, R3, _MM_SHUFFLE(3, 3, 2, 1));
+            const __m128 cells0 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(S1, R1), S0), R0);
+            const __m128 cells1 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(S2, R2), S1), R1);
+            const __m128 cells2 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(S3, R3), S2), R2);
+            const real block = p3[c3] - p3[0] - p0[c3] + p0[0];
+            const __m128 mean = _mm_set1_ps((real)((double)block * 0.111111));
+            const int code = kReversed3[_mm_movemask_ps(_mm_cmpgt_ps(cells0, mean)) & 7] << 6 |
+                             kReversed3[_mm_movemask_ps(_mm_cmpgt_ps(cells1, mean)) & 7] << 3 |
+                             kReversed3[_mm_movemask_ps(_mm_cmpgt_ps(cells2, mean)) & 7];
+            sum = sum + wk[k].lut[code] * wk[k].weight;
         }
         if (sum < thresholds[s]) {
             reject(s);
