@@ -45,13 +45,14 @@ void ipFaceExtract::process(Sequence* input) {
     real a = (real)(roll * 57.29577951308232);
     if (a > -1 && a < 1) a = 0;
 
-    // Level the eyes: the frame turns about its centre and the landmarks move with it.
+    // Level the eyes: the frame turns about its centre and the landmarks move with it. Only the
+    // parts of the turned frame that a crop needs are computed, unless a jittered rotation needs
+    // the whole of it.
     ipRotate* rotation = new ipRotate(a, input_width, input_height, coding_gray);
     rotation->setBoolOption("verbose", verbose);
-    rotation->process(input);
     width = rotation->getOutputWidth();
     height = rotation->getOutputHeight();
-    const real* levelled = rotation->output->frames[0];
+    bool levelled = false;
     if (roll != 0) model->transformPoints(rotation);
 
     if (!model->ldm2bbx()) error("ipFaceExtract::process() impossible to create the face model from eyes coordinates.");
@@ -70,8 +71,12 @@ void ipFaceExtract::process(Sequence* input) {
         if (h < 1) h = 1;
         Sequence crop(1, w * h);
         if (r == 0) {
-            extractBlock(levelled, width, height, x, y, w, h, crop.frames[0]);
+            rotation->processWindow(input, x, y, w, h, crop.frames[0]);
         } else {
+            if (!levelled) {
+                rotation->process(input);
+                levelled = true;
+            }
             ipRotate turn(r, width, height, coding_gray);
             turn.process(rotation->output);
             int ox, oy;

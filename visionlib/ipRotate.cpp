@@ -1,5 +1,6 @@
 #include "visionlib/ipRotate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -35,6 +36,19 @@ void shiftLine(const real* s, long s_step, int n, real* d, long d_step, int m, l
     long p = n + offset;
     if (p >= 0 && p < m) d[p * d_step] = (real)previous;
     for (p = (p + 1 > 0 ? p + 1 : 0); p < m; p++) d[p * d_step] = 0;
+}
+
+// Position p of a line of m values that shiftLine() fills from the n values get(0 .. n-1), exactly
+// as shiftLine() computes it.
+template <typename Get>
+inline real shiftedValue(const Get& get, int n, long offset, double weight, long p) {
+    const long i = p - offset;
+    if (i < 0 || i > n || n < 1) return 0;
+    if (i == n) return (real)((double)get(n - 1) * weight);
+    const double v = get((int)i);
+    const double part = v * weight;
+    const double previous = i > 0 ? (double)get((int)i - 1) * weight : 0;
+    return (real)(v - (part - previous));
 }
 
 }  // namespace
@@ -157,6 +171,9 @@ ipRotate::ipRotate(real angle_, int width_, int height_, const char* coding_)
     corners[4][0] = corners[0][0];
     corners[4][1] = corners[0][1];
 
+    row_offset.assign(height_out > 0 ? height_out : 0, 0);
+    row_weight.assign(height_out > 0 ? height_out : 0, 0);
+
     output = new (allocator) Sequence(1, n_planes * width_out * height_out);
     memset(output->frames[0], 0, sizeof(real) * (size_t)n_planes * width_out * height_out);
 }
@@ -235,6 +252,143 @@ void ipRotate::process(Sequence* input) {
             if (shear.degrees != 0) {
                 print("   width_out: %d\n", width_out);
                 print("   height_out: %d\n", height_out);
+            }
+        }
+    }
+}
+
+void ipRotate::processWindow(Sequence* input, int x0, int y0, int w, int h, real* block) {
+    const int np = n_planes;
+    const long n_block = (long)w * h * np;
+    if (coding_id == CODING_YUV || coding_id == CODING_FLOAT || shift) {
+        // Only what process() itself turns can be windowed; the rest goes the long way.
+        process(input);
+        for (int r = 0; r < h; r++)
+            for (int c = 0; c < w; c++)
+                for (int k = 0; k < np; k++) {
+                    const long xo = (long)x0 + c, yo = (long)y0 + r;
+                    const bool inside = xo >= 0 && xo < width_out && yo >= 0 && yo < height_out;
+                    block[((long)r * w + c) * np + k] = inside ? output->frames[0][(yo * width_out + xo) * np + k] : 0;
+                }
+        return;
+    }
+    const real* src = input->frames[0];
+    const double t = internal_angle;
+    const double T = shear.tan_half, S = shear.sin_angle;
+    const bool sheared = t != 0 && !(t > 45 && shear.degrees == 0);
+    if (sheared) {
+        // The per-line offsets and weights of the two later shears, accumulated as process() does.
+        const int sw = width1_;
+        double z = S > 0 ? (sw - 1) * S : -(sw - width3_) * S;
+        for (int x = 0; x < width3_; x++) {
+            const double offset = std::floor(z);
+            column_offset[x] = (long)offset;
+            column_weight[x] = z - offset;
+            z -= S;
+        }
+        z = S >= 0 ? -((sw - 1) * S * T) : ((1 - height_out) - (sw - 1) * S) * T;
+        for (int y = 0; y < height_out; y++) {
+            const double offset = std::floor(z);
+            row_offset[y] = (long)offset;
+            row_weight[y] = z - offset;
+            z += T;
+        }
+    }
+    for (long i = 0; i < n_block; i++) block[i] = 0;
+    for (int k = 0; k < np; k++) {
+        // Pixel (c, r) of the quarter-turned input.
+        auto turned = [&](long r, long c) -> real {
+            if (r < 0 || r >= height1_ || c < 0 || c >= width1_) return 0;
+            if (t > 45 && t <= 135) return src[((long)c * width + (height1_ - 1 - r)) * np + k];
+            if (t > 135 && t <= 225) return src[((long)width * height - 1 - (r * width1_ + c)) * np + k];
+            if (t > 225 && t <= 315) return src[((long)(width1_ - 1 - c) * width + r) * np + k];
+            return src[(r * width + c) * np + k];
+        };
+        auto image2At = [&](long r, long c) -> real {
+            if (r < 0 || r >= height2_ || c < 0 || c >= width2_) return 0;
+            const double z = T >= 0 ? (r + 0.5) * T : (r - height2_ + 0.5) * T;
+            const double offset = std::floor(z);
+            return shiftedValue([&](int i) { return turned(r, i); }, width1_, (long)offset, z - offset, c);
+        };
+        auto image3At = [&](long r, long c) -> real {
+            if (r < 0 || r >= height3_ || c < 0 || c >= width3_) return 0;
+            return shiftedValue([&](int i) { return image2At(i, c); }, height2_, column_offset[c], column_weight[c], r);
+        };
+        // The parts of image3 and image2 that the window reads, each value computed once.
+        long r3a = 0, r3b = -1, ca = 0, cb = -1, r2a = 0, r2b = -1;
+        if (sheared) {
+            r3a = y0 > 0 ? y0 : 0;
+            r3b = (long)y0 + h - 1;
+            if (r3b >= height3_) r3b = height3_ - 1;
+            if (r3b >= height_out) r3b = height_out - 1;
+            ca = width3_;
+            cb = -1;
+            for (long y = r3a; y <= r3b; y++) {
+                ca = std::min(ca, (long)x0 - row_offset[y] - 1);
+                cb = std::max(cb, (long)x0 + w - 1 - row_offset[y]);
+            }
+            ca = std::max(ca, 0L);
+            cb = std::min(cb, (long)width3_ - 1);
+            r2a = height2_;
+            r2b = -1;
+            for (long c = ca; c <= cb; c++) {
+                r2a = std::min(r2a, r3a - column_offset[c] - 1);
+                r2b = std::max(r2b, r3b - column_offset[c]);
+            }
+            r2a = std::max(r2a, 0L);
+            r2b = std::min(r2b, (long)height2_ - 1);
+        }
+        const long cols = cb >= ca ? cb - ca + 1 : 0;
+        const long rows2 = r2b >= r2a ? r2b - r2a + 1 : 0, rows3 = r3b >= r3a ? r3b - r3a + 1 : 0;
+        window2.resize((size_t)(rows2 * cols));
+        window3.resize((size_t)(rows3 * cols));
+        for (long r = 0; r < rows2; r++) {
+            const long rr = r2a + r;
+            const double z = T >= 0 ? (rr + 0.5) * T : (rr - height2_ + 0.5) * T;
+            const double offset = std::floor(z);
+            if (t <= 45 || t > 315) {
+                const real* line = src + rr * width * np + k;
+                for (long c = 0; c < cols; c++)
+                    window2[r * cols + c] = shiftedValue([&](int i) { return line[(long)i * np]; }, width1_, (long)offset,
+                                                         z - offset, ca + c);
+            } else {
+                for (long c = 0; c < cols; c++)
+                    window2[r * cols + c] = shiftedValue([&](int i) { return turned(rr, i); }, width1_, (long)offset,
+                                                         z - offset, ca + c);
+            }
+        }
+        auto image2Cached = [&](long r, long c) -> real {
+            if (r >= r2a && r <= r2b && c >= ca && c <= cb) return window2[(r - r2a) * cols + (c - ca)];
+            return image2At(r, c);
+        };
+        for (long r = 0; r < rows3; r++)
+            for (long c = 0; c < cols; c++) {
+                const long cc = ca + c;
+                window3[r * cols + c] = shiftedValue([&](int i) { return image2Cached(i, cc); }, height2_,
+                                                     column_offset[cc], column_weight[cc], r3a + r);
+            }
+        auto image3Cached = [&](long r, long c) -> real {
+            if (r >= r3a && r <= r3b && c >= ca && c <= cb) return window3[(r - r3a) * cols + (c - ca)];
+            return image3At(r, c);
+        };
+        for (int r = 0; r < h; r++) {
+            const long yo = (long)y0 + r;
+            if (yo < 0 || yo >= height_out) continue;
+            for (int c = 0; c < w; c++) {
+                const long xo = (long)x0 + c;
+                if (xo < 0 || xo >= width_out) continue;
+                real v;
+                if (t == 0) {
+                    v = src[(yo * width + xo) * np + k];
+                } else if (!sheared) {
+                    const long i = yo * width_out + xo;
+                    v = i < (long)width1_ * height1_ ? turned(i / width1_, i % width1_) : 0;
+                } else if (yo >= height3_) {
+                    v = 0;
+                } else {
+                    v = shiftedValue([&](int i) { return image3Cached(yo, i); }, width3_, row_offset[yo], row_weight[yo], xo);
+                }
+                block[((long)r * w + c) * np + k] = v;
             }
         }
     }
@@ -325,6 +479,8 @@ void ipRotate::threeShear(const real* s, int sw, int sh, real* dst, int c, int n
     z = S >= 0 ? -((sw - 1) * S * T) : ((1 - height_out) - (sw - 1) * S) * T;
     for (int y = 0; y < height_out; y++) {
         const double offset = std::floor(z);
+        row_offset[y] = (long)offset;
+        row_weight[y] = z - offset;
         const real* line = y < height3_ ? image3 + (long)y * width3_ * np + c : nullptr;
         shiftLine(line, np, width3_, dst + (long)y * width_out * np + c, np, width_out, (long)offset,
                   z - offset);

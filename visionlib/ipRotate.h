@@ -51,6 +51,9 @@ public:
     ipRotate(real angle, int width, int height, const char* coding);
     ~ipRotate() override;
     void process(Sequence* input) override;
+    // The w x h window at (x, y) of what process() gives, into block (w x h x n_planes reals, 0
+    // outside the output), computed from the input without turning the whole image. Gray and rgb.
+    void processWindow(Sequence* input, int x, int y, int w, int h, real* block);
     int getOutputWidth() override;
     int getOutputHeight() override;
 
@@ -65,6 +68,10 @@ private:
     std::vector<long> column_offset;  // vertical shear, per column of image3
     std::vector<double> column_weight;
     std::vector<double> column_previous;
+    std::vector<long> row_offset;  // last shear, per output row
+    std::vector<double> row_weight;
+    std::vector<real> window2;  // processWindow's parts of image2 and image3
+    std::vector<real> window3;
 
     real* workImage(real** image, int w, int h);
     void rotatePlane(const real* src, real* dst, int plane);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "visionlib/ipRotate.h"
@@ -159,5 +160,33 @@ TEST(RotateTest, OffCentreSpotLandsWhereThePointMappingSays) {
         rot.forwardPoint(px + 0.5, py + 0.5, &ex, &ey);
         EXPECT_NEAR(sx / mass, ex, 0.75);
         EXPECT_NEAR(sy / mass, ey, 0.75);
+    }
+}
+
+// A window of the turned image computed on its own is exactly that part of the whole turned image.
+TEST(RotateTest, WindowMatchesTheWholeTurnedImage) {
+    const int W = 37, H = 23;
+    const real angles[] = {0, 12, -12, 45, 60, 90, 130, 180, 200, 270, 300, 330, 359.5f, 90.7f, 269.3f};
+    for (const char* coding : {"gray", "rgb"}) {
+        const int np = std::string(coding) == "rgb" ? 3 : 1;
+        Sequence in(1, W * H * np);
+        for (int i = 0; i < W * H * np; i++) in.frames[0][i] = (real)((i * 37) % 251) + 0.25f;
+        for (real a : angles) {
+            SCOPED_TRACE(testing::Message() << coding << " " << a);
+            ipRotate whole(a, W, H, coding);
+            whole.process(&in);
+            ipRotate part(a, W, H, coding);
+            const int x0 = -3, y0 = 2, w = whole.width_out / 2 + 6, h = whole.height_out;
+            std::vector<real> block(w * h * np, -1);
+            part.processWindow(&in, x0, y0, w, h, block.data());
+            for (int r = 0; r < h; r++)
+                for (int c = 0; c < w; c++)
+                    for (int k = 0; k < np; k++) {
+                        const int xo = x0 + c, yo = y0 + r;
+                        const bool inside = xo >= 0 && xo < whole.width_out && yo >= 0 && yo < whole.height_out;
+                        const real want = inside ? whole.output->frames[0][(yo * whole.width_out + xo) * np + k] : 0;
+                        ASSERT_EQ(block[(r * w + c) * np + k], want) << c << "," << r;
+                    }
+        }
     }
 }
