@@ -1,5 +1,6 @@
 #include "visionlib/Image.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -130,16 +131,26 @@ void Image::drawLine(int x1, int y1, int x2, int y2, Color colour) {
     // 16.16 fixed point; the minor coordinate starts at the centre of its first pixel.
     const long long slope = steps == 0 ? 0 : ((long long)minor_diff * 65536) / steps;
     const long major_step = major_diff < 0 ? -1 : 1;
-    long long minor = (long long)(x_major ? y1 : x1) * 65536 + 32768;
-    long major = x_major ? x1 : y1;
-    for (long k = 0; k <= steps; k++) {
-        const long m = (long)(minor >> 16);
+    const long long minor0 = (long long)(x_major ? y1 : x1) * 65536 + 32768;
+    const long major0 = x_major ? x1 : y1;
+    // Only the steps whose major coordinate lies inside the image can draw anything.
+    const long extent = x_major ? width : height;
+    long k0 = 0, k1 = steps;
+    if (major_step > 0) {
+        k0 = std::max(k0, -major0);
+        k1 = std::min(k1, extent - 1 - major0);
+    } else {
+        k0 = std::max(k0, major0 - (extent - 1));
+        k1 = std::min(k1, major0);
+    }
+    for (long k = k0; k <= k1; k++) {
+        const long major = major0 + k * major_step;
+        const long m = (long)((minor0 + k * slope) >> 16);
+        if (m < 0 || m >= (x_major ? height : width)) continue;
         if (x_major)
             drawPixel((int)major, (int)m, colour);
         else
             drawPixel((int)m, (int)major, colour);
-        major += major_step;
-        minor += slope;
     }
 }
 

@@ -243,6 +243,12 @@ TEST(ImageTest, LinesFollowTheFixedPointAnalyser) {
             EXPECT_EQ(img.real_pixels[p.second * 12 + p.first], 255);
         }
     }
+    // Far-away ends cost nothing beyond the visible part.
+    ImageGray wide(8, 3);
+    wide.drawLine(-2000000000, 1, 2000000000, 1, Color::white);
+    wide.drawLine(3e30f, 0.0f, -3e30f, 2.0f, Color::white);
+    for (int x = 0; x < 8; x++) EXPECT_EQ(wide.byte_pixels[8 + x], 255);
+
     ImageGray img(4, 4);
     img.drawLine(1.9f, 0.2f, 1.9f, 2.9f, Color::white);  // truncated to (1, 0) - (1, 2)
     EXPECT_EQ(img.byte_pixels[0 * 4 + 1] + img.byte_pixels[1 * 4 + 1] + img.byte_pixels[2 * 4 + 1], 3 * 255);
