@@ -57,7 +57,8 @@ typedef void* HANDLE;
 typedef void* HMODULE;
 typedef void* HINSTANCE;
 typedef void* HWND;
-typedef intptr_t (*FARPROC)();
+// void(*)() so that casts to the real signature draw no warning.
+typedef void (*FARPROC)();
 
 typedef wchar_t WCHAR;
 typedef WCHAR OLECHAR;
