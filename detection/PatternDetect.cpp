@@ -1,21 +1,11 @@
 #include "detection/PatternDetect.h"
 
-#include <algorithm>
 
+#include "detection/DetectorRound.h"
 #include "visionlib/Allocator.h"
 #include "visionlib/Message.h"
 
 namespace vision {
-
-namespace {
-
-inline int roundPositive(real v) { return (int)(v + 0.5f); }
-
-void sortByConfidence(Pattern** p, int n) {
-    std::stable_sort(p, p + n, [](const Pattern* a, const Pattern* b) { return a->confidence > b->confidence; });
-}
-
-}  // namespace
 
 PatternDetect::PatternDetect(ipSubWindow* ip_sw_, PatternFusion* fusion_, ipIntegralImage* ip_ii_, int width_,
                              int height_, int model_width_, int model_height_, int min_size_, int max_size_,
@@ -54,7 +44,7 @@ void PatternDetect::init() {
     sw_min = min_size > model_width ? min_size : model_width;
     sw_max = width;
     if ((real)height / (real)model_height < (real)width / (real)model_width)
-        sw_max = roundPositive((real)height / (real)model_height * (real)model_width);
+        sw_max = detectorRound((real)height / (real)model_height * (real)model_width);
     int limit = max_size;
     if (limit < model_width) limit = sw_max;
     if (limit < sw_max) sw_max = limit;
@@ -110,12 +100,12 @@ void PatternDetect::process(Sequence* input) {
         return;
     }
     for (int i = 0; i < n_raw; i++) sorted[i] = &raw->patterns[i];
-    sortByConfidence(sorted, n_raw);
+    sortPatternsByConfidence(sorted, n_raw);
     // A refusing fusion leaves last frame's result in its output: report nothing rather than that.
     if (!fusion->fuse(n_raw, sorted)) return;
     int n_fused = fusion->count < n_raw ? fusion->count : n_raw;
     for (int i = 0; i < n_fused; i++) sorted[i] = fusion->output[i];
-    sortByConfidence(sorted, n_fused);
+    sortPatternsByConfidence(sorted, n_fused);
     for (int i = 0; i < n_fused; i++)
         if (sorted[i]->activation >= fusion->min_activation) patterns[n_patterns++] = sorted[i];
 }
@@ -134,7 +124,7 @@ MSPatternDetect::MSPatternDetect(ipSubWindow* ip_sw_, PatternFusion* fusion_, ip
 }
 
 int MSPatternDetect::nextWidth(int w) const {
-    int next = roundPositive((real)w * scale);
+    int next = detectorRound((real)w * scale);
     if (force_multiple && next % model_width != 0) next = (next / model_width + 1) * model_width;
     return next;
 }
@@ -156,7 +146,7 @@ void MSPatternDetect::levels() {
     int w = first;
     for (int i = 0; i < n_levels; i++) {
         if (w > sw_max) error("MSPatternDetect(): width_pattern > sw_max");
-        const int h = roundPositive((real)w * model_ratio);
+        const int h = detectorRound((real)w * model_ratio);
         if (verbose) print("  -> %dx%d\n", w, h);
         scanners[i] = new (allocator) MSWindowScan(width, height, width, height, w, h, w, h, step_x_factor,
                                                    step_y_factor, ip_sw, raw, verbose);

@@ -11,15 +11,6 @@ namespace vision {
 
 namespace {
 
-// Stable, so equal keys keep their order and results do not depend on the sort's whims.
-void sortByConfidence(Pattern** p, int n) {
-    std::stable_sort(p, p + n, [](const Pattern* a, const Pattern* b) { return a->confidence > b->confidence; });
-}
-
-void sortByActivation(Pattern** p, int n) {
-    std::stable_sort(p, p + n, [](const Pattern* a, const Pattern* b) { return a->activation > b->activation; });
-}
-
 bool boxesMeet(const Pattern& a, const Pattern& b) {
     return std::min(a.x + a.w, b.x + b.w) >= std::max(a.x, b.x) &&
            std::min(a.y + a.h, b.y + b.h) >= std::max(a.y, b.y);
@@ -29,6 +20,15 @@ bool boxesMeet(const Pattern& a, const Pattern& b) {
 const int kMaxFusionPasses = 10000;
 
 }  // namespace
+
+// Stable, so that results do not depend on the sort's handling of ties.
+void sortPatternsByConfidence(Pattern** p, int n) {
+    std::stable_sort(p, p + n, [](const Pattern* a, const Pattern* b) { return a->confidence > b->confidence; });
+}
+
+void sortPatternsByActivation(Pattern** p, int n) {
+    std::stable_sort(p, p + n, [](const Pattern* a, const Pattern* b) { return a->activation > b->activation; });
+}
 
 real patternOverlap(const Pattern& a, const Pattern& b) {
     if (!boxesMeet(a, b)) return 0;
@@ -338,7 +338,7 @@ bool ViewPatternFusion::fuse(int n, Pattern** patterns) {
     collect(n, patterns);
     if (n_work == 0) return true;
 
-    sortByConfidence(work, n_work);
+    sortPatternsByConfidence(work, n_work);
     table->build(n_work, work, overlap, false);
     if (verbose) table->print("Overlap table :\n");
     table->tag();
@@ -351,9 +351,9 @@ bool ViewPatternFusion::fuse(int n, Pattern** patterns) {
         }
         count = n_work;
         if (compute_activation)
-            sortByActivation(output, count);
+            sortPatternsByActivation(output, count);
         else
-            sortByConfidence(output, count);
+            sortPatternsByConfidence(output, count);
         return true;
     }
 
@@ -361,7 +361,7 @@ bool ViewPatternFusion::fuse(int n, Pattern** patterns) {
         table->resolve();
         if (verbose) table->print("Overlap table after resolving:\n");
         rebuildOutput();
-        sortByConfidence(output, count);
+        sortPatternsByConfidence(output, count);
         table->build(count, output, overlap, false);
         table->tag();
         if (table->clean() || pass >= kMaxFusionPasses) break;
@@ -374,12 +374,12 @@ bool ViewPatternFusion::fuse(int n, Pattern** patterns) {
         return true;
     }
     for (int i = 0; i < count; i++) output[i]->activation += 1;
-    sortByActivation(output, count);
+    sortPatternsByActivation(output, count);
     table->build(count, output, 0.01f, true);
     if (verbose) table->print("Sorted overlap table :\n");
     suppress();
     if (verbose) table->print("Indexed overlap table :\n");
-    sortByActivation(output, count);
+    sortPatternsByActivation(output, count);
     return true;
 }
 

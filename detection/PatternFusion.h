@@ -22,6 +22,10 @@ public:
     virtual bool fuse(int n, Pattern** patterns) = 0;
 };
 
+// Stable sorts, highest first: equal keys keep their order.
+void sortPatternsByConfidence(Pattern** patterns, int n);
+void sortPatternsByActivation(Pattern** patterns, int n);
+
 // Intersection area over the larger box's area; 0 when the boxes do not meet (or only touch).
 real patternOverlap(const Pattern& a, const Pattern& b);
 // a is strictly smaller than b in area, and the two meet.

@@ -1,13 +1,10 @@
 #include "detection/WindowScan.h"
 
+#include "detection/DetectorRound.h"
 #include "visionlib/Allocator.h"
 #include "visionlib/Message.h"
 
 namespace vision {
-
-namespace {
-inline int roundPositive(real v) { return (int)(v + 0.5f); }
-}  // namespace
 
 WindowScan::WindowScan(int width_image_, int height_image_, int width_ii_, int height_ii_, int window_width_,
                        int window_height_, int sw_window_width_, int sw_window_height_, ipSubWindow* classifier_,
@@ -53,8 +50,8 @@ MSWindowScan::MSWindowScan(int width_image_, int height_image_, int width_ii_, i
                            bool verbose_)
     : WindowScan(width_image_, height_image_, width_ii_, height_ii_, window_width_, window_height_,
                  sw_window_width_, sw_window_height_, classifier_, list_, verbose_) {
-    step_x = roundPositive((real)window_width * step_x_factor);
-    step_y = roundPositive((real)window_height * step_y_factor);
+    step_x = detectorRound((real)window_width * step_x_factor);
+    step_y = detectorRound((real)window_height * step_y_factor);
     if (step_x < 1) step_x = 1;
     if (step_y < 1) step_y = 1;
     if (verbose) {

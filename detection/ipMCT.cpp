@@ -21,8 +21,8 @@ void ipMCT::setImageSize(int width, int height) {
 }
 
 void ipMCT::updateGeometry() {
-    m = mctRound(scale * (real)mask_size);
-    cut = mctRound((real)m * 0.33333334f);
+    m = detectorRound(scale * (real)mask_size);
+    cut = detectorRound((real)m * 0.33333334f);
     cut2 = m - cut;
 }
 

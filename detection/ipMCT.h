@@ -1,12 +1,10 @@
 #pragma once
 // Modified census transform of one 3 x 3 block of cells of the pattern, scaled to the window and read from
 // the integral image.
+#include "detection/DetectorRound.h"
 #include "visionlib/ipCore.h"
 
 namespace vision {
-
-// Rounds a non-negative value the way the detector does: add 0.5 and truncate.
-inline int mctRound(real v) { return (int)(v + 0.5f); }
 
 // The census code of nine cells from the 4 x 4 grid of integral-image values at the cell corners
 // (v[row][col], row and column 0 at the mask's corner). Each cell's sum is compared with the block's
@@ -50,8 +48,8 @@ public:
     int code() const { return (int)output->frames[0][0]; }
 
     // Offset of the mask's corner from the window's top-left pixel at the current scale.
-    int cornerDx() const { return mctRound((real)x_mask * scale) - 1; }
-    int cornerDy() const { return mctRound((real)y_mask * scale) - 1; }
+    int cornerDx() const { return detectorRound((real)x_mask * scale) - 1; }
+    int cornerDy() const { return detectorRound((real)y_mask * scale) - 1; }
 
 private:
     bool corner_stale;
