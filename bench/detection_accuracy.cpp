@@ -1,11 +1,11 @@
 // Detection accuracy of the frontal detector over an annotated folder (the layout of
 // ../shared/data/cmu-newtest: PGM images, boxes.txt and landmarks.txt).
 //
-//   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size]
+//   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]
 //
 // The detector is the frontal tracker's: its window steps, scale factor, brightness gate and fusion
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
-// of the tracker's multiples of the pattern width. Images are scanned from --min-size (default 19).
+// of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused. Images are scanned from --min-size (default 19).
 //
 // Match rule: a detection matches a face when the detection's box centre lies inside the face's box
 // and the ratio of the two box widths lies within [0.5, 2]; each face and each detection match at
@@ -79,7 +79,7 @@ void match(std::vector<Detection*>& dets, const std::vector<Face>& faces) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size]\n");
+        std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]\n");
         return 2;
     }
     std::string dir = argv[1], cascade = "models/mct4.cascade";
@@ -89,6 +89,9 @@ int main(int argc, char** argv) {
         if (a == "--cascade" && i + 1 < argc) cascade = argv[++i];
         else if (a == "--min-size" && i + 1 < argc) settings.min_size = std::atoi(argv[++i]);
         else if (a == "--every-size") settings.force_multiple = false;
+        else if (a == "--raw") settings.fuse = false;
+        else if (a == "--fusion-capacity" && i + 1 < argc) settings.fusion_capacity = std::atoi(argv[++i]);
+        else if (a == "--threshold" && i + 1 < argc) settings.threshold = static_cast<float>(std::atof(argv[++i]));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
     if (FILE* f = std::fopen(cascade.c_str(), "rb")) std::fclose(f);
@@ -158,7 +161,7 @@ int main(int argc, char** argv) {
     }
     if (eye_count) std::printf("mean eye placement error: %.3f of the eye distance (%d faces)\n", eye_error / eye_count, eye_count);
     int hits, fps;
-    evaluate(0.0f, &hits, &fps);
+    evaluate(settings.threshold, &hits, &fps);
     std::printf("detection rate %.1f%% at %d false positives\n", 100.0 * hits / n_faces, fps);
     return 0;
 }

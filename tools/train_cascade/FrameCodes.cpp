@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "visionlib/Image.h"
 #include "visionlib/Message.h"
@@ -37,6 +38,16 @@ GrayFrame mirrored(const GrayFrame& frame) {
         for (int x = 0; x < frame.width; ++x)
             out.pixels[static_cast<size_t>(y) * frame.width + x] = frame.at(frame.width - 1 - x, y);
     return out;
+}
+
+unsigned char bilinear(const GrayFrame& f, float x, float y) {
+    x = std::max(0.0f, std::min(f.width - 1.0f, x));
+    y = std::max(0.0f, std::min(f.height - 1.0f, y));
+    const int x0 = std::min(f.width - 2, static_cast<int>(x)), y0 = std::min(f.height - 2, static_cast<int>(y));
+    const float ax = x - x0, ay = y - y0;
+    const float v = (1 - ay) * ((1 - ax) * f.at(x0, y0) + ax * f.at(x0 + 1, y0)) +
+                    ay * ((1 - ax) * f.at(x0, y0 + 1) + ax * f.at(x0 + 1, y0 + 1));
+    return static_cast<unsigned char>(std::lround(v));
 }
 
 FrameCodes::FrameCodes(const GrayFrame& frame) : width_(frame.width), height_(frame.height) {

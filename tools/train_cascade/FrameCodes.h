@@ -22,6 +22,8 @@ struct GrayFrame {
 std::vector<std::string> listPgm(const std::string& dir);
 bool loadPgm(const std::string& path, GrayFrame* frame);
 GrayFrame mirrored(const GrayFrame& frame);
+// Bilinear sample at (x, y), clamped to the frame, rounded to a byte.
+unsigned char bilinear(const GrayFrame& frame, float x, float y);
 
 class FrameCodes {
 public:

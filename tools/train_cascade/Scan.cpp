@@ -15,7 +15,7 @@ std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, con
     ii.process(frame.normalised());
     vision::ipSWmctMS classifier(ii.sums(), w, h, 19, 19, cascade.c_str(), s.threshold, false);
     vision::meanRectPatternMerger merger;
-    vision::ViewPatternFusion fusion(&merger, 0, 100);
+    vision::ViewPatternFusion fusion(&merger, 0, s.fusion_capacity);
     fusion.setParameters(0.9f, s.threshold, true, 1.5f);
     vision::MSPatternDetect detector(&classifier, s.fuse ? &fusion : nullptr, &ii, w, h, 19, 19, s.min_size,
                                      std::min(s.max_size, std::min(w, h)), s.step_x, s.step_y, s.scale, 0.041f,

@@ -20,7 +20,8 @@ struct ScanSettings {
     bool force_multiple = true;
     float threshold = 0;        // detector threshold
     bool fuse = true;           // the frontal tracker's fusion (overlap 0.9, activation 1.5)
-    int capacity = 1000;
+    int capacity = 1000;        // raw windows per frame
+    int fusion_capacity = 100;  // windows the fusion takes, best first
 };
 
 std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& settings);
