@@ -1,6 +1,5 @@
 #include "detection/PatternDetect.h"
 
-
 #include "detection/DetectorRound.h"
 #include "visionlib/Allocator.h"
 #include "visionlib/Message.h"

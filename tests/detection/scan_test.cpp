@@ -2,6 +2,7 @@
 // output rules, driven through a recording stub classifier.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "detection/PatternDetect.h"
@@ -261,4 +262,29 @@ TEST(PatternList, NewPatternHoldsThePatternSizeAndPrints) {
     EXPECT_EQ(log.printed(), "x=3 y=0 w=19 h=21 scale=0.000 view=0 confidence=1.250 activation=0.000\n");
     p.reset();
     EXPECT_EQ(p.w, 0);
+}
+
+TEST(MultiScaleScan, MoreDetectionsThanTheFusionHoldsStillReportThisFrame) {
+    Rig rig;
+    // Frame 1: one face of three windows on the right.
+    rig.sw.accept = [](int x, int y, int s) { return s == 38 && y == 102 && (x == 250 || x == 252 || x == 254); };
+    rig.sw.score = [](int x, int, int) { return x == 252 ? 2.0f : 1.0f; };
+    rig.detector->process(&rig.frame.seq);
+    ASSERT_EQ(rig.detector->n_patterns, 1);
+    EXPECT_EQ(rig.detector->patterns[0]->x, 252);
+
+    // Frame 2: 110 windows along one row on the left, more than the fusion's room of 100. The result is
+    // about them, never the previous frame's face.
+    rig.sw.accept = [](int x, int y, int s) { return s == 38 && y == 52 && x >= 60 && x < 280; };
+    rig.sw.score = [](int x, int, int) { return 2.0f - std::abs(x - 170) / 200.0f; };
+    rig.detector->process(&rig.frame.seq);
+    EXPECT_EQ(rig.detector->raw->count, 110);
+    ASSERT_GE(rig.detector->n_patterns, 1);
+    for (int i = 0; i < rig.detector->n_patterns; i++) {
+        const Pattern* p = rig.detector->patterns[i];
+        EXPECT_GE(p->x, 60);
+        EXPECT_LT(p->x, 280);
+        EXPECT_EQ(p->y, 52);
+        EXPECT_GE(p->activation, 1.5f);
+    }
 }
