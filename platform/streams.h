@@ -29,6 +29,12 @@
 #define TARVELO_EXPORT __attribute__((visibility("default")))
 #define TARVELO_HIDDEN __attribute__((visibility("hidden")))
 
+// Returns `failure` (usually E_POINTER) from the calling method when `p` is null.
+#define CheckPointer(p, failure) \
+    do {                         \
+        if ((p) == nullptr) return failure; \
+    } while (0)
+
 // ---- Locks ----
 class CCritSec {
 public:
@@ -306,7 +312,7 @@ protected:
     CCritSec* m_pLock;
     WCHAR* m_pName = nullptr;
     IFilterGraph* m_pGraph = nullptr;
-    IMediaEventSink* m_pSink = nullptr;
+    std::atomic<IMediaEventSink*> m_pSink{nullptr};  // read by streaming threads
     std::atomic<LONG> m_PinVersion{1};
 };
 

@@ -197,4 +197,30 @@ TEST(Streaming, EnumeratorsFollowThePinsAndTheirTypes) {
     EXPECT_EQ(source->FindPin(L"out", &found), VFW_E_NOT_FOUND);
 }
 
+TEST(Streaming, SeekingPassThruIsAggregatedByItsFilter) {
+    LONG before = tarvelo::streams::liveObjectCount();
+    {
+        Ref<ToySource> source(new ToySource(0));
+        Ref<ToyTransform> transform(new ToyTransform);
+        IUnknown* owner = transform->GetOwner();
+        IUnknown* inner = nullptr;
+        ASSERT_EQ(CreatePosPassThru(owner, FALSE, transform->input(), &inner), S_OK);
+        IMediaSeeking* seeking = nullptr;
+        ASSERT_EQ(inner->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)), S_OK);
+        IUnknown* identity = nullptr;
+        seeking->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+        EXPECT_EQ(identity, owner) << "the interfaces answer for the filter";
+        identity->Release();
+        LONGLONG duration = 0;
+        EXPECT_EQ(seeking->GetDuration(&duration), E_NOTIMPL) << "unconnected";
+        ASSERT_EQ(source->GetPin(0)->Connect(transform->input(), nullptr), S_OK);
+        EXPECT_EQ(seeking->GetDuration(&duration), E_NOTIMPL) << "the upstream pin does not seek";
+        seeking->Release();
+        EXPECT_EQ(inner->Release(), 0u);
+        source->GetPin(0)->Disconnect();
+        transform->input()->Disconnect();
+    }
+    EXPECT_EQ(tarvelo::streams::liveObjectCount(), before);
+}
+
 }  // namespace
