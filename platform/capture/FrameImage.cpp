@@ -9,7 +9,7 @@
 
 #include <jpeglib.h>
 
-namespace capture {
+namespace tarvelo::capture {
 
 namespace {
 
@@ -199,4 +199,4 @@ void writeBitmap(const FrameImage& src, uint8_t* dst, int dstWidth, int dstHeigh
     }
 }
 
-}  // namespace capture
+}  // namespace tarvelo::capture

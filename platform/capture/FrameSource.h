@@ -6,7 +6,7 @@
 
 #include "platform/capture/FrameImage.h"
 
-namespace capture {
+namespace tarvelo::capture {
 
 struct SourceFormat {
     int width = 0;
@@ -25,9 +25,10 @@ public:
     enum class Result { Frame, Timeout, Interrupted, Error };
     // Blocks up to timeoutMs for the next picture (at the source's own pace).
     virtual Result read(FrameImage& out, int timeoutMs) = 0;
-    // Wakes a read() in progress; callable from any thread.
+    // Wakes a read() in progress, or the next one when none is; that read returns Interrupted.
+    // Callable from any thread.
     virtual void interrupt() = 0;
     virtual void stop() = 0;
 };
 
-}  // namespace capture
+}  // namespace tarvelo::capture

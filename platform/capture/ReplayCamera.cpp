@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace capture {
+namespace tarvelo::capture {
 
 namespace {
 
@@ -207,7 +207,10 @@ FrameSource::Result ReplaySource::read(FrameImage& out, int timeoutMs) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const auto until = std::min(limit, due_);
     wake_.wait_until(lock, until, [this] { return interrupted_; });
-    if (interrupted_) return Result::Interrupted;
+    if (interrupted_) {
+        interrupted_ = false;
+        return Result::Interrupted;
+    }
     if (std::chrono::steady_clock::now() < due_) return Result::Timeout;
     const std::string file = files_[next_];
     next_ = (next_ + 1) % files_.size();
@@ -236,4 +239,4 @@ void ReplaySource::stop() {
     interrupted_ = false;
 }
 
-}  // namespace capture
+}  // namespace tarvelo::capture

@@ -20,7 +20,7 @@
 
 #include "platform/capture/FrameSource.h"
 
-namespace capture {
+namespace tarvelo::capture {
 
 enum class PinKind { Capture, Preview };
 
@@ -37,16 +37,16 @@ struct ReplayDeclaration {
 };
 
 // Parses declarations; bad lines are skipped with a warning "LINE: reason".
-std::vector<ReplayDeclaration> parseReplayDeclarations(const std::string& text, const std::string& baseDir,
+TARVELO_PLATFORM_API std::vector<ReplayDeclaration> parseReplayDeclarations(const std::string& text, const std::string& baseDir,
                                                        std::vector<std::string>* warnings = nullptr);
 // The cameras that TARVELO_REPLAY_CAMERAS declares (none when it is unset or unreadable);
 // warnings go to standard error.
-std::vector<ReplayDeclaration> declaredReplayCameras();
+TARVELO_PLATFORM_API std::vector<ReplayDeclaration> declaredReplayCameras();
 
 // The frame files of a folder (".pgm" and ".ppm"), in name order.
-std::vector<std::string> listFrameFiles(const std::string& folder);
+TARVELO_PLATFORM_API std::vector<std::string> listFrameFiles(const std::string& folder);
 
-class ReplaySource : public FrameSource {
+class TARVELO_PLATFORM_API ReplaySource : public FrameSource {
 public:
     // Fails (null, with a reason) when the folder holds no readable frame.
     static std::unique_ptr<ReplaySource> open(const ReplayDeclaration& decl, std::string* error = nullptr);
@@ -71,4 +71,4 @@ private:
     std::chrono::steady_clock::duration period_{};
 };
 
-}  // namespace capture
+}  // namespace tarvelo::capture

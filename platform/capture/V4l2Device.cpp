@@ -14,7 +14,7 @@
 
 #include <linux/videodev2.h>
 
-namespace capture {
+namespace tarvelo::capture {
 
 namespace {
 
@@ -231,7 +231,12 @@ V4l2Stream::Result V4l2Stream::read(FrameImage& out, int timeoutMs) {
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     int r = ::poll(fds, 2, timeoutMs);
     if (r < 0) return errno == EINTR ? Result::Timeout : Result::Error;
-    if (fds[1].revents & POLLIN) return Result::Interrupted;
+    if (fds[1].revents & POLLIN) {
+        uint64_t count = 0;
+        ssize_t n = ::read(wakeFd_, &count, sizeof count);  // consumed: the next read waits again
+        (void)n;
+        return Result::Interrupted;
+    }
     if (r == 0) return Result::Timeout;
     if (fds[0].revents & (POLLERR | POLLHUP)) return Result::Error;
     v4l2_buffer buf;
@@ -288,9 +293,9 @@ void V4l2Stream::stop() {
     }
 }
 
-}  // namespace capture
+}  // namespace tarvelo::capture
 
-namespace capture {
+namespace tarvelo::capture {
 
 namespace {
 int64_t toInterval(const V4l2Format& f) {
@@ -336,4 +341,4 @@ void V4l2Source::interrupt() { stream_.interrupt(); }
 
 void V4l2Source::stop() { stream_.stop(); }
 
-}  // namespace capture
+}  // namespace tarvelo::capture

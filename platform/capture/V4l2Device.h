@@ -7,7 +7,7 @@
 #include "platform/capture/FrameImage.h"
 #include "platform/capture/FrameSource.h"
 
-namespace capture {
+namespace tarvelo::capture {
 
 struct V4l2Format {
     uint32_t fourcc = 0;  // V4L2_PIX_FMT_YUYV or V4L2_PIX_FMT_MJPEG
@@ -24,16 +24,16 @@ struct V4l2DeviceInfo {
 
 // The capture-capable devices. The variable TARVELO_V4L2_DEVICES, when set, replaces the scan of
 // /dev/video* by a colon-separated list of device paths (empty: no webcam at all).
-std::vector<V4l2DeviceInfo> listV4l2Devices();
+TARVELO_PLATFORM_API std::vector<V4l2DeviceInfo> listV4l2Devices();
 
 // The device's formats that we can convert (YUYV, MJPEG) with their frame sizes, the current
 // format first. Opening a device that another process streams from works: only streaming is
 // exclusive.
-std::vector<V4l2Format> queryV4l2Formats(const std::string& path);
+TARVELO_PLATFORM_API std::vector<V4l2Format> queryV4l2Formats(const std::string& path);
 
 // One streaming session. start() opens the device for streaming: a camera that another program
 // holds fails here with EBUSY.
-class V4l2Stream {
+class TARVELO_PLATFORM_API V4l2Stream {
 public:
     V4l2Stream() = default;
     ~V4l2Stream();
@@ -45,7 +45,7 @@ public:
     enum class Result { Frame, Timeout, Interrupted, Error };
     // Waits up to timeoutMs for the next frame and converts it.
     Result read(FrameImage& out, int timeoutMs);
-    // Wakes a read() in progress, from any thread; reads return Interrupted until stop().
+    // Wakes a read() in progress (or the next one), from any thread; that read returns Interrupted.
     void interrupt();
     void stop();
     bool active() const { return fd_ >= 0; }
@@ -64,12 +64,12 @@ private:
     size_t bytesPerLine_ = 0;
 };
 
-}  // namespace capture
+}  // namespace tarvelo::capture
 
-namespace capture {
+namespace tarvelo::capture {
 
 // A webcam as a frame source: the sizes of its YUYV and MJPEG formats, the current one first.
-class V4l2Source : public FrameSource {
+class TARVELO_PLATFORM_API V4l2Source : public FrameSource {
 public:
     explicit V4l2Source(const std::string& path);
     const std::string& path() const { return path_; }
@@ -87,4 +87,4 @@ private:
     V4l2Stream stream_;
 };
 
-}  // namespace capture
+}  // namespace tarvelo::capture

@@ -18,7 +18,7 @@
 #include "platform/capture/ReplayCamera.h"
 #include "capture_fixtures.h"
 
-using namespace capture;
+using namespace tarvelo::capture;
 
 TEST(Netpbm, ReadsGrayAndColourFilesWithCommentsAndWideSamples) {
     TempDir dir;

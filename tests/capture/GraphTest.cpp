@@ -1,0 +1,301 @@
+// The graph runtime end to end: replay camera -> smart tee -> infinite tee -> renderer.
+#include "graph_fixtures.h"
+
+namespace {
+
+const HWND kOwner = reinterpret_cast<HWND>(0x5150);
+
+struct Graph {
+    IGraphBuilder* builder = nullptr;
+    IMediaControl* control = nullptr;
+    IBaseFilter* camera = nullptr;
+    IBaseFilter* smartTee = nullptr;
+    IBaseFilter* infTee = nullptr;
+    IBaseFilter* renderer = nullptr;
+
+    void release() {
+        safeRelease(control);
+        safeRelease(camera);
+        safeRelease(smartTee);
+        safeRelease(infTee);
+        safeRelease(renderer);
+        safeRelease(builder);
+    }
+};
+
+// Connects the first unconnected output of `up` (or the given pin) to the first input of `down`.
+HRESULT connect(IGraphBuilder* g, IPin* out, IBaseFilter* down) {
+    IPin* in = pinOf(down, PINDIR_INPUT, 0);
+    HRESULT hr = g->Connect(out, in);
+    in->Release();
+    return hr;
+}
+
+void build(Graph& g, const std::string& cameraName) {
+    g.builder = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    ASSERT_TRUE(g.builder);
+    ASSERT_EQ(S_OK, g.builder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&g.control)));
+    g.camera = findCamera(cameraName);
+    ASSERT_TRUE(g.camera) << cameraName;
+    g.smartTee = create<IBaseFilter>(CLSID_SmartTee, IID_IBaseFilter);
+    g.infTee = create<IBaseFilter>(CLSID_InfTee, IID_IBaseFilter);
+    g.renderer = create<IBaseFilter>(CLSID_VideoRenderer, IID_IBaseFilter);
+    ASSERT_EQ(S_OK, g.builder->AddFilter(g.camera, L"Video Capture"));
+    ASSERT_EQ(S_OK, g.builder->AddFilter(g.smartTee, L"Smart Tee"));
+    ASSERT_EQ(S_OK, g.builder->AddFilter(g.infTee, L"Video infinite Tee"));
+    ASSERT_EQ(S_OK, g.builder->AddFilter(g.renderer, L"Renderer"));
+
+    IPin* cam = pinOf(g.camera, PINDIR_OUTPUT, 0);
+    ASSERT_EQ(S_OK, connect(g.builder, cam, g.smartTee));
+    cam->Release();
+    IPin* preview = pinOf(g.smartTee, PINDIR_OUTPUT, 1);
+    EXPECT_EQ(L"Preview", pinName(preview));
+    ASSERT_EQ(S_OK, connect(g.builder, preview, g.infTee));
+    preview->Release();
+    EXPECT_EQ(2, pinCount(g.infTee));
+    IPin* teeOut = pinOf(g.infTee, PINDIR_OUTPUT, 0);
+    ASSERT_EQ(S_OK, connect(g.builder, teeOut, g.renderer));
+    teeOut->Release();
+    // The infinite tee has grown a free output for the next connection.
+    ASSERT_EQ(3, pinCount(g.infTee));
+    IPin* spare = pinOf(g.infTee, PINDIR_OUTPUT, 1);
+    EXPECT_FALSE(connected(spare));
+    EXPECT_EQ(L"Output2", pinName(spare));
+    spare->Release();
+}
+
+}  // namespace
+
+TEST_F(GraphTest, ReplayCameraThroughTeesToRendererSinkRunsStopsAndLeavesNothingBehind) {
+    frames("clip", 16, 12, 3);
+    declare("Desk Replay | clip | rate=100\n");
+    RecordingSink sink;
+    tarvelo::graph::registerFrameSink(kOwner, &sink);
+    const int threadsBefore = threadCount();
+    {
+        Graph g;
+        build(g, "Desk Replay");
+        if (HasFatalFailure()) return;
+
+        IVideoWindow* window = nullptr;
+        ASSERT_EQ(S_OK, g.builder->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&window)));
+        EXPECT_EQ(S_OK, window->put_Owner(reinterpret_cast<OAHWND>(kOwner)));
+        EXPECT_EQ(S_OK, window->put_WindowStyle(0x44000000));
+        EXPECT_EQ(S_OK, window->put_MessageDrain(reinterpret_cast<OAHWND>(kOwner)));
+        EXPECT_EQ(S_OK, window->put_Top(0));
+        EXPECT_EQ(S_OK, window->put_Left(4));
+        EXPECT_EQ(S_OK, window->put_Width(16));
+        EXPECT_EQ(S_OK, window->put_Height(12));
+        window->Release();
+        IBasicVideo* video = nullptr;
+        ASSERT_EQ(S_OK, g.builder->QueryInterface(IID_IBasicVideo, reinterpret_cast<void**>(&video)));
+        LONG w = 0, h = 0;
+        EXPECT_EQ(S_OK, video->GetVideoSize(&w, &h));
+        EXPECT_EQ(16, w);
+        EXPECT_EQ(12, h);
+        video->Release();
+
+        for (int round = 0; round < 2; ++round) {  // a stopped graph runs again
+            const size_t before = sink.count();
+            ASSERT_EQ(S_OK, g.control->Run());
+            OAFilterState state = -1;
+            g.control->GetState(0, &state);
+            EXPECT_EQ(State_Running, state);
+            ASSERT_TRUE(eventually([&] { return sink.count() >= before + 3; })) << "no frames reached the sink";
+            ASSERT_EQ(S_OK, g.control->Stop());
+            // Stop is synchronous: every streaming and presentation thread has ended.
+            EXPECT_EQ(threadsBefore, threadCount());
+            const size_t atStop = sink.count();
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            EXPECT_EQ(atStop, sink.count());
+            EXPECT_EQ(round + 1, sink.detaches.load());
+        }
+        g.release();
+    }
+    {
+        std::lock_guard<std::mutex> l(sink.mutex);
+        const tarvelo::graph::VideoFrame& f = sink.frames.front();
+        EXPECT_EQ(16, f.width);
+        EXPECT_EQ(12, f.height);
+        EXPECT_EQ(24, f.bitCount);
+        EXPECT_EQ(48u, f.stride);
+        // Top-down rows whatever the stream's order: the bright half is on top.
+        EXPECT_EQ(200, f.pixels[0]);
+        EXPECT_EQ(50, f.pixels[11 * f.stride]);
+        EXPECT_EQ(4, f.window.left);
+        EXPECT_EQ(20, f.window.right);
+        EXPECT_EQ(0x44000000, f.style);
+        EXPECT_EQ(kOwner, f.messageDrain);
+        for (HWND o : sink.owners) EXPECT_EQ(kOwner, o);
+        // Frames come on the renderer's own thread, never on the caller's.
+        for (std::thread::id t : sink.threads) EXPECT_NE(std::this_thread::get_id(), t);
+    }
+    tarvelo::graph::unregisterFrameSink(kOwner);
+    EXPECT_EQ(0, liveObjects()) << "objects left: " << ::testing::PrintToString(tarvelo::streams::liveObjectNames());
+}
+
+TEST_F(GraphTest, ReleasingARunningGraphStopsItAndRemovesEveryFilter) {
+    frames("clip", 8, 8, 2);
+    declare("Cam | clip | rate=200\n");
+    RecordingSink sink;
+    tarvelo::graph::registerFrameSink(kOwner, &sink);
+    const int threadsBefore = threadCount();
+    Graph g;
+    build(g, "Cam");
+    if (HasFatalFailure()) return;
+    IVideoWindow* window = nullptr;
+    g.builder->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&window));
+    window->put_Owner(reinterpret_cast<OAHWND>(kOwner));
+    window->Release();
+    ASSERT_EQ(S_OK, g.control->Run());
+    ASSERT_TRUE(eventually([&] { return sink.count() >= 1; }));
+    IBaseFilter* tee = g.smartTee;
+    tee->AddRef();
+    g.release();  // the graph goes while running
+    EXPECT_EQ(threadsBefore, threadCount());
+    // The tee left the graph disconnected on every pin.
+    for (int i = 0; i < 2; ++i) {
+        IPin* p = pinOf(tee, PINDIR_OUTPUT, i);
+        EXPECT_FALSE(connected(p));
+        p->Release();
+    }
+    FILTER_INFO info{};
+    tee->QueryFilterInfo(&info);
+    EXPECT_EQ(nullptr, info.pGraph);
+    tee->Release();
+    tarvelo::graph::unregisterFrameSink(kOwner);
+    EXPECT_EQ(0, liveObjects());
+}
+
+TEST_F(GraphTest, BusyCameraFailsRunAndLeavesTheGraphStopped) {
+    frames("clip", 8, 8, 1);
+    declare("Held Elsewhere | clip | fail=busy\n");
+    const int threadsBefore = threadCount();
+    Graph g;
+    build(g, "Held Elsewhere");
+    if (HasFatalFailure()) return;
+    HRESULT hr = g.control->Run();
+    EXPECT_EQ(HRESULT_FROM_WIN32(170), hr);  // ERROR_BUSY
+    OAFilterState state = -1;
+    g.control->GetState(0, &state);
+    EXPECT_EQ(State_Stopped, state);
+    FILTER_STATE rendererState = State_Running;
+    g.renderer->GetState(0, &rendererState);
+    EXPECT_EQ(State_Stopped, rendererState);
+    EXPECT_EQ(threadsBefore, threadCount());
+    EXPECT_EQ(S_OK, g.control->Stop());
+    g.release();
+    EXPECT_EQ(0, liveObjects());
+}
+
+TEST_F(GraphTest, FailedConnectLeavesBothPinsFree) {
+    frames("clip", 16, 12, 1);
+    declare("Small | clip\nTwoSizes | clip | sizes=320x240\n");
+    IGraphBuilder* g = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    IBaseFilter* small = findCamera("Small");
+    IBaseFilter* two = findCamera("TwoSizes");
+    ASSERT_TRUE(small && two);
+    auto* sized = new SizedSink(320, 240);
+    IBaseFilter* smartTee = create<IBaseFilter>(CLSID_SmartTee, IID_IBaseFilter);
+    IBaseFilter* renderer = create<IBaseFilter>(CLSID_VideoRenderer, IID_IBaseFilter);
+    ASSERT_EQ(S_OK, g->AddFilter(small, L"Small"));
+    ASSERT_EQ(S_OK, g->AddFilter(two, L"Two"));
+    ASSERT_EQ(S_OK, g->AddFilter(sized, L"Sized"));
+    ASSERT_EQ(S_OK, g->AddFilter(smartTee, L"Smart Tee"));
+    ASSERT_EQ(S_OK, g->AddFilter(renderer, L"Renderer"));
+    IBaseFilter* namesake = create<IBaseFilter>(CLSID_InfTee, IID_IBaseFilter);
+    EXPECT_EQ(VFW_S_DUPLICATE_NAME, g->AddFilter(namesake, L"Renderer"));
+
+    struct Case {
+        const char* what;
+        IPin* out;
+        IPin* in;
+    };
+    IPin* smallOut = pinOf(small, PINDIR_OUTPUT, 0);
+    IPin* sizedIn = pinOf(sized, PINDIR_INPUT, 0);
+    IPin* teeOut = pinOf(smartTee, PINDIR_OUTPUT, 0);
+    IPin* rendererIn = pinOf(renderer, PINDIR_INPUT, 0);
+    const Case cases[] = {
+        {"16x12 camera into a 320x240-only input", smallOut, sizedIn},
+        {"tee output without its input connected", teeOut, rendererIn},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VFW_E_CANNOT_CONNECT, g->Connect(c.out, c.in)) << c.what;
+        IPin* peer = reinterpret_cast<IPin*>(1);
+        EXPECT_EQ(VFW_E_NOT_CONNECTED, c.out->ConnectedTo(&peer)) << c.what;
+        EXPECT_EQ(nullptr, peer) << c.what;
+        EXPECT_EQ(VFW_E_NOT_CONNECTED, c.in->ConnectedTo(&peer)) << c.what;
+    }
+    // The camera that also offers 320x240 connects at that size, after its own size was refused.
+    IPin* twoOut = pinOf(two, PINDIR_OUTPUT, 0);
+    EXPECT_EQ(S_OK, g->Connect(twoOut, sizedIn));
+    AM_MEDIA_TYPE mt{};
+    ASSERT_EQ(S_OK, twoOut->ConnectionMediaType(&mt));
+    EXPECT_EQ(320, reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biWidth);
+    FreeMediaType(mt);
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, g->Connect(smallOut, sizedIn));
+    // A pin of a filter outside the graph is refused.
+    IBaseFilter* outside = create<IBaseFilter>(CLSID_VideoRenderer, IID_IBaseFilter);
+    IPin* outsideIn = pinOf(outside, PINDIR_INPUT, 0);
+    EXPECT_EQ(VFW_E_NOT_IN_GRAPH, g->Connect(smallOut, outsideIn));
+    // Removing a filter disconnects its pins and their peers.
+    EXPECT_EQ(S_OK, g->RemoveFilter(sized));
+    EXPECT_FALSE(connected(twoOut));
+    EXPECT_FALSE(connected(sizedIn));
+    EXPECT_EQ(VFW_E_NOT_FOUND, g->RemoveFilter(sized));
+
+    for (IPin* p : {smallOut, sizedIn, teeOut, rendererIn, twoOut, outsideIn}) p->Release();
+    for (IUnknown* u : std::initializer_list<IUnknown*>{small, two, sized, smartTee, renderer, outside, namesake, g}) u->Release();
+    EXPECT_EQ(0, liveObjects()) << ::testing::PrintToString(tarvelo::streams::liveObjectNames());
+}
+
+TEST_F(GraphTest, RendererTakesRgb24AndRgb32InEitherRowOrder) {
+    IBaseFilter* renderer = create<IBaseFilter>(CLSID_VideoRenderer, IID_IBaseFilter);
+    IPin* in = pinOf(renderer, PINDIR_INPUT, 0);
+    struct Case {
+        GUID subtype;
+        WORD bits;
+        LONG height;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {MEDIASUBTYPE_RGB24, 24, 120, true},  {MEDIASUBTYPE_RGB24, 24, -120, true},
+        {MEDIASUBTYPE_RGB32, 32, 120, true},  {MEDIASUBTYPE_RGB32, 32, -120, true},
+        {MEDIASUBTYPE_RGB24, 32, 120, false}, {MEDIASUBTYPE_YUY2, 16, 120, false},
+        {MEDIASUBTYPE_RGB565, 16, 120, false}, {MEDIASUBTYPE_RGB24, 24, 0, false},
+    };
+    for (const Case& c : cases) {
+        CMediaType mt;
+        mt.InitMediaType();
+        mt.SetType(&MEDIATYPE_Video);
+        mt.SetSubtype(&c.subtype);
+        mt.SetFormatType(&FORMAT_VideoInfo);
+        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+        vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        vih->bmiHeader.biWidth = 160;
+        vih->bmiHeader.biHeight = c.height;
+        vih->bmiHeader.biBitCount = c.bits;
+        vih->bmiHeader.biPlanes = 1;
+        EXPECT_EQ(c.accepted, in->QueryAccept(&mt) == S_OK) << c.bits << " bits, height " << c.height;
+    }
+    // Window properties need a connected input, as on the platform.
+    IVideoWindow* window = nullptr;
+    ASSERT_EQ(S_OK, renderer->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&window)));
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, window->put_Owner(0));
+    window->Release();
+    IBasicVideo* video = nullptr;
+    ASSERT_EQ(S_OK, renderer->QueryInterface(IID_IBasicVideo, reinterpret_cast<void**>(&video)));
+    LONG w = 7, h = 7;
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, video->GetVideoSize(&w, &h));
+    EXPECT_EQ(7, w);
+    video->Release();
+    in->Release();
+    renderer->Release();
+    // A graph without a renderer has no video size to give.
+    IGraphBuilder* g = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    g->QueryInterface(IID_IBasicVideo, reinterpret_cast<void**>(&video));
+    EXPECT_TRUE(FAILED(video->GetVideoSize(&w, &h)));
+    video->Release();
+    g->Release();
+    EXPECT_EQ(0, liveObjects());
+}
