@@ -7,6 +7,7 @@
 // running, on one streaming thread per filter that never takes the filter lock: Stop wakes it,
 // decommits the allocators (which wakes a thread waiting for a buffer) and joins it.
 #include "platform/graph/Builtin.h"
+#include "platform/graph/ComObjects.h"
 
 #include <algorithm>
 #include <atomic>
@@ -87,14 +88,7 @@ public:
     HRESULT GetMediaType(int position, CMediaType* mt) override;
 
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
-        const LONG size = static_cast<LONG>(DIBSIZE(header()));
-        request->cBuffers = std::max<LONG>(request->cBuffers, 3);
-        request->cbBuffer = std::max(request->cbBuffer, size);
-        if (request->cbAlign <= 0) request->cbAlign = 1;
-        ALLOCATOR_PROPERTIES actual{};
-        HRESULT hr = allocator->SetProperties(request, &actual);
-        if (FAILED(hr)) return hr;
-        return actual.cbBuffer < size ? E_FAIL : S_OK;
+        return setBufferSize(allocator, request, static_cast<LONG>(DIBSIZE(header())), 3);
     }
 
     // IKsPropertySet: the pin category, read-only.

@@ -1,7 +1,7 @@
 // The system device enumerator, the device monikers and their property bags.
 #include "platform/graph.h"
 #include "platform/graph/Builtin.h"
-#include "platform/graph/Monikers.h"
+#include "platform/graph/ComObjects.h"
 #include "platform/capture/V4l2Device.h"
 
 namespace tarvelo::graph {
@@ -61,27 +61,10 @@ private:
     CaptureDevice device_;
 };
 
-class DeviceMoniker : public CUnknown, public IMoniker {
+class DeviceMoniker : public MonikerBase {
 public:
-    explicit DeviceMoniker(const CaptureDevice& device) : CUnknown(NAME("Device moniker"), nullptr), device_(device) {}
-    DECLARE_IUNKNOWN
-
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IMoniker) return GetInterface(static_cast<IMoniker*>(this), ppv);
-        if (riid == IID_IPersistStream) return GetInterface(static_cast<IPersistStream*>(this), ppv);
-        if (riid == IID_IPersist) return GetInterface(static_cast<IPersist*>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
-
-    HRESULT GetClassID(CLSID* clsid) override {
-        if (!clsid) return E_POINTER;
-        *clsid = CLSID_SystemDeviceEnum;
-        return S_OK;
-    }
-    HRESULT IsDirty() override { return S_FALSE; }
-    HRESULT Load(IStream*) override { return E_NOTIMPL; }
-    HRESULT Save(IStream*, BOOL) override { return E_NOTIMPL; }
-    HRESULT GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    explicit DeviceMoniker(const CaptureDevice& device)
+        : MonikerBase(NAME("Device moniker"), CLSID_SystemDeviceEnum), device_(device) {}
 
     HRESULT BindToObject(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -102,28 +85,9 @@ public:
         auto* bag = new DevicePropertyBag(device_);
         return GetInterface(static_cast<IPropertyBag*>(bag), ppv);
     }
-    HRESULT Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** reduced) override {
-        if (!reduced) return E_POINTER;
-        *reduced = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT ComposeWith(IMoniker*, BOOL, IMoniker** composite) override {
-        if (composite) *composite = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT Enum(BOOL, IEnumMoniker** e) override {
-        if (!e) return E_POINTER;
-        *e = nullptr;
-        return S_OK;
-    }
     HRESULT IsEqual(IMoniker* other) override {
         if (!other) return S_FALSE;
-        LPOLESTR a = nullptr, b = nullptr;
-        bool same = SUCCEEDED(GetDisplayName(nullptr, nullptr, &a)) &&
-                    SUCCEEDED(other->GetDisplayName(nullptr, nullptr, &b)) && std::wstring(a) == std::wstring(b);
-        CoTaskMemFree(a);
-        CoTaskMemFree(b);
-        return same ? S_OK : S_FALSE;
+        return MonikerBase::displayNameOf(this) == MonikerBase::displayNameOf(other) ? S_OK : S_FALSE;
     }
     HRESULT Hash(DWORD* hash) override {
         if (!hash) return E_POINTER;
@@ -133,29 +97,11 @@ public:
         return S_OK;
     }
     HRESULT IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return S_FALSE; }
-    HRESULT GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return MK_E_UNAVAILABLE; }
-    HRESULT Inverse(IMoniker** inverse) override {
-        if (inverse) *inverse = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT CommonPrefixWith(IMoniker*, IMoniker** prefix) override {
-        if (prefix) *prefix = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT RelativePathTo(IMoniker*, IMoniker** relative) override {
-        if (relative) *relative = nullptr;
-        return E_NOTIMPL;
-    }
     HRESULT GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* displayName) override {
         const std::string text = device_.kind == CaptureDevice::Kind::Webcam
                                      ? "@device:v4l2:" + device_.path
                                      : "@device:replay:" + device_.friendlyName + ":" + device_.path;
         return copyToTaskMemory(tarvelo::com::widen(text.c_str()), displayName);
-    }
-    HRESULT ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG* eaten, IMoniker** out) override {
-        if (eaten) *eaten = 0;
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
     }
     HRESULT IsSystemMoniker(DWORD* mksys) override {
         if (!mksys) return E_POINTER;

@@ -7,6 +7,7 @@
 // filters below it. Run never waits for a first frame.
 #include "platform/graph.h"
 #include "platform/graph/Builtin.h"
+#include "platform/graph/ComObjects.h"
 
 #include <algorithm>
 #include <deque>
@@ -143,9 +144,7 @@ public:
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         std::vector<IBaseFilter*> list;
         for (const Entry& e : filters_) list.push_back(e.filter);
-        *out = new FilterEnumerator(list, 0);
-        (*out)->AddRef();
-        return S_OK;
+        return FilterEnumerator::create(list, out);
     }
 
     HRESULT FindFilterByName(LPCWSTR name, IBaseFilter** filter) override {
@@ -391,49 +390,6 @@ private:
     struct Entry {
         IBaseFilter* filter;
         std::wstring name;
-    };
-
-    class FilterEnumerator : public CUnknown, public IEnumFilters {
-    public:
-        FilterEnumerator(const std::vector<IBaseFilter*>& filters, size_t position)
-            : CUnknown(NAME("Filter enumerator"), nullptr), filters_(filters), position_(position) {
-            for (IBaseFilter* f : filters_) f->AddRef();
-        }
-        ~FilterEnumerator() override { releaseAll(filters_); }
-        DECLARE_IUNKNOWN
-        HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-            if (riid == IID_IEnumFilters) return GetInterface(static_cast<IEnumFilters*>(this), ppv);
-            return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-        }
-        HRESULT Next(ULONG count, IBaseFilter** out, ULONG* fetched) override {
-            if (!out) return E_POINTER;
-            if (count > 1 && !fetched) return E_INVALIDARG;
-            ULONG n = 0;
-            while (n < count && position_ < filters_.size()) {
-                out[n] = filters_[position_++];
-                out[n++]->AddRef();
-            }
-            if (fetched) *fetched = n;
-            return n == count ? S_OK : S_FALSE;
-        }
-        HRESULT Skip(ULONG count) override {
-            position_ = std::min(filters_.size(), position_ + count);
-            return position_ < filters_.size() || count == 0 ? S_OK : S_FALSE;
-        }
-        HRESULT Reset() override {
-            position_ = 0;
-            return S_OK;
-        }
-        HRESULT Clone(IEnumFilters** copy) override {
-            if (!copy) return E_POINTER;
-            *copy = new FilterEnumerator(filters_, position_);
-            (*copy)->AddRef();
-            return S_OK;
-        }
-
-    private:
-        std::vector<IBaseFilter*> filters_;
-        size_t position_;
     };
 
     int indexOf(IBaseFilter* filter) const {

@@ -4,7 +4,7 @@
 // entered stays alive while it is listed, whatever its owner does. The table object itself is a
 // process-wide singleton outside the live-object count.
 #include "platform/graph.h"
-#include "platform/graph/Monikers.h"
+#include "platform/graph/ComObjects.h"
 #include "platform/streams.h"
 
 #include <algorithm>
@@ -16,7 +16,6 @@ namespace tarvelo::graph {
 namespace {
 
 constexpr HRESULT MK_S_MONIKERALREADYREGISTERED = TARVELO_HR(0x000401E7);
-constexpr HRESULT MK_S_REDUCED_TO_SELF = TARVELO_HR(0x000401E2);
 constexpr HRESULT MK_E_NOTBOUND = TARVELO_HR(0x800401E9);
 
 struct RotEntry {
@@ -26,16 +25,6 @@ struct RotEntry {
     IMoniker* name;
     std::wstring displayName;
 };
-
-std::wstring displayNameOf(IMoniker* moniker) {
-    LPOLESTR text = nullptr;
-    std::wstring result;
-    if (moniker && SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, &text)) && text) {
-        result = text;
-        CoTaskMemFree(text);
-    }
-    return result;
-}
 
 bool sameName(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;
@@ -60,7 +49,7 @@ public:
 
     HRESULT Register(DWORD flags, IUnknown* object, IMoniker* name, DWORD* cookie) override {
         if (!object || !name || !cookie) return E_INVALIDARG;
-        std::wstring display = displayNameOf(name);
+        std::wstring display = MonikerBase::displayNameOf(name);
         object->AddRef();
         name->AddRef();
         std::lock_guard<std::mutex> lock(mutex_);
@@ -89,7 +78,7 @@ public:
 
     HRESULT IsRunning(IMoniker* name) override {
         if (!name) return E_INVALIDARG;
-        std::wstring display = displayNameOf(name);
+        std::wstring display = MonikerBase::displayNameOf(name);
         std::lock_guard<std::mutex> lock(mutex_);
         for (const RotEntry& e : entries_)
             if (sameName(e.displayName, display)) return S_OK;
@@ -100,7 +89,7 @@ public:
         if (!object) return E_POINTER;
         *object = nullptr;
         if (!name) return E_INVALIDARG;
-        std::wstring display = displayNameOf(name);
+        std::wstring display = MonikerBase::displayNameOf(name);
         std::lock_guard<std::mutex> lock(mutex_);
         for (const RotEntry& e : entries_)
             if (sameName(e.displayName, display)) {
@@ -149,29 +138,10 @@ RunningObjectTable& table() {
     return *instance;
 }
 
-class ItemMoniker : public CUnknown, public IMoniker {
+class ItemMoniker : public MonikerBase {
 public:
     ItemMoniker(const std::wstring& delimiter, const std::wstring& item)
-        : CUnknown(NAME("Item moniker"), nullptr), delimiter_(delimiter), item_(item) {}
-
-    DECLARE_IUNKNOWN
-
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IMoniker) return GetInterface(static_cast<IMoniker*>(this), ppv);
-        if (riid == IID_IPersistStream) return GetInterface(static_cast<IPersistStream*>(this), ppv);
-        if (riid == IID_IPersist) return GetInterface(static_cast<IPersist*>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
-
-    HRESULT GetClassID(CLSID* clsid) override {
-        if (!clsid) return E_POINTER;
-        *clsid = CLSID_ItemMoniker;
-        return S_OK;
-    }
-    HRESULT IsDirty() override { return S_FALSE; }
-    HRESULT Load(IStream*) override { return E_NOTIMPL; }
-    HRESULT Save(IStream*, BOOL) override { return E_NOTIMPL; }
-    HRESULT GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+        : MonikerBase(NAME("Item moniker"), CLSID_ItemMoniker), delimiter_(delimiter), item_(item) {}
 
     HRESULT BindToObject(IBindCtx*, IMoniker* toLeft, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -188,26 +158,11 @@ public:
         if (ppv) *ppv = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** reduced) override {
-        if (!reduced) return E_POINTER;
-        AddRef();
-        *reduced = this;
-        return MK_S_REDUCED_TO_SELF;
-    }
-    HRESULT ComposeWith(IMoniker*, BOOL, IMoniker** composite) override {
-        if (composite) *composite = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT Enum(BOOL, IEnumMoniker** enumMoniker) override {
-        if (!enumMoniker) return E_POINTER;
-        *enumMoniker = nullptr;
-        return S_OK;
-    }
     HRESULT IsEqual(IMoniker* other) override {
         if (!other) return S_FALSE;
         CLSID clsid;
         if (FAILED(other->GetClassID(&clsid)) || clsid != CLSID_ItemMoniker) return S_FALSE;
-        return sameName(displayNameOf(other), delimiter_ + item_) ? S_OK : S_FALSE;
+        return sameName(MonikerBase::displayNameOf(other), delimiter_ + item_) ? S_OK : S_FALSE;
     }
     HRESULT Hash(DWORD* hash) override {
         if (!hash) return E_POINTER;
@@ -220,26 +175,8 @@ public:
         if (toLeft) return E_NOTIMPL;
         return table().IsRunning(this);
     }
-    HRESULT GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return MK_E_UNAVAILABLE; }
-    HRESULT Inverse(IMoniker** inverse) override {
-        if (inverse) *inverse = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT CommonPrefixWith(IMoniker*, IMoniker** prefix) override {
-        if (prefix) *prefix = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT RelativePathTo(IMoniker*, IMoniker** relative) override {
-        if (relative) *relative = nullptr;
-        return E_NOTIMPL;
-    }
     HRESULT GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* displayName) override {
         return copyToTaskMemory(delimiter_ + item_, displayName);
-    }
-    HRESULT ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG* eaten, IMoniker** out) override {
-        if (eaten) *eaten = 0;
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
     }
     HRESULT IsSystemMoniker(DWORD* mksys) override {
         if (!mksys) return E_POINTER;

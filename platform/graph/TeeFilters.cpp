@@ -3,6 +3,7 @@
 // Outputs offer exactly the input's media type, so the input must be connected first; a tee whose
 // outputs are connected accepts on its input only that same type again.
 #include "platform/graph/Builtin.h"
+#include "platform/graph/ComObjects.h"
 
 #include <algorithm>
 #include <cstring>
@@ -187,14 +188,7 @@ HRESULT TeeOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPE
         if (SUCCEEDED(upstream->GetProperties(&props))) size = std::max(size, props.cbBuffer);
         upstream->Release();
     }
-    if (size <= 0) size = 1;
-    request->cBuffers = std::max<LONG>(request->cBuffers, 2);
-    request->cbBuffer = std::max(request->cbBuffer, size);
-    if (request->cbAlign <= 0) request->cbAlign = 1;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < size ? E_FAIL : S_OK;
+    return setBufferSize(allocator, request, size, 2);
 }
 
 HRESULT TeeOutputPin::CompleteConnect(IPin* receivePin) {
