@@ -119,9 +119,11 @@ class FrameSink {
 public:
     virtual ~FrameSink() = default;
     // On the renderer's presentation thread, never on a streaming thread: the newest frame since
-    // the last call (frames that arrive faster than the sink takes them are dropped).
+    // the last call (frames that arrive faster than the sink takes them are dropped). It must
+    // not wait for the owner's thread (post to it instead): that thread may be stopping the graph.
     virtual void presentFrame(HWND owner, const VideoFrame& frame) = 0;
-    // The renderer stopped or went away; the owner should clear what it showed.
+    // The renderer stopped or went away; the owner should clear what it showed. Called on the
+    // thread that stops or releases the graph.
     virtual void detached(HWND owner) {}
 };
 
