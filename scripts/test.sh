@@ -11,3 +11,9 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVELO_SANITIZE=ON
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure -j"$jobs")
+
+# The threaded platform code (allocator, streaming, graph runtime) under ThreadSanitizer; only the
+# platform library and its two test programs are built there.
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTARVELO_TSAN=ON >/dev/null
+cmake --build build/tsan -j"$jobs" --target platform_tests capture_tests
+(cd build/tsan && ctest --output-on-failure -j"$jobs" -L 'platform|capture')
