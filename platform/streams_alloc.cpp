@@ -314,6 +314,7 @@ HRESULT CBaseAllocator::ReleaseBuffer(IMediaSample* sample) {
         auto it = std::find_if(m_all.begin(), m_all.end(),
                                [sample](CMediaSample* s) { return static_cast<IMediaSample*>(s) == sample; });
         if (it == m_all.end()) return E_INVALIDARG;
+        if (std::find(m_free.begin(), m_free.end(), *it) != m_free.end()) return S_FALSE;  // not out
         m_free.push_back(*it);
         if (m_bDecommitInProgress && m_free.size() == m_all.size()) {
             m_bDecommitInProgress = false;

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <cwchar>
+#include <fstream>
 #include <string>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -159,20 +164,44 @@ TEST(Com, TextConversionUsesUtf8) {
     EXPECT_TRUE(usedDefault);
 }
 
-TEST(Com, BareModuleNamesAreSearchedBesideTheExecutable) {
+TEST(Com, BareModuleNamesAreSearchedBesideTheExecutableThenInTheWorkingFolder) {
+    char exe[512];
+    ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
+    std::string exeFolder(exe, std::string(exe).rfind('/'));
+    char savedCwd[PATH_MAX];
+    ASSERT_NE(getcwd(savedCwd, sizeof savedCwd), nullptr);
+
+    // A working folder of its own, holding a module that is not beside the executable.
+    char folder[] = "/tmp/tarvelo-modules-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string copy = std::string(folder) + "/OnlyHere.ax";
+    {
+        std::ifstream in(exeFolder + "/ToyBeta.ax", std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+    }
+    ASSERT_EQ(chdir(folder), 0);
+
     EXPECT_EQ(LoadLibraryA("NoSuchModule.ax"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
     HMODULE module = LoadLibraryA("ToyAlpha.ax");
     ASSERT_NE(module, nullptr);
     char path[512];
     ASSERT_GT(GetModuleFileNameA(module, path, sizeof path), 0u);
-    char exe[512];
-    ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
-    std::string exeFolder(exe, std::string(exe).rfind('/'));
     EXPECT_EQ(std::string(path), exeFolder + "/ToyAlpha.ax");
     EXPECT_NE(GetProcAddress(module, "DllGetClassObject"), nullptr);
     EXPECT_EQ(GetProcAddress(module, "g_Templates"), nullptr) << "only the four entry points are exported";
+    EXPECT_EQ(GetProcAddress(module, "NoSuchExport"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
     EXPECT_TRUE(FreeLibrary(module));
+
+    HMODULE local = LoadLibraryA("OnlyHere.ax");
+    EXPECT_NE(local, nullptr);
+    if (local) FreeLibrary(local);
+
+    ASSERT_EQ(chdir(savedCwd), 0);
+    std::remove(copy.c_str());
+    rmdir(folder);
 }
 
 }  // namespace
