@@ -95,16 +95,20 @@ public:
         if (!filter) return E_POINTER;
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         if (indexOf(filter) >= 0) return E_INVALIDARG;
+        // Names fit FILTER_INFO; a taken name gets a number, shortened to make room for it.
+        const size_t longest = MAX_FILTER_NAME - 1;
         std::wstring wanted = name && *name ? std::wstring(name) : std::wstring(L"Filter");
+        if (wanted.size() > longest) wanted.resize(longest);
         std::wstring unique = wanted;
         HRESULT result = S_OK;
         for (int n = 1; nameTaken(unique); ++n) {
+            if (n > 9999) return VFW_E_DUPLICATE_NAME;
             wchar_t suffix[16];
             swprintf(suffix, 16, L" %04d", n);
-            unique = wanted + suffix;
+            const std::wstring tail = suffix;
+            unique = wanted.substr(0, std::min(wanted.size(), longest - tail.size())) + tail;
             result = VFW_S_DUPLICATE_NAME;
         }
-        if (unique.size() >= MAX_FILTER_NAME) return VFW_E_DUPLICATE_NAME;
         HRESULT hr = filter->JoinFilterGraph(this, unique.c_str());
         if (FAILED(hr)) return hr;
         filter->AddRef();

@@ -16,6 +16,7 @@
 
 #include "platform/capture/FrameImage.h"
 #include "platform/capture/ReplayCamera.h"
+#include "platform/capture/V4l2Device.h"
 #include "capture_fixtures.h"
 
 using namespace tarvelo::capture;
@@ -261,4 +262,21 @@ TEST(ReplaySource, FolderWithoutFramesCannotOpenAndBusyFailsStart) {
     auto src = ReplaySource::open(decl);
     ASSERT_TRUE(src);
     EXPECT_EQ(EBUSY, src->start(src->formats()[0]));
+}
+
+TEST(V4l2Devices, NodesThatCannotCaptureAreLeftOut) {
+    ::setenv("TARVELO_V4L2_DEVICES", "/dev/null:/nonexistent/video0::", 1);
+    EXPECT_TRUE(listV4l2Devices().empty());
+    EXPECT_TRUE(queryV4l2Formats("/dev/null").empty());
+    V4l2Stream stream;
+    V4l2Format f;
+    f.fourcc = 0x56595559;  // YUYV
+    f.width = 320;
+    f.height = 240;
+    EXPECT_NE(0, stream.start("/dev/null", f));
+    EXPECT_FALSE(stream.active());
+    EXPECT_EQ(ENOENT, stream.start("/nonexistent/video0", f));
+    V4l2Source source("/dev/null");
+    EXPECT_FALSE(source.usable());
+    ::unsetenv("TARVELO_V4L2_DEVICES");
 }

@@ -299,3 +299,69 @@ TEST_F(GraphTest, RendererTakesRgb24AndRgb32InEitherRowOrder) {
     g->Release();
     EXPECT_EQ(0, liveObjects());
 }
+
+TEST_F(GraphTest, StateChangesGoDownstreamFirstAndStopGoesUpstreamFirst) {
+    std::vector<std::string> log;
+    auto* source = new Relay("A", &log, false, true);
+    auto* middle = new Relay("B", &log, true, true);
+    auto* sink = new Relay("C", &log, true, false);
+    IGraphBuilder* g = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    // Added in an order of their own, so that the graph's order is seen to come from the connections.
+    ASSERT_EQ(S_OK, g->AddFilter(middle, L"B"));
+    ASSERT_EQ(S_OK, g->AddFilter(sink, L"C"));
+    ASSERT_EQ(S_OK, g->AddFilter(source, L"A"));
+    IPin* aOut = pinOf(source, PINDIR_OUTPUT, 0);
+    IPin* bIn = pinOf(middle, PINDIR_INPUT, 0);
+    IPin* bOut = pinOf(middle, PINDIR_OUTPUT, 0);
+    IPin* cIn = pinOf(sink, PINDIR_INPUT, 0);
+    ASSERT_EQ(S_OK, g->Connect(aOut, bIn));
+    ASSERT_EQ(S_OK, g->Connect(bOut, cIn));
+    IMediaControl* control = nullptr;
+    g->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+    ASSERT_EQ(S_OK, control->Run());
+    EXPECT_EQ((std::vector<std::string>{"Pause C", "Pause B", "Pause A", "Run C", "Run B", "Run A"}), log);
+    log.clear();
+    // A connected graph refuses new connections while it runs.
+    EXPECT_EQ(VFW_E_NOT_STOPPED, g->Connect(aOut, bIn));
+    ASSERT_EQ(S_OK, control->Stop());
+    EXPECT_EQ((std::vector<std::string>{"Stop A", "Stop B", "Stop C"}), log);
+    for (IPin* p : {aOut, bIn, bOut, cIn}) p->Release();
+    control->Release();
+    log.clear();
+    g->Release();  // a stopped graph lets its filters go without a state change
+    EXPECT_EQ(std::vector<std::string>{}, log);
+    source->Release();
+    middle->Release();
+    sink->Release();
+    EXPECT_EQ(0, liveObjects());
+}
+
+TEST_F(GraphTest, FilterNamesAreMadeUniqueAndFitTheFilterInfo) {
+    IGraphBuilder* g = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    const std::wstring longName(200, L'x');
+    std::vector<IBaseFilter*> filters;
+    std::vector<HRESULT> results;
+    for (int i = 0; i < 3; ++i) {
+        filters.push_back(create<IBaseFilter>(CLSID_InfTee, IID_IBaseFilter));
+        results.push_back(g->AddFilter(filters.back(), longName.c_str()));
+    }
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, VFW_S_DUPLICATE_NAME, VFW_S_DUPLICATE_NAME}), results);
+    std::vector<std::wstring> names;
+    for (IBaseFilter* f : filters) {
+        FILTER_INFO info{};
+        f->QueryFilterInfo(&info);
+        if (info.pGraph) info.pGraph->Release();
+        names.push_back(info.achName);
+    }
+    EXPECT_EQ(std::wstring(127, L'x'), names[0]);
+    EXPECT_EQ(std::wstring(122, L'x') + L" 0001", names[1]);
+    EXPECT_EQ(std::wstring(122, L'x') + L" 0002", names[2]);
+    IBaseFilter* found = nullptr;
+    EXPECT_EQ(S_OK, g->FindFilterByName(names[2].c_str(), &found));
+    EXPECT_EQ(filters[2], found);
+    found->Release();
+    EXPECT_EQ(E_INVALIDARG, g->AddFilter(filters[0], L"again"));
+    for (IBaseFilter* f : filters) f->Release();
+    g->Release();
+    EXPECT_EQ(0, liveObjects());
+}

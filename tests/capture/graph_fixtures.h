@@ -259,3 +259,61 @@ private:
     LONG width_, height_;
     std::unique_ptr<Input> pin_;
 };
+
+// A filter that writes every state change it is given into a shared log ("Pause B"), with an
+// input and/or an output that connect to each other with any type.
+class Relay : public CBaseFilter {
+public:
+    Relay(const std::string& name, std::vector<std::string>* log, bool hasInput, bool hasOutput)
+        : CBaseFilter(NAME("Relay"), nullptr, &lock_, GUID_NULL), name_(name), log_(log) {
+        HRESULT hr = S_OK;
+        if (hasInput) in_.reset(new In(this, &hr));
+        if (hasOutput) out_.reset(new Out(this, &hr));
+        AddRef();
+    }
+    HRESULT Stop() override { return record("Stop", CBaseFilter::Stop()); }
+    HRESULT Pause() override { return record("Pause", CBaseFilter::Pause()); }
+    HRESULT Run(REFERENCE_TIME t) override { return record("Run", CBaseFilter::Run(t)); }
+    int GetPinCount() override { return (in_ ? 1 : 0) + (out_ ? 1 : 0); }
+    CBasePin* GetPin(int n) override {
+        if (in_ && n == 0) return in_.get();
+        if (out_ && n == (in_ ? 1 : 0)) return out_.get();
+        return nullptr;
+    }
+
+private:
+    HRESULT record(const char* what, HRESULT hr) {
+        log_->push_back(std::string(what) + " " + name_);
+        return hr;
+    }
+    class In : public CBaseInputPin {
+    public:
+        In(Relay* f, HRESULT* phr) : CBaseInputPin(NAME("Relay input"), f, &f->lock_, phr, L"In") {}
+        HRESULT CheckMediaType(const CMediaType* mt) override { return mt->IsValid() ? S_OK : VFW_E_TYPE_NOT_ACCEPTED; }
+    };
+    class Out : public CBaseOutputPin {
+    public:
+        Out(Relay* f, HRESULT* phr) : CBaseOutputPin(NAME("Relay output"), f, &f->lock_, phr, L"Out") {}
+        HRESULT CheckMediaType(const CMediaType* mt) override { return mt->IsValid() ? S_OK : VFW_E_TYPE_NOT_ACCEPTED; }
+        HRESULT GetMediaType(int position, CMediaType* mt) override {
+            if (position != 0) return VFW_S_NO_MORE_ITEMS;
+            mt->InitMediaType();
+            mt->SetType(&MEDIATYPE_Video);
+            mt->SetSubtype(&MEDIASUBTYPE_RGB24);
+            mt->SetFormatType(&FORMAT_None);
+            return S_OK;
+        }
+        HRESULT DecideBufferSize(IMemAllocator* a, ALLOCATOR_PROPERTIES* request) override {
+            request->cBuffers = 1;
+            request->cbBuffer = 16;
+            request->cbAlign = 1;
+            ALLOCATOR_PROPERTIES actual{};
+            return a->SetProperties(request, &actual);
+        }
+    };
+    CCritSec lock_;
+    std::string name_;
+    std::vector<std::string>* log_;
+    std::unique_ptr<In> in_;
+    std::unique_ptr<Out> out_;
+};
