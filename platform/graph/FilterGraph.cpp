@@ -4,7 +4,8 @@
 // is ever inserted. State changes go through the filters in dependency order: Pause and Run
 // downstream first, so a renderer is ready before its source delivers; Stop upstream first, so
 // when a source's Stop has returned (its streaming thread joined) nothing more flows into the
-// filters below it. Run never waits for a first frame.
+// filters below it. Run never waits for a first frame. Removing a filter from a graph that is not
+// stopped stops the graph.
 #include "platform/graph.h"
 #include "platform/graph/Builtin.h"
 #include "platform/graph/ComObjects.h"
@@ -126,7 +127,9 @@ public:
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         int i = indexOf(filter);
         if (i < 0) return VFW_E_NOT_FOUND;
-        if (state_ != State_Stopped) filter->Stop();
+        // Pins disconnect only when stopped, and an upstream filter left running would go on
+        // delivering into the removed one: the whole graph stops first.
+        if (state_ != State_Stopped) stopAll();
         std::vector<IPin*> pins = pinsOf(filter);
         for (IPin* pin : pins) {
             IPin* peer = nullptr;

@@ -365,3 +365,29 @@ TEST_F(GraphTest, FilterNamesAreMadeUniqueAndFitTheFilterInfo) {
     g->Release();
     EXPECT_EQ(0, liveObjects());
 }
+
+TEST_F(GraphTest, RemovingAFilterFromARunningGraphStopsItAndFreesThePeers) {
+    frames("clip", 8, 8, 2);
+    declare("Cam | clip | rate=200\n");
+    const int threadsBefore = threadCount();
+    Graph g;
+    build(g, "Cam");
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(S_OK, g.control->Run());
+    EXPECT_EQ(S_OK, g.builder->RemoveFilter(g.infTee));
+    OAFilterState state = -1;
+    g.control->GetState(0, &state);
+    EXPECT_EQ(State_Stopped, state);
+    EXPECT_EQ(threadsBefore, threadCount());
+    IPin* preview = pinOf(g.smartTee, PINDIR_OUTPUT, 1);
+    IPin* rendererIn = pinOf(g.renderer, PINDIR_INPUT, 0);
+    EXPECT_FALSE(connected(preview));
+    EXPECT_FALSE(connected(rendererIn));
+    preview->Release();
+    rendererIn->Release();
+    // The rest runs again without the removed tee.
+    EXPECT_EQ(S_OK, g.control->Run());
+    EXPECT_EQ(S_OK, g.control->Stop());
+    g.release();
+    EXPECT_EQ(0, liveObjects());
+}
