@@ -244,7 +244,9 @@ private:
         while (!stopRequested_) {
             tarvelo::capture::FrameImage image;
             tarvelo::capture::FrameSource::Result r = source_->read(image, 250);
-            if (stopRequested_ || r == tarvelo::capture::FrameSource::Result::Interrupted) break;
+            if (stopRequested_) break;
+            // A wake-up meant for the thread before this one (it ended without waiting again).
+            if (r == tarvelo::capture::FrameSource::Result::Interrupted) continue;
             if (r == tarvelo::capture::FrameSource::Result::Error) {
                 // The device went away under us: say so and stop producing.
                 NotifyEvent(EC_ERRORABORT, VFW_E_NO_CAPTURE_HARDWARE, 0);

@@ -391,3 +391,34 @@ TEST_F(GraphTest, RemovingAFilterFromARunningGraphStopsItAndFreesThePeers) {
     g.release();
     EXPECT_EQ(0, liveObjects());
 }
+
+TEST_F(GraphTest, PausedGraphStopsDeliveringAndResumesOnRun) {
+    frames("clip", 8, 8, 2);
+    declare("Cam | clip | rate=200\n");
+    RecordingSink sink;
+    tarvelo::graph::registerFrameSink(kOwner, &sink);
+    Graph g;
+    build(g, "Cam");
+    if (HasFatalFailure()) return;
+    IVideoWindow* window = nullptr;
+    g.builder->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&window));
+    window->put_Owner(reinterpret_cast<OAHWND>(kOwner));
+    window->Release();
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_EQ(S_OK, g.control->Run());
+        const size_t before = sink.count();
+        ASSERT_TRUE(eventually([&] { return sink.count() >= before + 2; })) << "round " << round;
+        ASSERT_EQ(S_OK, g.control->Pause());
+        // Paused, the camera delivers nothing; the renderer may still show the frame it holds.
+        const size_t atPause = sink.count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        EXPECT_LE(sink.count(), atPause + 1);
+        OAFilterState state = -1;
+        g.control->GetState(0, &state);
+        EXPECT_EQ(State_Paused, state);
+    }
+    EXPECT_EQ(S_OK, g.control->Stop());
+    g.release();
+    tarvelo::graph::unregisterFrameSink(kOwner);
+    EXPECT_EQ(0, liveObjects());
+}
