@@ -161,6 +161,25 @@ TEST(MultiPinTransformFilter, OutputWithoutConnectedSourceRefusesAndOffersNothin
     EXPECT_EQ(out->Notify(nullptr, Quality{}), E_NOTIMPL);
 }
 
+TEST(MultiPinTransformFilter, OutputPinAnswersSeekingThroughOnePassThrough) {
+    Held<PairFilter> filter;
+    CBasePin* out = filter->GetPin(2);
+    EXPECT_EQ(out->NonDelegatingQueryInterface(IID_IMediaSeeking, nullptr), E_POINTER);
+    IMediaSeeking* seeking = nullptr;
+    IMediaSeeking* again = nullptr;
+    IMediaPosition* position = nullptr;
+    ASSERT_EQ(out->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)), S_OK);
+    ASSERT_EQ(out->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&again)), S_OK);
+    ASSERT_EQ(out->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(&position)), S_OK);
+    EXPECT_EQ(seeking, again);
+    // The source input has no peer to ask.
+    DWORD caps = 0;
+    EXPECT_EQ(seeking->GetCapabilities(&caps), E_NOTIMPL);
+    position->Release();
+    again->Release();
+    seeking->Release();
+}
+
 // Two connected inputs: only the newest sample of each input takes part, and a cycle empties both.
 TEST(MultiPinTransformFilter, NewestSampleOfEachInputIsTransformedTogether) {
     Rig rig;
