@@ -306,24 +306,38 @@ int64_t toInterval(const V4l2Format& f) {
 
 V4l2Source::V4l2Source(const std::string& path) : path_(path), formats_(queryV4l2Formats(path)) {}
 
-std::vector<SourceFormat> V4l2Source::formats() const {
-    // One entry a size: the first format of a size (the current, else the device's order) wins.
+namespace {
+// The better of two encodings of one size: the higher frame rate (a webcam often gives large
+// sizes at full rate only in MJPEG), then YUYV, which needs no decoding.
+bool better(const V4l2Format& a, const V4l2Format& b) {
+    const int64_t ia = toInterval(a), ib = toInterval(b);
+    if (ia != ib) return ia < ib;
+    return a.fourcc == V4L2_PIX_FMT_YUYV && b.fourcc != V4L2_PIX_FMT_YUYV;
+}
+}  // namespace
+
+const V4l2Format* chooseV4l2Format(const std::vector<V4l2Format>& formats, int width, int height) {
+    const V4l2Format* chosen = nullptr;
+    for (const V4l2Format& f : formats)
+        if (f.width == width && f.height == height && (!chosen || better(f, *chosen))) chosen = &f;
+    return chosen;
+}
+
+std::vector<SourceFormat> v4l2SourceFormats(const std::vector<V4l2Format>& formats) {
+    // One entry a size, in the device's order (the current size first), at its best rate.
     std::vector<SourceFormat> list;
-    for (const V4l2Format& f : formats_) {
+    for (const V4l2Format& f : formats) {
         bool seen = false;
         for (const SourceFormat& s : list) seen = seen || (s.width == f.width && s.height == f.height);
-        if (!seen) list.push_back({f.width, f.height, toInterval(f)});
+        if (!seen) list.push_back({f.width, f.height, toInterval(*chooseV4l2Format(formats, f.width, f.height))});
     }
     return list;
 }
 
+std::vector<SourceFormat> V4l2Source::formats() const { return v4l2SourceFormats(formats_); }
+
 int V4l2Source::start(const SourceFormat& format) {
-    // YUYV first for a size both offer: it costs no decoding.
-    const V4l2Format* chosen = nullptr;
-    for (const V4l2Format& f : formats_) {
-        if (f.width != format.width || f.height != format.height) continue;
-        if (!chosen || (f.fourcc == V4L2_PIX_FMT_YUYV && chosen->fourcc != V4L2_PIX_FMT_YUYV)) chosen = &f;
-    }
+    const V4l2Format* chosen = chooseV4l2Format(formats_, format.width, format.height);
     if (!chosen) return EINVAL;
     return stream_.start(path_, *chosen);
 }

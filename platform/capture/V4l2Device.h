@@ -68,6 +68,13 @@ private:
 
 namespace tarvelo::capture {
 
+// The encoding used for a size: the highest frame rate, then YUYV (no decoding); null when the
+// device has no format of that size.
+TARVELO_PLATFORM_API const V4l2Format* chooseV4l2Format(const std::vector<V4l2Format>& formats, int width,
+                                                        int height);
+// The sizes a webcam offers, once each, in the device's order, each at its best rate.
+TARVELO_PLATFORM_API std::vector<SourceFormat> v4l2SourceFormats(const std::vector<V4l2Format>& formats);
+
 // A webcam as a frame source: the sizes of its YUYV and MJPEG formats, the current one first.
 class TARVELO_PLATFORM_API V4l2Source : public FrameSource {
 public:

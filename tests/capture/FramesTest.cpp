@@ -280,3 +280,28 @@ TEST(V4l2Devices, NodesThatCannotCaptureAreLeftOut) {
     EXPECT_FALSE(source.usable());
     ::unsetenv("TARVELO_V4L2_DEVICES");
 }
+
+TEST(V4l2Devices, EachSizeOnceAtItsBestRateInTheDevicesOrder) {
+    const uint32_t yuyv = 0x56595559, mjpg = 0x47504A4D;
+    // As a webcam lists them: the current format first, then per encoding its sizes.
+    const std::vector<V4l2Format> formats = {
+        {mjpg, 1280, 720, 1, 30}, {yuyv, 640, 480, 1, 30}, {yuyv, 1280, 720, 1, 10},
+        {yuyv, 320, 240, 1, 30},  {mjpg, 640, 480, 1, 30}, {mjpg, 320, 240, 1, 15},
+    };
+    const auto sizes = v4l2SourceFormats(formats);
+    ASSERT_EQ(3u, sizes.size());
+    EXPECT_EQ(1280, sizes[0].width);
+    EXPECT_EQ(333333, sizes[0].frameInterval);  // MJPEG's 30 fps, not YUYV's 10
+    EXPECT_EQ(640, sizes[1].width);
+    EXPECT_EQ(320, sizes[2].width);
+    struct Case {
+        int w, h;
+        uint32_t fourcc;
+    };
+    for (const Case& c : {Case{1280, 720, mjpg}, Case{640, 480, yuyv}, Case{320, 240, yuyv}}) {
+        const V4l2Format* f = chooseV4l2Format(formats, c.w, c.h);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(c.fourcc, f->fourcc) << c.w << "x" << c.h;
+    }
+    EXPECT_EQ(nullptr, chooseV4l2Format(formats, 800, 600));
+}
