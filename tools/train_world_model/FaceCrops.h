@@ -1,0 +1,161 @@
+#pragma once
+// Faces cut from still images and video frames the way the running system cuts them: the frontal
+// detector's box, the eyes the tracker derives from it, the sample store's 64x80 crop, and the
+// verifier's own feature path (normalisation, DCT-mod2, face and mirror).
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/train_cascade/FrameCodes.h"
+#include "tools/train_cascade/Scan.h"
+#include "verification/FaceData.h"
+#include "verification/FaceVerif.h"
+#include "verification/UserInfo.h"
+#include "visionlib/Image.h"
+#include "visionlib/MemoryDataSet.h"
+#include "visionlib/filter/FaceInfo.h"
+
+namespace vision {
+class DiagonalGMM;
+}
+
+namespace world_model {
+
+using cascade_training::GrayFrame;
+using cascade_training::Window;
+
+// The frontal tracker's smallest window by default.
+const int kTrackerMinSize = 38;
+
+// Detections of one still image with the frontal tracker's detector set-up (threshold 0, its fusion),
+// windows from minSize up to the image height; highest confidence first.
+std::vector<Window> detectFaces(const GrayFrame& frame, const std::string& cascade, int minSize = kTrackerMinSize);
+
+// The face record the tracker makes from a detection: box and score, eyes from the box, frontal view.
+void faceFromWindow(const Window& w, vision::FaceInfo* face);
+
+// The frame as the verification filter hands it to the store: gray reals 0..255.
+std::unique_ptr<vision::ImageGray> toImage(const GrayFrame& frame);
+
+// A store of one face per frame size, as the verification filter keeps it.
+class CropCutter {
+public:
+    CropCutter();
+    // The store holding the face of frame (one sample); valid until the next call.
+    vision::FrontalFaceData* cut(vision::ImageGray* frame, vision::FaceInfo* face);
+    void release();
+
+private:
+    vision::UserInfo identity_;
+    std::map<std::pair<int, int>, std::unique_ptr<vision::FrontalFaceData>> stores_;
+    vision::FrontalFaceData* last_ = nullptr;
+};
+
+// Verifier features of many faces, two examples (face, mirror) per face, kept as one data set.
+class FeatureSet {
+public:
+    FeatureSet();
+    ~FeatureSet();
+    FeatureSet(const FeatureSet&) = delete;
+    FeatureSet& operator=(const FeatureSet&) = delete;
+
+    void add(vision::ImageGray* frame, vision::FaceInfo* face);
+    int faces() const { return (int)examples_.size() / 2; }
+    int examples() const { return (int)examples_.size(); }
+    // The examples so far, as one data set (rebuilt on each call, owned here).
+    vision::MemoryDataSet* dataSet();
+
+private:
+    CropCutter cutter_;
+    vision::FaceVerif_GmmDCTmod2 features_;  // its feature path only
+    std::vector<vision::Sequence*> examples_;
+    vision::MemoryDataSet* data_ = nullptr;
+};
+
+// The sub-folders of dir as full paths, in byte order of their names.
+std::vector<std::string> subFolders(const std::string& dir);
+
+// The frame scaled by scale, with a margin of pad times its size on each side that repeats its edge
+// pixels.
+GrayFrame rescaled(const GrayFrame& frame, float scale, float pad);
+
+// Training faces from a folder of people (one sub-folder of images each, e.g. umist): each image,
+// at each of scales and with a margin of a quarter of its size, gives its best detection when that
+// covers at least minShare of the scaled image's width. Smaller scales give the small, soft faces a
+// webcam frame gives. At most limit images per person (0: all). Returns the faces added.
+int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet* set, int limit = 0,
+                  float minShare = 0.4f, const std::vector<float>& scales = {1.0f});
+
+// Training faces from an annotated folder (cmu-newtest: images with boxes.txt): for each annotated
+// face the best detection whose centre lies in its box and whose size is within [0.5, 2] of it.
+// At most limit faces (0: all). Returns the faces added.
+int collectAnnotated(const std::string& dir, const std::string& cascade, FeatureSet* set, int limit = 0,
+                     int minSize = 24);
+
+struct TrainOptions {
+    int gaussians = 256;
+    int maxIterations = 100;
+    float endAccuracy = 1e-5f;
+    unsigned seed = 1;
+    // Each Gaussian's variance floor is this share of the data's variance.
+    float floorFactor = 0.01f;
+    bool verbose = false;
+};
+
+// EM from a seeded start: means on distinct random frames of the data, variances the data's,
+// equal weights. Returns the world verifier holding the trained mixture.
+std::unique_ptr<vision::FaceVerif_GmmDCTmod2> trainWorldModel(vision::MemoryDataSet* data, const TrainOptions& options);
+
+// Mean frame log-likelihood of the data under the mixture.
+double meanFrameLogLikelihood(vision::DiagonalGMM* gmm, vision::MemoryDataSet* data);
+
+// Writes the world model file (the three tagged records).
+void saveWorldModel(vision::FaceVerif_GmmDCTmod2* world, const std::string& path);
+
+}  // namespace world_model
+
+namespace world_model {
+
+// A face found in one image file, as the tracker reported it.
+struct FoundFace {
+    std::string path;
+    int bbx_x, bbx_y, bbx_width, bbx_height;
+    int left_eye_x, left_eye_y, right_eye_x, right_eye_y;
+    float score;
+    void toInfo(vision::FaceInfo* face) const;
+};
+
+// Runs the frontal tracker over the frames of one clip in order, one face at most as the program asks
+// for, detection on every modulo-th frame or on motion (modulo 1: every frame); the frames for which it
+// reports a face. All frames must have the size of the first; frames of another size are skipped.
+std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade,
+                                 int modulo = 1);
+
+// The best detection of each still image (images without one are left out).
+std::vector<FoundFace> detectStills(const std::vector<std::string>& images, const std::string& cascade,
+                                    float minShare = 0.0f);
+
+// Picks at most n faces spread evenly over faces (the enrollment frames), in their order.
+std::vector<FoundFace> spread(const std::vector<FoundFace>& faces, int n);
+// Picks the n faces of the highest detection scores (the first of equals), in their order.
+std::vector<FoundFace> best(const std::vector<FoundFace>& faces, int n);
+
+// The user model as the enrollment thread builds it: a store of up to 10 samples, MAP adaptation.
+std::unique_ptr<vision::FaceVerif_MapGmmDCTmod2> enrollUser(vision::FaceVerif_GmmDCTmod2* world,
+                                                            const std::vector<FoundFace>& faces);
+
+// Scores one face as the verification filter does: a store of one face, user model test.
+class Scorer {
+public:
+    explicit Scorer(vision::FaceVerif_MapGmmDCTmod2* user) : user_(user) {}
+    // The frame is loaded by the caller (gray 0..255).
+    float score(vision::ImageGray* frame, const FoundFace& face);
+
+private:
+    vision::FaceVerif_MapGmmDCTmod2* user_;
+    CropCutter cutter_;
+};
+
+}  // namespace world_model
