@@ -46,6 +46,22 @@ bool makeTopDownVideoType(CMediaType* mt, const GUID& subtype, int bytesPerPixel
     return true;
 }
 
+HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const CMediaType& input) {
+    const VIDEOINFOHEADER* vih = videoInfoOf(&input);
+    if (vih == nullptr) return E_UNEXPECTED;
+    BYTE* block = mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER));
+    if (block == nullptr) return E_OUTOFMEMORY;
+    std::memcpy(block, vih, sizeof(VIDEOINFOHEADER));
+    VIDEOINFOHEADER* out = reinterpret_cast<VIDEOINFOHEADER*>(block);
+    out->bmiHeader.biHeight = -std::abs(out->bmiHeader.biHeight);
+    mt->SetType(&MEDIATYPE_Video);
+    mt->SetSubtype(&MEDIASUBTYPE_RGB24);
+    mt->SetFormatType(&FORMAT_VideoInfo);
+    mt->SetSampleSize(input.lSampleSize ? input.lSampleSize : GetBitmapSize(&out->bmiHeader));
+    mt->SetTemporalCompression(FALSE);
+    return S_OK;
+}
+
 HRESULT decideSingleFrameBuffer(CBasePin* pin, IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
     const VIDEOINFOHEADER* vih = videoInfoOf(&pin->CurrentMediaType());
     if (allocator == nullptr || request == nullptr || !hasUsableFrameSize(vih)) return E_UNEXPECTED;

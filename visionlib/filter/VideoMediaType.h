@@ -22,6 +22,11 @@ bool hasUsableFrameSize(const VIDEOINFOHEADER* vih);
 bool makeTopDownVideoType(CMediaType* mt, const GUID& subtype, int bytesPerPixel, LONG width, LONG height,
                           REFERENCE_TIME avgTimePerFrame);
 
+// Fills mt with the input's RGB24 type turned top-down: the input's sample size (its bitmap size when
+// it has none), no temporal compression, a copy of its VIDEOINFOHEADER with biHeight = -|biHeight|.
+// E_UNEXPECTED when the input has no video format, E_OUTOFMEMORY when memory runs out.
+HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const CMediaType& input);
+
 // Asks for one buffer of the connection format's bitmap size (alignment and prefix as proposed): the
 // allocator's failure, E_FAIL unless exactly one buffer of at least that size was granted, else S_OK.
 HRESULT decideSingleFrameBuffer(CBasePin* pin, IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request);

@@ -1,0 +1,361 @@
+#include "detection/filter/DetectionFilter.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "detection/FaceTrackerAPI.h"
+#include "detection/settings/FaceTrackingSettings.h"
+#include "visionlib/Message.h"
+#include "visionlib/filter/FaceInfo.h"
+#include "visionlib/filter/RgbFrame.h"
+#include "visionlib/filter/VideoMediaType.h"
+
+using vision::FaceTrackerAPI;
+using vision::FaceTrackingSettings;
+using vision::MultiPinInputPin;
+using vision::MultiPinOutputPin;
+using vision::RgbFrame;
+
+namespace {
+
+// Every face information buffer: room for four records.
+const LONG FACE_SAMPLE_SIZE = 196;
+
+const AMOVIESETUP_MEDIATYPE videoTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
+const AMOVIESETUP_MEDIATYPE faceTypes[] = {{&MEDIATYPE_FaceInfo, &GUID_NULL}};
+const AMOVIESETUP_PIN pins[] = {
+    {L"Video In", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
+    {L"Video Out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
+    {L"Face info Out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, faceTypes},
+};
+
+bool isRgb24Video(const CMediaType* mt) {
+    return mt && mt->majortype == MEDIATYPE_Video && mt->subtype == MEDIASUBTYPE_RGB24;
+}
+
+// The checks every RGB24 video type passes here; the frame header on success.
+HRESULT checkVideoType(const CMediaType* mt, const VIDEOINFOHEADER** header) {
+    if (!isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (mt->formattype != FORMAT_VideoInfo) return E_INVALIDARG;
+    // A short block or a frame of no size would have every later step read past the buffers.
+    const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
+    if (!vision::hasUsableFrameSize(vih)) return VFW_E_TYPE_NOT_ACCEPTED;
+    *header = vih;
+    return S_OK;
+}
+
+// 1 frontal cascade file, 2 multi-view model directory.
+bool pathFitsMode(const std::string& path, int mode) {
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return false;
+    const bool directory = S_ISDIR(st.st_mode);
+    return directory ? mode == 2 : mode == 1;
+}
+
+}  // namespace
+
+const AMOVIESETUP_FILTER DetectionFilterSetup = {&CLSID_DetectionFilter, L"Strelmont Face Detector Filter",
+                                                 MERIT_DO_NOT_USE, 3, pins};
+
+DetectionFilter::DetectionFilter(const TCHAR* name, LPUNKNOWN outer)
+    : MultiPinTransformFilter(name, outer, CLSID_DetectionFilter, 1, 2),
+      mode(0),
+      threshold(0.0f),
+      normalised(false),
+      listener(nullptr),
+      tracker(nullptr),
+      liveSettings(nullptr),
+      pendingSettings(nullptr),
+      maxFaces(FaceTrackingSettings::MAX_FACES_LIMIT),
+      enabled(true),
+      rebuild(false),
+      inputWidth(0),
+      inputHeight(0),
+      modelRefused(false),
+      pathReported(false),
+      trackerWidth(0),
+      trackerHeight(0) {}
+
+DetectionFilter::~DetectionFilter() {
+    if (listener && tracker) listener->onTrackerReset();
+    delete tracker;
+    delete liveSettings;
+    delete pendingSettings;
+}
+
+CUnknown* DetectionFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
+    return vision::createFilterInstance<DetectionFilter>(outer, phr);
+}
+
+HRESULT DetectionFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IFaceDetector) return GetInterface(static_cast<IFaceDetector*>(this), ppv);
+    return MultiPinTransformFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+// ---- IFaceDetector ----
+
+HRESULT DetectionFilter::SetListener(FaceDetectionListener* newListener) {
+    if (listener) listener->detector = nullptr;
+    listener = newListener;
+    if (listener) listener->detector = this;
+    return S_OK;
+}
+
+HRESULT DetectionFilter::SetModel(int newMode, const char* path, float newThreshold, bool newNormalised) {
+    CAutoLock l(&settingsLock);
+    mode = newMode;
+    modelPath = path ? path : "";
+    threshold = newThreshold;
+    normalised = newNormalised;
+    // A new model may well be usable: try (and report) again.
+    modelRefused = false;
+    pathReported = false;
+    return S_OK;
+}
+
+HRESULT DetectionFilter::SetEnabled(bool on) {
+    CAutoLock l(&settingsLock);
+    if (tracker) tracker->setEnabled(on);
+    enabled = on;
+    return S_OK;
+}
+
+HRESULT DetectionFilter::SetSettings(FaceTrackingSettings* settings) {
+    CAutoLock l(&settingsLock);
+    if (tracker) rebuild = true;
+    delete pendingSettings;
+    pendingSettings = settings;
+    return S_OK;
+}
+
+HRESULT DetectionFilter::GetSettings(FaceTrackingSettings** settings) {
+    if (settings == nullptr) return E_POINTER;
+    CAutoLock l(&settingsLock);
+    *settings = liveSettings;
+    return S_OK;
+}
+
+HRESULT DetectionFilter::SetMaxFaces(int count) {
+    CAutoLock l(&settingsLock);
+    if (tracker) rebuild = true;
+    maxFaces = FaceTrackingSettings::clampMaxFaces(count);
+    return S_OK;
+}
+
+HRESULT DetectionFilter::GetMotion(int* motion) {
+    if (motion == nullptr) return E_POINTER;
+    CAutoLock l(&settingsLock);
+    *motion = tracker ? tracker->n_moving : 0;
+    return S_OK;
+}
+
+HRESULT DetectionFilter::SetInputResolution(int width, int height) {
+    CAutoLock l(&settingsLock);
+    inputWidth = width;
+    inputHeight = height;
+    return S_OK;
+}
+
+// ---- Pins and media types ----
+
+bool DetectionFilter::CreatePins() {
+    HRESULT hr = S_OK;
+    inputs[0].pin = new MultiPinInputPin(nullptr, this, &hr, L"Video In");
+    outputs[0].pin = new MultiPinOutputPin(nullptr, this, &hr, L"Video Out");
+    outputs[1].pin = new MultiPinOutputPin(nullptr, this, &hr, L"FaceInfo Out");
+    return SUCCEEDED(hr);
+}
+
+HRESULT DetectionFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
+    const VIDEOINFOHEADER* vih = nullptr;
+    HRESULT hr = checkVideoType(mt, &vih);
+    if (FAILED(hr)) return hr;
+    CAutoLock l(&settingsLock);
+    if (inputWidth != 0 && inputHeight != 0 &&
+        (vih->bmiHeader.biWidth != inputWidth || std::abs(vih->bmiHeader.biHeight) != inputHeight))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+}
+
+HRESULT DetectionFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
+    if (pin == outputs[0].pin) {
+        const VIDEOINFOHEADER* vih = nullptr;
+        HRESULT hr = checkVideoType(mt, &vih);
+        if (FAILED(hr)) return hr;
+        if (vih->bmiHeader.biHeight > 0) return VFW_E_TYPE_NOT_ACCEPTED;
+        // The output is a copy of the input frame: another size would be a different picture.
+        const VIDEOINFOHEADER* in = vision::videoInfoOf(&inputs[0].pin->CurrentMediaType());
+        if (in && (in->bmiHeader.biWidth != vih->bmiHeader.biWidth ||
+                   std::abs(in->bmiHeader.biHeight) != -vih->bmiHeader.biHeight))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return S_OK;
+    }
+    if (pin == outputs[1].pin) return mt && mt->majortype == MEDIATYPE_FaceInfo ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT DetectionFilter::GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) {
+    if (position < 0) return E_INVALIDARG;
+    if (mt == nullptr) return E_POINTER;
+    if (pin == outputs[0].pin) {
+        if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
+        if (position > 0) return VFW_S_NO_MORE_ITEMS;
+        return vision::makeTopDownCopyOfVideoType(mt, inputs[0].pin->CurrentMediaType());
+    }
+    if (pin == outputs[1].pin) {
+        if (position > 0) return VFW_S_NO_MORE_ITEMS;
+        if (mt->majortype == MEDIATYPE_FaceInfo) return S_OK;
+        mt->ResetFormatBuffer();
+        mt->SetFormatType(&FORMAT_FaceInfo);
+        mt->SetType(&MEDIATYPE_FaceInfo);
+        mt->SetSubtype(&GUID_NULL);
+        mt->SetSampleSize(FACE_SAMPLE_SIZE);
+        mt->SetTemporalCompression(FALSE);
+        return S_OK;
+    }
+    return E_INVALIDARG;
+}
+
+HRESULT DetectionFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator,
+                                          ALLOCATOR_PROPERTIES* request) {
+    if (allocator == nullptr || request == nullptr) return E_POINTER;
+    if (pin == outputs[0].pin) {
+        if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
+        return vision::decideSingleFrameBuffer(pin, allocator, request);
+    }
+    if (pin == outputs[1].pin) {
+        request->cBuffers = 1;
+        request->cbBuffer = FACE_SAMPLE_SIZE;
+        ALLOCATOR_PROPERTIES actual{};
+        HRESULT hr = allocator->SetProperties(request, &actual);
+        if (FAILED(hr)) return hr;
+        if (actual.cBuffers != 1 || actual.cbBuffer < FACE_SAMPLE_SIZE) return E_FAIL;
+        return S_OK;
+    }
+    return E_UNEXPECTED;
+}
+
+// ---- Per frame ----
+
+void DetectionFilter::resetTracker(bool keepSettings) {
+    if (listener) listener->onTrackerReset();
+    delete tracker;
+    tracker = nullptr;
+    if (keepSettings && pendingSettings == nullptr)
+        pendingSettings = liveSettings;
+    else
+        delete liveSettings;
+    liveSettings = nullptr;
+    rebuild = false;
+}
+
+bool DetectionFilter::buildTracker(int width, int height) {
+    FaceTrackingSettings* settings = new FaceTrackingSettings(maxFaces, width, height);
+    // The handed-over object's own maximum number of faces replaces the filter's.
+    if (pendingSettings) settings->copyFrom(*pendingSettings);
+    FaceTrackerAPI* made = nullptr;
+    const bool built = vision::runRecoverable([&] {
+        if (mode == 1)
+            made = new vision::FaceTrackerAPI_MCTMSMFF_2(modelPath.c_str(), threshold, settings, false);
+        else
+            made = new vision::FaceTrackerAPI_MCTMSMFMV_1(modelPath.c_str(), threshold, normalised, settings, false);
+    });
+    if (!built) {
+        // The library has printed why; the handed-over values wait for a usable model.
+        delete settings;
+        modelRefused = true;
+        vision::warning("DetectionFilter: the face model \"%s\" cannot be used; frames pass through",
+                        modelPath.c_str());
+        return false;
+    }
+    delete pendingSettings;
+    pendingSettings = nullptr;
+    liveSettings = settings;
+    tracker = made;
+    trackerWidth = width;
+    trackerHeight = height;
+    if (listener) listener->onTrackerCreated(width, height);
+    return true;
+}
+
+HRESULT DetectionFilter::Transform() {
+    CAutoLock l(&settingsLock);
+
+    RgbFrame input = vision::frameInSample(inputs[0].sample, inputs[0].pin->CurrentMediaType(), false);
+    // A sample shorter than its frame (or none) is not a frame: skip it.
+    if (input.data == nullptr || input.format != RgbFrame::RGB24) return S_FALSE;
+
+    RgbFrame video(nullptr, 0, 0, RgbFrame::RGB24, true);
+    if (outputs[0].sample)
+        video = vision::frameInSample(outputs[0].sample, outputs[0].pin->CurrentMediaType(), true);
+    BYTE* faceSample = nullptr;
+    if (outputs[1].sample && SUCCEEDED(outputs[1].sample->GetPointer(&faceSample)) &&
+        outputs[1].sample->GetSize() >= FACE_SAMPLE_SIZE)
+        outputs[1].sample->SetActualDataLength(FACE_SAMPLE_SIZE);
+    else
+        faceSample = nullptr;
+
+    auto copyVideo = [&] {
+        if (video.data) input.copyTo(video);
+    };
+    auto zeroFaces = [&] {
+        if (faceSample) std::memset(faceSample, 0, FACE_SAMPLE_SIZE);
+    };
+
+    if (tracker && (rebuild || input.width != trackerWidth || input.height != trackerHeight))
+        resetTracker(!rebuild);  // a new frame size keeps the values the tracker ran with
+
+    if (tracker == nullptr && mode != 0) {
+        copyVideo();
+        zeroFaces();
+        if (modelRefused) return S_OK;
+        if (!pathFitsMode(modelPath, mode)) {
+            // Looked up again on every frame: the model may appear later.
+            if (!pathReported)
+                vision::warning("DetectionFilter: no face model of mode %d at \"%s\"; frames pass through", mode,
+                                modelPath.c_str());
+            pathReported = true;
+            return S_OK;
+        }
+        if (!buildTracker(input.width, input.height)) return S_OK;
+    }
+
+    if (tracker == nullptr || !enabled) {
+        if (listener) listener->onFrame(false);
+        zeroFaces();
+    } else {
+        if (listener) listener->onFrame(true);
+        const bool ran = vision::runRecoverable([&] {
+            if (input.topDown)
+                tracker->processImageBGR(input.data, input.rowSize());
+            else
+                tracker->processReverseImageBGR(input.data, input.rowSize());
+        });
+        if (!ran) {
+            // The tracker cannot go on with this model: pass frames through from now on.
+            resetTracker(false);
+            modelRefused = true;
+            zeroFaces();
+            copyVideo();
+            return S_OK;
+        }
+        const int n = tracker->n_faces;
+        if (faceSample) {
+            if (n < 1)
+                zeroFaces();
+            else
+                vision::packFaceInfo((unsigned)n, tracker->faces, faceSample, FACE_SAMPLE_SIZE);
+        }
+        if (listener) {
+            if (n < 1)
+                listener->onNoFace();
+            else
+                listener->onFaces(n, tracker->faces, &input);
+        }
+    }
+    copyVideo();
+    return S_OK;
+}

@@ -1,0 +1,221 @@
+#include "verification/filter/VerificationFilter.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "verification/FaceData.h"
+#include "verification/FaceVerif.h"
+#include "verification/UserInfo.h"
+#include "visionlib/Message.h"
+#include "visionlib/Sequence.h"
+#include "visionlib/filter/FaceInfo.h"
+#include "visionlib/filter/RgbFrame.h"
+#include "visionlib/filter/VideoMediaType.h"
+
+using vision::FaceInfo;
+using vision::MultiPinInputPin;
+using vision::MultiPinOutputPin;
+using vision::RgbFrame;
+
+namespace {
+
+const AMOVIESETUP_MEDIATYPE videoTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
+const AMOVIESETUP_MEDIATYPE faceTypes[] = {{&MEDIATYPE_FaceInfo, &GUID_NULL}};
+const AMOVIESETUP_PIN pins[] = {
+    {L"Video In", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
+    {L"Face info In", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, faceTypes},
+    {L"Unused", FALSE, TRUE, TRUE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
+};
+
+}  // namespace
+
+const AMOVIESETUP_FILTER VerificationFilterSetup = {&CLSID_VerificationFilter, L"Strelmont Face Verificator Filter",
+                                                    MERIT_DO_NOT_USE, 3, pins};
+
+VerificationFilter::VerificationFilter(const TCHAR* name, LPUNKNOWN outer)
+    : MultiPinTransformFilter(name, outer, CLSID_VerificationFilter, 2, 1),
+      listener(nullptr),
+      identity(new vision::UserInfo(0, "Fake", "unknown", "unknown", 0, 'X')),
+      faceStore(nullptr),
+      worldVerifier(nullptr),
+      userVerifier(nullptr),
+      threshold(0.4f),
+      oneShot(true),
+      accepted(false) {}
+
+VerificationFilter::~VerificationFilter() {
+    delete userVerifier;
+    delete worldVerifier;
+    delete faceStore;
+    delete identity;
+}
+
+CUnknown* VerificationFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
+    return vision::createFilterInstance<VerificationFilter>(outer, phr);
+}
+
+HRESULT VerificationFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IFaceVerificator) return GetInterface(static_cast<IFaceVerificator*>(this), ppv);
+    return MultiPinTransformFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+// ---- IFaceVerificator ----
+
+HRESULT VerificationFilter::SetCallback(VerificationListener* newListener) {
+    if (listener) listener->verificator = nullptr;
+    listener = newListener;
+    if (listener) listener->verificator = this;
+    return S_OK;
+}
+
+void VerificationFilter::deleteModels() {
+    delete faceStore;
+    faceStore = nullptr;
+    // The user verifier points into the world verifier's mixture: it goes first.
+    delete userVerifier;
+    userVerifier = nullptr;
+    delete worldVerifier;
+    worldVerifier = nullptr;
+}
+
+HRESULT VerificationFilter::SetModels(const std::string& userModel, const std::string& worldModel) {
+    CAutoLock l(&verificationLock);
+    deleteModels();
+    accepted = false;
+    vision::FaceVerif_GmmDCTmod2* world = nullptr;
+    vision::FaceVerif_MapGmmDCTmod2* user = nullptr;
+    // A lock screen must not end because of a model file: a model that cannot be read, or a user
+    // model that does not fit the world model, leaves the filter unconfigured.
+    const bool loaded = vision::runRecoverable([&] {
+        world = new vision::FaceVerif_GmmDCTmod2(worldModel.c_str(), 0);
+        user = new vision::FaceVerif_MapGmmDCTmod2(userModel.c_str(), world, 0);
+    });
+    if (!loaded) {
+        delete user;
+        delete world;
+        vision::warning("VerificationFilter: the models \"%s\" and \"%s\" cannot be used; faces are not verified",
+                        userModel.c_str(), worldModel.c_str());
+        return E_FAIL;
+    }
+    worldVerifier = world;
+    userVerifier = user;
+    return S_OK;
+}
+
+HRESULT VerificationFilter::SetThreshold(float t) {
+    CAutoLock l(&verificationLock);
+    threshold = t;
+    return S_OK;
+}
+
+HRESULT VerificationFilter::SetMode(bool newOneShot) {
+    CAutoLock l(&verificationLock);
+    oneShot = newOneShot;
+    accepted = false;
+    return S_OK;
+}
+
+// ---- Pins and media types ----
+
+bool VerificationFilter::CreatePins() {
+    HRESULT hr = S_OK;
+    inputs[0].pin = new MultiPinInputPin(nullptr, this, &hr, L"Video In");
+    inputs[1].pin = new MultiPinInputPin(nullptr, this, &hr, L"FaceInfo In");
+    outputs[0].pin = new MultiPinOutputPin(nullptr, this, &hr, L"Unused");
+    return SUCCEEDED(hr);
+}
+
+HRESULT VerificationFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
+    if (mt == nullptr) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (pin == inputs[0].pin)
+        return mt->majortype == MEDIATYPE_Video && mt->subtype == MEDIASUBTYPE_RGB24 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    if (pin == inputs[1].pin) return mt->majortype == MEDIATYPE_FaceInfo ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT VerificationFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
+    if (mt == nullptr || mt->majortype != MEDIATYPE_Video || mt->subtype != MEDIASUBTYPE_RGB24)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (mt->formattype != FORMAT_VideoInfo) return E_INVALIDARG;
+    const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
+    if (vih == nullptr || vih->bmiHeader.biHeight > 0) return VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+}
+
+HRESULT VerificationFilter::GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) {
+    if (position < 0) return E_INVALIDARG;
+    if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
+    if (mt == nullptr) return E_POINTER;
+    return vision::makeTopDownCopyOfVideoType(mt, inputs[0].pin->CurrentMediaType());
+}
+
+HRESULT VerificationFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator,
+                                             ALLOCATOR_PROPERTIES* request) {
+    if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
+    // One frame of the video input's size.
+    return vision::decideSingleFrameBuffer(inputs[0].pin, allocator, request);
+}
+
+// ---- Per frame ----
+
+HRESULT VerificationFilter::Transform() {
+    CAutoLock l(&verificationLock);
+
+    RgbFrame frame = vision::frameInSample(inputs[0].sample, inputs[0].pin->CurrentMediaType(), false);
+    // A sample shorter than its frame (or none) is not a frame: skip it.
+    if (frame.data == nullptr || frame.format != RgbFrame::RGB24) return S_FALSE;
+
+    unsigned count = 0;
+    FaceInfo* faces = nullptr;
+    BYTE* faceSample = nullptr;
+    if (inputs[1].pin->IsConnected() && inputs[1].sample && SUCCEEDED(inputs[1].sample->GetPointer(&faceSample)) &&
+        faceSample) {
+        // A count that its sample cannot hold is a damaged sample: the frame counts as one without faces.
+        if (!vision::unpackFaceInfo(faceSample, (size_t)inputs[1].sample->GetActualDataLength(), &count, &faces))
+            count = 0;
+    }
+
+    // The store cuts faces out of frames of one size.
+    if (faceStore && (faceStore->frameWidth != frame.width || faceStore->frameHeight != frame.height)) {
+        delete faceStore;
+        faceStore = nullptr;
+        if (userVerifier)
+            faceStore = new vision::FrontalFaceData(identity, frame.width, frame.height, 1, "", false, false, 0, false);
+    }
+    if (faceStore == nullptr && userVerifier) {
+        faceStore = new vision::FrontalFaceData(identity, frame.width, frame.height, 1, "", false, false, 0, false);
+        if (listener) listener->onReady();
+    }
+
+    if (faceStore && (!oneShot || !accepted)) {
+        if (count > 0) {
+            vision::Sequence* gray = new vision::Sequence(1, frame.width * frame.height);
+            frame.toGrayFloat(gray->frames[0], false);
+            float score = NAN;
+            const bool scored = vision::runRecoverable([&] {
+                faceStore->addFaceData(gray, &faces[0], nullptr);
+                vision::real value = NAN;
+                if (userVerifier->test(faceStore, &value)) score = value;
+                faceStore->removeFaceData(0);
+            });
+            if (!scored) {
+                // The models cannot score faces: unconfigured until models that work are set.
+                vision::warning("VerificationFilter: faces cannot be scored with these models; faces are not verified");
+                deleteModels();
+            } else if (score >= threshold) {  // NaN compares below and is rejected
+                if (listener) listener->onAccepted(score, gray, frame.width, frame.height, faces);
+                accepted = true;
+            } else if (listener) {
+                listener->onRejected(score, gray, frame.width, frame.height, faces);
+            }
+            delete gray;
+        } else if (listener) {
+            listener->onNoFace();
+        }
+    }
+    delete[] faces;
+    return S_OK;
+}
