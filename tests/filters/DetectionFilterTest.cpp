@@ -185,25 +185,6 @@ TEST(DetectionFilter, BufferSizesThatAreNotGrantedAreRefused) {
     disconnect(out);
 }
 
-TEST(DetectionFilter, RegistrationData) {
-    const AMOVIESETUP_FILTER& f = DetectionFilterSetup;
-    EXPECT_EQ(*f.clsID, CLSID_DetectionFilter);
-    EXPECT_EQ(std::wstring(f.strName), L"Strelmont Face Detector Filter");
-    EXPECT_EQ(f.dwMerit, 0x200000u);
-    ASSERT_EQ(f.nPins, 3u);
-    const wchar_t* names[] = {L"Video In", L"Video Out", L"Face info Out"};
-    for (int i = 0; i < 3; i++) {
-        const AMOVIESETUP_PIN& p = f.lpPin[i];
-        EXPECT_EQ(std::wstring(p.strName), names[i]);
-        EXPECT_EQ(p.bOutput, i > 0 ? TRUE : FALSE);
-        EXPECT_FALSE(p.bRendered || p.bZero || p.bMany);
-        EXPECT_EQ(*p.clsConnectsToFilter, CLSID_NULL);
-        ASSERT_EQ(p.nMediaTypes, 1u);
-        EXPECT_EQ(*p.lpMediaType[0].clsMajorType, i == 2 ? MEDIATYPE_FaceInfo : MEDIATYPE_Video);
-        EXPECT_EQ(*p.lpMediaType[0].clsMinorType, i == 2 ? GUID_NULL : MEDIASUBTYPE_RGB24);
-    }
-}
-
 // Every kind of model path: only a usable model of the mode's kind builds a tracker; anything else
 // leaves a pass-through (video copied, face samples zeroed, no listener call), reported once, and the
 // process goes on.

@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "platform/streams.h"
+#include "detection/filter/IFaceDetector.h"
 #include "utilityfilters/highlighter/IHighlighting.h"
 #include "utilityfilters/scaler/ITamsel.h"
+#include "verification/filter/IFaceVerificator.h"
 #include "visionlib/filter/FaceInfo.h"
 
 namespace {
@@ -14,6 +16,7 @@ struct PinRow {
     const wchar_t* name;
     bool output;
     std::vector<std::pair<GUID, GUID>> types;
+    bool zero = false;
 };
 
 struct ModuleRow {
@@ -40,6 +43,20 @@ std::vector<ModuleRow> modules() {
          {{L"Video In", false, {{MEDIATYPE_Video, MEDIASUBTYPE_RGB24}, {MEDIATYPE_Video, MEDIASUBTYPE_ARGB32}}},
           {L"Face info In", false, {{MEDIATYPE_FaceInfo, GUID_NULL}}},
           {L"Video Out", true, {{MEDIATYPE_Video, MEDIASUBTYPE_RGB24}, {MEDIATYPE_Video, MEDIASUBTYPE_ARGB32}}}}},
+        {"Drovane.ax",
+         CLSID_DetectionFilter,
+         IID_IFaceDetector,
+         L"Strelmont Face Detector Filter",
+         {{L"Video In", false, {{MEDIATYPE_Video, MEDIASUBTYPE_RGB24}}},
+          {L"Video Out", true, {{MEDIATYPE_Video, MEDIASUBTYPE_RGB24}}},
+          {L"Face info Out", true, {{MEDIATYPE_FaceInfo, GUID_NULL}}}}},
+        {"Palomir.ax",
+         CLSID_VerificationFilter,
+         IID_IFaceVerificator,
+         L"Strelmont Face Verificator Filter",
+         {{L"Video In", false, {{MEDIATYPE_Video, MEDIASUBTYPE_RGB24}}},
+          {L"Face info In", false, {{MEDIATYPE_FaceInfo, GUID_NULL}}},
+          {L"Unused", true, {{MEDIATYPE_Video, MEDIASUBTYPE_RGB24}}, /*zero=*/true}}},
     };
 }
 
@@ -124,7 +141,7 @@ TEST(FilterModules, RegisterTheirServerAndSetupData) {
             EXPECT_EQ(got.name, want.name);
             EXPECT_EQ(got.output, want.output);
             EXPECT_FALSE(got.rendered);
-            EXPECT_FALSE(got.zero);
+            EXPECT_EQ(got.zero, want.zero);
             EXPECT_FALSE(got.many);
             EXPECT_EQ(got.mediaTypes, want.types);
         }
