@@ -12,6 +12,8 @@
 //   platform/dllentry.h       the module side of a filter module: DllGetClassObject and
 //                             DllCanUnloadNow over the module's g_Templates, and
 //                             AMovieDllRegisterServer2; include it in exactly one file per module
+//   platform/graph.h          the graph runtime: filter graph manager, stock filters, device
+//                             enumeration, running object table, IBasicVideo and IVideoWindow
 //
 // Widths follow 64-bit Windows: LONG/HRESULT are 32-bit signed, DWORD/ULONG 32-bit unsigned, never
 // the platform's `long`. Wide characters are the compiler's wchar_t (32 bits here), so that L""
