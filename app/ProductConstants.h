@@ -1,0 +1,31 @@
+#pragma once
+// The product's fixed names, shared by every source file of the program, and the numbers of the
+// notifications that the worker objects and the filter listeners send to the windows and to the
+// application object.
+#include <cstdint>
+
+// Indices into kProductConstants.
+enum ProductConstant {
+    PC_LOCK_DESKTOP = 0,       // the separate desktop of the unlock screen
+    PC_EXECUTABLE = 1,         // started with "--lock" on that desktop
+    PC_PRODUCT = 2,            // configuration file, configuration application name, message texts
+    PC_TITLE = 3,              // balloon and dialog titles, tray tooltip, help page, version line
+    PC_VERSION = 4,
+    PC_VENDOR = 5,
+    PC_VENDOR_URL = 6,
+    PC_VENDOR_MAIL = 7,
+    PC_MUTEX_TRAY = 8,
+    PC_MUTEX_UNLOCK = 9,
+    PC_SETTINGS_TITLE = 10,
+    PC_LOGO = 11,
+    PC_LICENSE = 12,
+    PC_REFERENCE_CONFIG = 13,
+    PC_USERINFO_SUFFIX = 14,
+};
+
+extern const char* const kProductConstants[15];
+
+// Log files and the batch file of the working folder.
+extern const char* const kTrayLogFile;    // "Tarvelo.log"
+extern const char* const kUnlockLogFile;  // "Tarvelo_unlock.log"
+extern const char* const kRegisterBatch;  // "register.bat"

@@ -1,0 +1,85 @@
+// Entry of the GUI tests: an X server of its own (Xvfb) when none is named by DISPLAY, the toolkit
+// started once for all tests, and the screenshots folder.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/init.h>
+
+#include "gui_harness.h"
+
+namespace {
+pid_t g_xvfb = 0;
+
+// Starts Xvfb on a free display number that the server itself picks, so parallel test programs
+// never race for one.
+bool startXvfb() {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    g_xvfb = fork();
+    if (g_xvfb < 0) return false;
+    if (g_xvfb == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+               "-nolisten", "unix", nullptr);
+        // Without an abstract-namespace socket a local client could not connect; try the default.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+               nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return false;
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    return true;
+}
+
+void stopXvfb() {
+    if (g_xvfb > 0) {
+        kill(g_xvfb, SIGTERM);
+        waitpid(g_xvfb, nullptr, 0);
+        g_xvfb = 0;
+    }
+}
+
+bool listingOnly(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]).rfind("--gtest_list_tests", 0) == 0) return true;
+    return false;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (listingOnly(argc, argv)) return RUN_ALL_TESTS();
+    const char* display = getenv("DISPLAY");
+    if (!display || !*display) {
+        if (!startXvfb()) {
+            std::fprintf(stderr, "GUI tests need Xvfb (package xvfb) or a DISPLAY\n");
+            return 1;
+        }
+    }
+    guitest::installTestApp();
+    int wxArgc = 1;
+    char* wxArgv[] = {argv[0], nullptr};
+    if (!wxEntryStart(wxArgc, wxArgv)) {
+        std::fprintf(stderr, "the toolkit could not start on DISPLAY=%s\n", getenv("DISPLAY"));
+        stopXvfb();
+        return 1;
+    }
+    wxTheApp->CallOnInit();
+    const int result = RUN_ALL_TESTS();
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    stopXvfb();
+    return result;
+}
