@@ -83,3 +83,13 @@ int main(int argc, char** argv) {
     stopXvfb();
     return result;
 }
+
+// The toolkit's libraries keep caches for the life of the process (types, fonts, the X connection)
+// that the leak checker would report; leaks in the program's own code are still reported.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\nleak:libgtk-3.so\n"
+           "leak:libgdk-3.so\nleak:libfontconfig.so\nleak:libpango-1.0.so\nleak:libpangoft2-1.0.so\n"
+           "leak:libpangocairo-1.0.so\nleak:libcairo.so\nleak:libX11.so\nleak:libxkbcommon.so\n"
+           "leak:libatk-1.0.so\nleak:libatk-bridge-2.0.so\nleak:libatspi.so\nleak:libdbus-1.so\n"
+           "leak:libharfbuzz.so\nleak:libfreetype.so\nleak:libgdk_pixbuf-2.0.so\nleak:libepoxy.so\n";
+}
