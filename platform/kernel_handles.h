@@ -1,0 +1,25 @@
+// Inside the platform: the objects behind kernel handles, and small helpers the services share.
+#pragma once
+
+#include <string>
+
+#include "platform/windows_types.h"
+
+namespace tarvelo_platform {
+
+struct KernelObject {
+    enum Kind { Any, Mutex, Process, Token };
+    Kind kind;
+    explicit KernelObject(Kind k) : kind(k) {}
+    virtual ~KernelObject() = default;
+};
+
+// Hands out a handle for an object; CloseHandle deletes it.
+HANDLE registerHandle(KernelObject* object);
+// The object behind a live handle of that kind, or null with ERROR_INVALID_HANDLE.
+KernelObject* lookupHandle(HANDLE handle, KernelObject::Kind kind);
+DWORD errorFromErrno(int e);
+// Back-slashes become slashes.
+std::string posixPath(const char* path);
+
+}  // namespace tarvelo_platform

@@ -1,0 +1,625 @@
+// User services on X11 (see user.h for what stands in for what).
+#include "platform/kernel.h"
+#include "platform/user.h"
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/scrnsaver.h>
+#include <X11/keysym.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+void reportUnavailable(const char* what) {
+    static std::mutex lock;
+    static std::set<std::string> told;
+    std::lock_guard<std::mutex> guard(lock);
+    if (told.insert(what).second)
+        std::fprintf(stderr, "platform: %s is not available: no X display (DISPLAY unset or unreachable)\n", what);
+}
+
+// A connection for one call; null (with the error set and reported) when there is no display.
+struct Connection {
+    Display* display;
+    explicit Connection(const char* what) : display(XOpenDisplay(nullptr)) {
+        if (!display) {
+            reportUnavailable(what);
+            SetLastError(ERROR_NOT_SUPPORTED);
+        }
+    }
+    ~Connection() {
+        if (display) XCloseDisplay(display);
+    }
+    explicit operator bool() const { return display != nullptr; }
+};
+
+// Virtual keys and the key symbols that stand for them.
+struct KeyName {
+    int vk;
+    KeySym sym;
+};
+const KeyName kKeys[] = {
+    {0x08, XK_BackSpace}, {VK_TAB, XK_Tab},         {0x0D, XK_Return},     {VK_SHIFT, XK_Shift_L},
+    {VK_SHIFT, XK_Shift_R}, {VK_CONTROL, XK_Control_L}, {VK_CONTROL, XK_Control_R}, {VK_MENU, XK_Alt_L},
+    {VK_MENU, XK_Alt_R},  {VK_ESCAPE, XK_Escape},   {0x20, XK_space},      {VK_LWIN, XK_Super_L},
+    {VK_RWIN, XK_Super_R}, {0x2E, XK_Delete},
+};
+
+std::vector<KeySym> symsOf(int vk) {
+    std::vector<KeySym> syms;
+    if ((vk >= 'A' && vk <= 'Z')) syms.push_back(KeySym(XK_a + (vk - 'A')));
+    if (vk >= '0' && vk <= '9') syms.push_back(KeySym(XK_0 + (vk - '0')));
+    if (vk >= 0x70 && vk <= 0x7B) syms.push_back(KeySym(XK_F1 + (vk - 0x70)));
+    for (auto& k : kKeys)
+        if (k.vk == vk) syms.push_back(k.sym);
+    return syms;
+}
+
+int vkOf(KeySym sym) {
+    if (sym >= XK_a && sym <= XK_z) return int('A' + (sym - XK_a));
+    if (sym >= XK_A && sym <= XK_Z) return int('A' + (sym - XK_A));
+    if (sym >= XK_0 && sym <= XK_9) return int('0' + (sym - XK_0));
+    if (sym >= XK_F1 && sym <= XK_F12) return int(0x70 + (sym - XK_F1));
+    if (sym == XK_ISO_Left_Tab) return VK_TAB;
+    for (auto& k : kKeys)
+        if (k.sym == sym) return k.vk;
+    return 0;
+}
+
+// ---- The grab thread: hotkeys and the keyboard hook ----
+
+struct Grab {
+    KeyCode code;
+    unsigned modifiers;  // without the lock modifiers
+    bool hook;           // a hook key (synchronous keyboard, replayed when passed on)
+    HWND window;
+    int id;
+    UINT winModifiers;
+    UINT vk;
+};
+
+const unsigned kLockVariants[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+
+std::atomic<Display*> g_errorDisplay{nullptr};
+std::atomic<bool> g_grabFailed{false};
+XErrorHandler g_previousHandler = nullptr;
+
+int grabErrorHandler(Display* display, XErrorEvent* event) {
+    if (display == g_errorDisplay.load()) {
+        g_grabFailed = true;
+        return 0;
+    }
+    return g_previousHandler ? g_previousHandler(display, event) : 0;
+}
+
+class GrabThread {
+public:
+    static GrabThread& instance() {
+        static GrabThread* t = new GrabThread();
+        return *t;
+    }
+
+    // Grabs every lock variant of each (code, modifiers); false (nothing left grabbed) when one fails.
+    bool add(const std::vector<Grab>& grabs) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!start()) return false;
+        g_errorDisplay = display_;
+        g_grabFailed = false;
+        XErrorHandler old = XSetErrorHandler(grabErrorHandler);
+        if (old != grabErrorHandler) g_previousHandler = old;
+        for (auto& g : grabs) {
+            for (unsigned lockMods : kLockVariants) {
+                unsigned mods = g.modifiers == AnyModifier ? AnyModifier : (g.modifiers | lockMods);
+                XGrabKey(display_, g.code, mods, root_, False, GrabModeAsync, g.hook ? GrabModeSync : GrabModeAsync);
+                if (g.modifiers == AnyModifier) break;
+            }
+        }
+        XSync(display_, False);
+        bool ok = !g_grabFailed;
+        if (!ok) {
+            ungrab(grabs);
+            XSync(display_, False);
+        }
+        g_errorDisplay = nullptr;
+        if (ok) grabs_.insert(grabs_.end(), grabs.begin(), grabs.end());
+        wake();
+        return ok;
+    }
+
+    template <class Pred>
+    int remove(Pred match) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Grab> gone, kept;
+        for (auto& g : grabs_) (match(g) ? gone : kept).push_back(g);
+        grabs_ = kept;
+        if (display_ && !gone.empty()) {
+            ungrab(gone);
+            XFlush(display_);
+        }
+        return int(gone.size());
+    }
+
+    bool hasHotKey(HWND window, int id) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& g : grabs_)
+            if (!g.hook && g.window == window && g.id == id) return true;
+        return false;
+    }
+
+    KeyCode keycode(KeySym sym) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!start()) return 0;
+        return XKeysymToKeycode(display_, sym);
+    }
+
+    HOOKPROC hookProcedure = nullptr;
+    std::mutex handlerMutex;
+    tarvelo_platform::HotKeyHandler handler;
+
+private:
+    Display* display_ = nullptr;
+    Window root_ = 0;
+    int wakeFds_[2] = {-1, -1};
+    std::mutex mutex_;
+    std::vector<Grab> grabs_;
+
+    void ungrab(const std::vector<Grab>& grabs) {
+        for (auto& g : grabs)
+            for (unsigned lockMods : kLockVariants) {
+                XUngrabKey(display_, g.code, g.modifiers == AnyModifier ? AnyModifier : (g.modifiers | lockMods), root_);
+                if (g.modifiers == AnyModifier) break;
+            }
+    }
+
+    void wake() {
+        char c = 0;
+        if (wakeFds_[1] >= 0) (void)!::write(wakeFds_[1], &c, 1);
+    }
+
+    bool start() {
+        if (display_) return true;
+        display_ = XOpenDisplay(nullptr);
+        if (!display_) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return false;
+        }
+        root_ = DefaultRootWindow(display_);
+        Bool supported = False;
+        XkbSetDetectableAutoRepeat(display_, True, &supported);
+        if (::pipe2(wakeFds_, O_CLOEXEC) != 0) wakeFds_[0] = wakeFds_[1] = -1;
+        std::thread([this] { run(); }).detach();
+        return true;
+    }
+
+    void run() {
+        for (;;) {
+            pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+            ::poll(fds, wakeFds_[0] >= 0 ? 2 : 1, 1000);
+            if (fds[1].revents & POLLIN) {
+                char buf[64];
+                (void)!::read(wakeFds_[0], buf, sizeof buf);
+            }
+            for (;;) {
+                XEvent event;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (!XPending(display_)) break;
+                    XNextEvent(display_, &event);
+                }
+                if (event.type == KeyPress || event.type == KeyRelease) handleKey(event.xkey);
+            }
+        }
+    }
+
+    void handleKey(XKeyEvent& key) {
+        bool press = key.type == KeyPress;
+        unsigned state = key.state & ~(LockMask | Mod2Mask);
+        KeySym sym;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sym = XkbKeycodeToKeysym(display_, KeyCode(key.keycode), 0, 0);
+        }
+        const Grab* hotkey = nullptr;
+        bool hookKey = false;
+        Grab found{};
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (auto& g : grabs_) {
+                if (g.code != key.keycode) continue;
+                if (g.hook && (g.modifiers == AnyModifier || g.modifiers == state)) hookKey = true;
+                if (!g.hook && g.modifiers == state) {
+                    found = g;
+                    hotkey = &found;
+                }
+            }
+        }
+        if (hotkey && press) {
+            tarvelo_platform::HotKeyHandler h;
+            {
+                std::lock_guard<std::mutex> lock(handlerMutex);
+                h = handler;
+            }
+            if (h) h(found.window, WM_HOTKEY, WPARAM(found.id), LPARAM((found.vk << 16) | found.winModifiers));
+        }
+        bool swallow = true;
+        HOOKPROC proc = hookProcedure;
+        if (hookKey && proc) {
+            bool alt = state & Mod1Mask;
+            KBDLLHOOKSTRUCT record{};
+            record.vkCode = DWORD(vkOf(sym));
+            record.scanCode = DWORD(key.keycode);
+            record.flags = (alt ? LLKHF_ALTDOWN : 0) | (press ? 0 : LLKHF_UP);
+            record.time = GetTickCount();
+            WPARAM message = alt ? (press ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (press ? WM_KEYDOWN : WM_KEYUP);
+            swallow = proc(HC_ACTION, message, LPARAM(&record)) != 0;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        // A frozen keyboard (synchronous hook grab) is released either way; a key passed on is replayed
+        // to the window that has the focus.
+        XAllowEvents(display_, hookKey && press && !swallow ? ReplayKeyboard : AsyncKeyboard, key.time);
+        XFlush(display_);
+    }
+};
+
+struct HHookRecord {};
+HHookRecord g_hook;
+
+// ---- Desktops ----
+
+struct DesktopObject {
+    std::string name;
+};
+std::mutex g_desktopMutex;
+std::set<HDESK> g_desktops;
+thread_local std::string t_threadDesktop;
+std::string g_inputDesktop = "Default";
+Display* g_coverDisplay = nullptr;
+
+std::string processDesktop() {
+    const char* d = getenv("TARVELO_DESKTOP");
+    return d && *d ? d : "Default";
+}
+
+HDESK newDesktop(const std::string& name) {
+    auto* d = reinterpret_cast<HDESK>(new DesktopObject{name});
+    g_desktops.insert(d);
+    return d;
+}
+
+DesktopObject* desktopOf(HDESK h) {
+    if (!h || !g_desktops.count(h)) return nullptr;
+    return reinterpret_cast<DesktopObject*>(h);
+}
+
+bool showCover() {
+    if (g_coverDisplay) return true;
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        reportUnavailable("SwitchDesktop");
+        return false;
+    }
+    int screen = DefaultScreen(display);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = BlackPixel(display, screen);
+    Window cover = XCreateWindow(display, RootWindow(display, screen), 0, 0, unsigned(DisplayWidth(display, screen)),
+                                 unsigned(DisplayHeight(display, screen)), 0, CopyFromParent, InputOutput,
+                                 CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XStoreName(display, cover, "TarveloDesktopCover");
+    XMapRaised(display, cover);
+    XSync(display, False);
+    g_coverDisplay = display;
+    return true;
+}
+
+void hideCover() {
+    if (!g_coverDisplay) return;
+    XCloseDisplay(g_coverDisplay);  // takes the cover window with it
+    g_coverDisplay = nullptr;
+}
+
+}  // namespace
+
+namespace tarvelo_platform {
+void setHotKeyHandler(HotKeyHandler handler) {
+    GrabThread& t = GrabThread::instance();
+    std::lock_guard<std::mutex> lock(t.handlerMutex);
+    t.handler = std::move(handler);
+}
+const char* desktopName(HDESK desktop) {
+    std::lock_guard<std::mutex> lock(g_desktopMutex);
+    DesktopObject* d = desktopOf(desktop);
+    return d ? d->name.c_str() : "";
+}
+}  // namespace tarvelo_platform
+
+extern "C" {
+
+BOOL GetLastInputInfo(PLASTINPUTINFO info) {
+    if (!info) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Connection c("GetLastInputInfo");
+    if (!c) return FALSE;
+    int eventBase, errorBase;
+    if (!XScreenSaverQueryExtension(c.display, &eventBase, &errorBase)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    XScreenSaverInfo* ss = XScreenSaverAllocInfo();
+    if (!ss) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    Status ok = XScreenSaverQueryInfo(c.display, DefaultRootWindow(c.display), ss);
+    unsigned long idle = ss->idle;
+    XFree(ss);
+    if (!ok) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    info->dwTime = GetTickCount() - DWORD(idle);
+    return TRUE;
+}
+
+BOOL SystemParametersInfoA(UINT action, UINT uiParam, LPVOID pvParam, UINT) {
+    if (action != SPI_GETSCREENSAVEACTIVE && action != SPI_SETSCREENSAVEACTIVE && action != SPI_GETSCREENSAVERRUNNING) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (action != SPI_SETSCREENSAVEACTIVE && !pvParam) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Connection c("SystemParametersInfoA");
+    if (!c) return FALSE;
+    int timeout, interval, blanking, exposures;
+    XGetScreenSaver(c.display, &timeout, &interval, &blanking, &exposures);
+    if (action == SPI_GETSCREENSAVEACTIVE) {
+        *static_cast<BOOL*>(pvParam) = timeout != 0 ? TRUE : FALSE;
+        return TRUE;
+    }
+    if (action == SPI_GETSCREENSAVERRUNNING) {
+        XScreenSaverInfo* ss = XScreenSaverAllocInfo();
+        int eventBase, errorBase;
+        bool running = false;
+        if (ss && XScreenSaverQueryExtension(c.display, &eventBase, &errorBase) &&
+            XScreenSaverQueryInfo(c.display, DefaultRootWindow(c.display), ss))
+            running = ss->state == ScreenSaverOn;
+        if (ss) XFree(ss);
+        *static_cast<BOOL*>(pvParam) = running ? TRUE : FALSE;
+        return TRUE;
+    }
+    HKEY key = nullptr;
+    LONG opened = RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key);
+    if (uiParam) {
+        if (timeout == 0) {
+            DWORD saved = 600, size = sizeof saved, type = 0;
+            if (opened == LONG(ERROR_SUCCESS) &&
+                (RegQueryValueExA(key, "ScreenSaveTimeOut", nullptr, &type, reinterpret_cast<BYTE*>(&saved),
+                                  &size) != LONG(ERROR_SUCCESS) ||
+                 type != REG_DWORD || saved == 0 || saved > 0x7FFF))
+                saved = 600;
+            XSetScreenSaver(c.display, int(saved), interval, blanking, exposures);
+        }
+    } else if (timeout != 0) {
+        if (opened == LONG(ERROR_SUCCESS)) {
+            DWORD keep = DWORD(timeout);
+            RegSetValueExA(key, "ScreenSaveTimeOut", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&keep), 4);
+        }
+        XSetScreenSaver(c.display, 0, interval, blanking, exposures);
+    }
+    if (key) RegCloseKey(key);
+    XSync(c.display, False);
+    return TRUE;
+}
+
+SHORT GetAsyncKeyState(int virtualKey) {
+    std::vector<KeySym> syms = symsOf(virtualKey);
+    if (syms.empty()) return 0;
+    Connection c("GetAsyncKeyState");
+    if (!c) return 0;
+    char keys[32];
+    XQueryKeymap(c.display, keys);
+    for (KeySym s : syms) {
+        KeyCode code = XKeysymToKeycode(c.display, s);
+        if (code && (keys[code / 8] & (1 << (code % 8)))) return SHORT(0x8000);
+    }
+    return 0;
+}
+
+HMODULE GetModuleHandleA(LPCSTR moduleName) {
+    void* handle = dlopen(moduleName, RTLD_LAZY | RTLD_NOLOAD);
+    if (!handle) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    dlclose(handle);  // a module handle is not a reference
+    return handle;
+}
+
+BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
+    GrabThread& t = GrabThread::instance();
+    if (t.hasHotKey(window, id)) {
+        SetLastError(1409);  // ERROR_HOTKEY_ALREADY_REGISTERED
+        return FALSE;
+    }
+    std::vector<KeySym> syms = symsOf(int(virtualKey));
+    if (syms.empty()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    unsigned mods = (modifiers & MOD_ALT ? Mod1Mask : 0) | (modifiers & MOD_CONTROL ? ControlMask : 0) |
+                    (modifiers & MOD_SHIFT ? ShiftMask : 0) | (modifiers & MOD_WIN ? Mod4Mask : 0);
+    KeyCode code = t.keycode(syms[0]);
+    if (!code) {
+        if (GetLastError() == ERROR_NOT_SUPPORTED) reportUnavailable("RegisterHotKey");
+        else SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!t.add({Grab{code, mods, false, window, id, modifiers & 0xF, virtualKey}})) {
+        if (GetLastError() != ERROR_NOT_SUPPORTED) SetLastError(1409);
+        else reportUnavailable("RegisterHotKey");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL UnregisterHotKey(HWND window, int id) {
+    int n = GrabThread::instance().remove([&](const Grab& g) { return !g.hook && g.window == window && g.id == id; });
+    if (!n) {
+        SetLastError(1419);  // ERROR_HOTKEY_NOT_REGISTERED
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HHOOK SetWindowsHookExA(int idHook, HOOKPROC procedure, HINSTANCE, DWORD threadId) {
+    if (idHook != WH_KEYBOARD_LL || !procedure || threadId != 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    GrabThread& t = GrabThread::instance();
+    if (t.hookProcedure) {
+        SetLastError(ERROR_NOT_SUPPORTED);  // one hook at a time
+        return nullptr;
+    }
+    struct Combo {
+        KeySym sym;
+        unsigned mods;
+    };
+    const Combo combos[] = {
+        {XK_Super_L, AnyModifier},        {XK_Super_R, AnyModifier},      {XK_Escape, ControlMask},
+        {XK_Escape, ControlMask | ShiftMask}, {XK_Escape, Mod1Mask},      {XK_Escape, Mod1Mask | ShiftMask},
+        {XK_Tab, Mod1Mask},               {XK_Tab, Mod1Mask | ShiftMask}, {XK_F4, Mod1Mask},
+    };
+    std::vector<Grab> grabs;
+    for (auto& c : combos) {
+        KeyCode code = t.keycode(c.sym);
+        if (!code) {
+            if (GetLastError() == ERROR_NOT_SUPPORTED) {
+                reportUnavailable("SetWindowsHookExA");
+                return nullptr;
+            }
+            continue;  // the keyboard has no such key
+        }
+        grabs.push_back(Grab{code, c.mods, true, nullptr, 0, 0, 0});
+    }
+    t.hookProcedure = procedure;
+    if (!t.add(grabs)) {
+        t.hookProcedure = nullptr;
+        if (GetLastError() != ERROR_NOT_SUPPORTED) {
+            std::fprintf(stderr, "platform: SetWindowsHookExA: another client holds a task-switching key\n");
+            SetLastError(ERROR_ACCESS_DENIED);
+        }
+        return nullptr;
+    }
+    return reinterpret_cast<HHOOK>(&g_hook);
+}
+
+LRESULT CallNextHookEx(HHOOK, int, WPARAM, LPARAM) { return 0; }
+
+BOOL UnhookWindowsHookEx(HHOOK hook) {
+    GrabThread& t = GrabThread::instance();
+    if (hook != reinterpret_cast<HHOOK>(&g_hook) || !t.hookProcedure) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    t.remove([](const Grab& g) { return g.hook; });
+    t.hookProcedure = nullptr;
+    return TRUE;
+}
+
+HDESK GetThreadDesktop(DWORD threadId) {
+    std::lock_guard<std::mutex> lock(g_desktopMutex);
+    // Handles of this call are not to be closed, as on Windows; one per name is kept.
+    static std::map<std::string, HDESK> byName;
+    std::string name = threadId == GetCurrentThreadId() && !t_threadDesktop.empty() ? t_threadDesktop : processDesktop();
+    auto it = byName.find(name);
+    if (it != byName.end() && g_desktops.count(it->second)) return it->second;
+    return byName[name] = newDesktop(name);
+}
+
+HDESK OpenInputDesktop(DWORD, BOOL, DWORD) {
+    std::lock_guard<std::mutex> lock(g_desktopMutex);
+    return newDesktop(g_inputDesktop);
+}
+
+HDESK CreateDesktopA(LPCSTR name, LPCSTR, void*, DWORD, DWORD, void*) {
+    if (!name || !*name || std::strchr(name, '\\')) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(g_desktopMutex);
+    return newDesktop(name);
+}
+
+BOOL SetThreadDesktop(HDESK desktop) {
+    std::lock_guard<std::mutex> lock(g_desktopMutex);
+    DesktopObject* d = desktopOf(desktop);
+    if (!d) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    t_threadDesktop = d->name;
+    return TRUE;
+}
+
+BOOL SwitchDesktop(HDESK desktop) {
+    std::lock_guard<std::mutex> lock(g_desktopMutex);
+    DesktopObject* d = desktopOf(desktop);
+    if (!d) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (d->name == "Default") {
+        hideCover();
+    } else if (!showCover()) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    g_inputDesktop = d->name;
+    return TRUE;
+}
+
+BOOL CloseDesktop(HDESK desktop) {
+    std::lock_guard<std::mutex> lock(g_desktopMutex);
+    DesktopObject* d = desktopOf(desktop);
+    if (!d) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    g_desktops.erase(desktop);
+    delete d;
+    return TRUE;
+}
+
+BOOL WTSRegisterSessionNotification(HWND, DWORD) {
+    static std::once_flag told;
+    std::call_once(told, [] {
+        std::fprintf(stderr, "platform: session notifications are not available on this system\n");
+    });
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+}
+
+BOOL WTSUnRegisterSessionNotification(HWND) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+}
+
+}  // extern "C"

@@ -1,0 +1,217 @@
+// User services against a private Xvfb: screen saver, idle time, key state, hotkeys, the keyboard
+// hook, desktops and the missing session notifications.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <unistd.h>
+
+#include "platform/kernel.h"
+#include "platform/user.h"
+#include "private_display.h"
+
+namespace {
+
+class X11Services : public ::testing::Test {
+protected:
+    Display* display = nullptr;
+    std::string registryDir;
+    void SetUp() override {
+        REQUIRE_PRIVATE_DISPLAY();
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        char tmpl[] = "/tmp/tarvelo-x11-XXXXXX";
+        registryDir = mkdtemp(tmpl);
+        setenv("TARVELO_REGISTRY_DIR", registryDir.c_str(), 1);
+    }
+    void TearDown() override {
+        if (display) XCloseDisplay(display);
+        if (!registryDir.empty()) {
+            unsetenv("TARVELO_REGISTRY_DIR");
+            std::string cmd = "rm -rf " + registryDir;
+            ASSERT_EQ(system(cmd.c_str()), 0);
+        }
+    }
+    void key(KeySym sym, bool down) {
+        XTestFakeKeyEvent(display, XKeysymToKeycode(display, sym), down, 0);
+        XSync(display, False);
+    }
+    template <class F>
+    static bool eventually(F condition) {
+        for (int i = 0; i < 200; ++i) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    int serverTimeout() {
+        int timeout, interval, blanking, exposures;
+        XGetScreenSaver(display, &timeout, &interval, &blanking, &exposures);
+        return timeout;
+    }
+};
+
+TEST_F(X11Services, ScreenSaverOffKeepsTimeoutAndOnRestoresIt) {
+    XSetScreenSaver(display, 420, 0, DefaultBlanking, DefaultExposures);
+    XSync(display, False);
+    BOOL active = FALSE;
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0));
+    EXPECT_TRUE(active);
+    ASSERT_TRUE(SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0));
+    EXPECT_EQ(serverTimeout(), 0);
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0));
+    EXPECT_FALSE(active);
+    ASSERT_TRUE(SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, TRUE, nullptr, 0));
+    EXPECT_EQ(serverTimeout(), 420) << "the kept timeout comes back";
+    BOOL running = TRUE;
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0));
+    EXPECT_FALSE(running);
+    EXPECT_FALSE(SystemParametersInfoA(0x1234, 0, &running, 0));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+}
+
+TEST_F(X11Services, LastInputFollowsFakeInputAndKeyStateIsSeen) {
+    key(XK_Shift_L, true);
+    LASTINPUTINFO info{sizeof info, 0};
+    ASSERT_TRUE(GetLastInputInfo(&info));
+    DWORD idle = GetTickCount() - info.dwTime;
+    EXPECT_LT(idle, 1000u);
+    EXPECT_NE(GetAsyncKeyState(VK_SHIFT) & 0x8000, 0);
+    EXPECT_EQ(GetAsyncKeyState(VK_CONTROL) & 0x8000, 0);
+    key(XK_Shift_L, false);
+    EXPECT_EQ(GetAsyncKeyState(VK_SHIFT) & 0x8000, 0);
+    EXPECT_NE(GetModuleHandleA(nullptr), nullptr);
+}
+
+TEST_F(X11Services, HotKeyReachesItsHandlerOnceRegistered) {
+    std::atomic<int> presses{0};
+    std::atomic<WPARAM> id{0};
+    tarvelo_platform::setHotKeyHandler([&](HWND, UINT message, WPARAM w, LPARAM) {
+        if (message == WM_HOTKEY) {
+            id = w;
+            ++presses;
+        }
+    });
+    HWND window = reinterpret_cast<HWND>(0x1234);
+    ASSERT_TRUE(RegisterHotKey(window, 200, MOD_ALT, 'L'));
+    EXPECT_FALSE(RegisterHotKey(window, 200, MOD_ALT, 'L')) << "one registration per window and id";
+    key(XK_Alt_L, true);
+    key(XK_l, true);
+    key(XK_l, false);
+    key(XK_Alt_L, false);
+    EXPECT_TRUE(eventually([&] { return presses == 1; }));
+    EXPECT_EQ(id, 200u);
+    key(XK_l, true);  // without Alt
+    key(XK_l, false);
+    ASSERT_TRUE(UnregisterHotKey(window, 200));
+    EXPECT_FALSE(UnregisterHotKey(window, 200));
+    key(XK_Alt_L, true);
+    key(XK_l, true);
+    key(XK_l, false);
+    key(XK_Alt_L, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(presses, 1);
+    tarvelo_platform::setHotKeyHandler(nullptr);
+}
+
+std::atomic<int> g_hookCalls{0};
+std::atomic<DWORD> g_lastVk{0};
+std::atomic<DWORD> g_lastFlags{0};
+std::atomic<WPARAM> g_lastMessage{0};
+LRESULT recordingHook(int code, WPARAM message, LPARAM event) {
+    auto* record = reinterpret_cast<KBDLLHOOKSTRUCT*>(event);
+    if (code == HC_ACTION && (message == WM_KEYDOWN || message == WM_SYSKEYDOWN)) {
+        g_lastVk = record->vkCode;
+        g_lastFlags = record->flags;
+        g_lastMessage = message;
+        ++g_hookCalls;
+    }
+    return 1;
+}
+
+TEST_F(X11Services, KeyboardHookSeesTaskSwitchingKeys) {
+    HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, recordingHook, GetModuleHandleA(nullptr), 0);
+    ASSERT_NE(hook, nullptr);
+    EXPECT_EQ(SetWindowsHookExA(WH_KEYBOARD_LL, recordingHook, nullptr, 0), nullptr) << "one hook at a time";
+
+    key(XK_Alt_L, true);
+    key(XK_Tab, true);
+    key(XK_Tab, false);
+    key(XK_Alt_L, false);
+    ASSERT_TRUE(eventually([] { return g_hookCalls == 1; }));
+    EXPECT_EQ(g_lastVk, DWORD(VK_TAB));
+    EXPECT_EQ(g_lastMessage, WPARAM(WM_SYSKEYDOWN));
+    EXPECT_NE(g_lastFlags & LLKHF_ALTDOWN, 0u);
+
+    key(XK_Super_L, true);
+    key(XK_Super_L, false);
+    ASSERT_TRUE(eventually([] { return g_hookCalls == 2; }));
+    EXPECT_EQ(g_lastVk, DWORD(VK_LWIN));
+    EXPECT_EQ(g_lastMessage, WPARAM(WM_KEYDOWN));
+
+    key(XK_a, true);  // ordinary typing is never routed through the hook
+    key(XK_a, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(g_hookCalls, 2);
+
+    EXPECT_TRUE(UnhookWindowsHookEx(hook));
+    EXPECT_FALSE(UnhookWindowsHookEx(hook));
+    key(XK_Super_L, true);
+    key(XK_Super_L, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(g_hookCalls, 2);
+    EXPECT_EQ(SetWindowsHookExA(2 /* WH_KEYBOARD */, recordingHook, nullptr, 0), nullptr);
+}
+
+bool coverShown(Display* display) {
+    Window root, parent, *children = nullptr;
+    unsigned n = 0;
+    bool found = false;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &n);
+    for (unsigned i = 0; i < n; ++i) {
+        XWindowAttributes a;
+        char* name = nullptr;
+        if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
+            XFetchName(display, children[i], &name) && name) {
+            found = found || std::string(name) == "TarveloDesktopCover";
+            XFree(name);
+        }
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+TEST_F(X11Services, LockDesktopCoversTheScreenUntilTheInputReturns) {
+    HDESK saved = GetThreadDesktop(GetCurrentThreadId());
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    HDESK lock = CreateDesktopA("TarveloDesktop", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_NE(lock, nullptr);
+    EXPECT_STREQ(tarvelo_platform::desktopName(saved), "Default");
+    EXPECT_STREQ(tarvelo_platform::desktopName(input), "Default");
+    EXPECT_TRUE(SetThreadDesktop(lock));
+    EXPECT_STREQ(tarvelo_platform::desktopName(GetThreadDesktop(GetCurrentThreadId())), "TarveloDesktop");
+    ASSERT_TRUE(SwitchDesktop(lock));
+    EXPECT_TRUE(coverShown(display));
+    EXPECT_STREQ(tarvelo_platform::desktopName(OpenInputDesktop(0, FALSE, 0)), "TarveloDesktop");
+    ASSERT_TRUE(SwitchDesktop(input));
+    EXPECT_FALSE(coverShown(display));
+    EXPECT_TRUE(SetThreadDesktop(saved));
+    EXPECT_TRUE(CloseDesktop(lock));
+    EXPECT_TRUE(CloseDesktop(input));
+    EXPECT_FALSE(CloseDesktop(lock));
+    EXPECT_FALSE(SwitchDesktop(lock));
+}
+
+TEST(SessionNotifications, AreReportedUnavailable) {
+    EXPECT_FALSE(WTSRegisterSessionNotification(nullptr, NOTIFY_FOR_THIS_SESSION));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+}
+
+}  // namespace
