@@ -1,0 +1,80 @@
+// One queue of posted messages per window.
+#include "platform/messages.h"
+
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace {
+
+struct WindowQueue {
+    std::deque<MSG> messages;
+    std::function<void()> wake;
+};
+
+std::mutex& queuesLock() {
+    static std::mutex lock;
+    return lock;
+}
+// Held while a wake call runs, so a queue is never destroyed under one.
+std::mutex& wakeLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::map<HWND, WindowQueue>& queues() {
+    static std::map<HWND, WindowQueue> all;
+    return all;
+}
+
+bool inRange(UINT message, UINT low, UINT high) { return (low == 0 && high == 0) || (message >= low && message <= high); }
+
+}  // namespace
+
+extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::mutex> waking(wakeLock());
+    std::function<void()> wake;
+    {
+        std::lock_guard<std::mutex> lock(queuesLock());
+        auto it = window ? queues().find(window) : queues().end();
+        if (it == queues().end()) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        it->second.messages.push_back(MSG{window, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
+        wake = it->second.wake;
+    }
+    if (wake) wake();
+    return TRUE;
+}
+
+extern "C" BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+    if (!msg) return FALSE;
+    std::lock_guard<std::mutex> lock(queuesLock());
+    for (auto& [hwnd, queue] : queues()) {
+        if (window && hwnd != window) continue;
+        for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
+            if (!inRange(it->message, filterMin, filterMax)) continue;
+            *msg = *it;
+            if (remove & PM_REMOVE) queue.messages.erase(it);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+namespace tarvelo::user {
+
+void createMessageQueue(HWND window, std::function<void()> wake) {
+    std::lock_guard<std::mutex> lock(queuesLock());
+    WindowQueue& queue = queues()[window];
+    queue.messages.clear();
+    queue.wake = std::move(wake);
+}
+
+void destroyMessageQueue(HWND window) {
+    std::lock_guard<std::mutex> waking(wakeLock());
+    std::lock_guard<std::mutex> lock(queuesLock());
+    queues().erase(window);
+}
+
+}  // namespace tarvelo::user

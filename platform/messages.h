@@ -1,0 +1,43 @@
+// Posted window messages for the platform stand-in: PostMessageA and PeekMessageA over one queue
+// per window. The GUI gives each window that is to receive posted messages a queue
+// (tarvelo::user::createMessageQueue) and drains it on its own thread; a post to a window
+// without a queue fails, as a post to a destroyed window does.
+#pragma once
+
+#include "platform/user.h"
+
+#include <functional>
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+constexpr UINT WM_USER = 0x0400;
+constexpr UINT WM_APP = 0x8000;
+constexpr UINT PM_NOREMOVE = 0x0000;
+constexpr UINT PM_REMOVE = 0x0001;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+
+extern "C" {
+// Queues the message for the window and returns at once, from any thread. FALSE (last error
+// ERROR_INVALID_WINDOW_HANDLE) when the window has no queue.
+TARVELO_PLATFORM_API BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Takes (PM_REMOVE) or looks at the oldest message of the window (a null window: of any window)
+// whose number lies in [filterMin, filterMax] (both 0: any number); FALSE when there is none.
+TARVELO_PLATFORM_API BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
+}
+
+namespace tarvelo::user {
+
+// Gives the window a queue. wake, when set, is called on the posting thread after each post so
+// that the GUI can schedule a drain; it must only signal (never post, peek or wait for the GUI).
+TARVELO_PLATFORM_API void createMessageQueue(HWND window, std::function<void()> wake = nullptr);
+// Drops the window's queue and its pending messages; returns once no wake call for it runs.
+TARVELO_PLATFORM_API void destroyMessageQueue(HWND window);
+
+}  // namespace tarvelo::user
