@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -71,14 +72,18 @@ protected:
         writeFile(dir.path + "/cameras.txt", lines);
         ::setenv("TARVELO_REPLAY_CAMERAS", (dir.path + "/cameras.txt").c_str(), 1);
     }
-    // A folder of gray frames w x h.
-    std::string frames(const std::string& name, int w, int h, int count, int value = 128) {
+    // A folder of gray frames w x h of random texture (a detector that takes every window finds
+    // faces in it; a flat picture has no contrast to detect anything in).
+    std::string frames(const std::string& name, int w, int h, int count) {
         const std::string folder = dir.path + "/" + name;
         ::mkdir(folder.c_str(), 0700);
+        std::mt19937 rng(7);
         for (int i = 0; i < count; ++i) {
             char file[64];
             std::snprintf(file, sizeof file, "/frame%04d.pgm", i);
-            writeGrayFrame(folder + file, w, h, static_cast<uint8_t>(value));
+            std::string pixels(static_cast<size_t>(w) * h, '\0');
+            for (char& p : pixels) p = static_cast<char>(rng() & 0xFF);
+            writeFile(folder + file, "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n" + pixels);
         }
         return folder;
     }
