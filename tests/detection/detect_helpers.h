@@ -67,4 +67,25 @@ inline std::string freshDir(const std::string& tag = "") {
     return dir;
 }
 
+// A multi-view directory whose trees hold one model each; the routers pick the plane.
+inline std::string multiViewDir(bool inplane, int inId, int outId) {
+    const std::string d = testhelp::freshDir(inplane ? "_in" : "_out");
+    testhelp::writeUniformCascade(d + "/top.cascade", true, 1);
+    testhelp::writeUniformCascade(d + "/inr.cascade", inplane, 1);
+    testhelp::writeUniformCascade(d + "/outr.cascade", !inplane, 1);
+    testhelp::writeUniformCascade(d + "/in0.cascade", true, 2);
+    testhelp::writeUniformCascade(d + "/out0.cascade", true, 2);
+    testhelp::writeText(d + "/pyramid-cascade.model",
+                        "toplevel_model top.cascade toplevel_threshold 0\n"
+                        "inplane_router_model inr.cascade inplane_router_threshold 0\n"
+                        "outplane_router_model outr.cascade outplane_router_threshold 0\n"
+                        "inplane_list in.list inplane_connect in.connect\n"
+                        "outplane_list out.list outplane_connect out.connect\n");
+    testhelp::writeText(d + "/in.list", "n_models 1 model[0] in0.cascade threshold[0] 0 id[0] " + std::to_string(inId) + "\n");
+    testhelp::writeText(d + "/out.list", "n_models 1 model[0] out0.cascade threshold[0] 0 id[0] " + std::to_string(outId) + "\n");
+    testhelp::writeText(d + "/in.connect", "1 1 x\n");
+    testhelp::writeText(d + "/out.connect", "1 1 x\n");
+    return d;
+}
+
 }  // namespace testhelp

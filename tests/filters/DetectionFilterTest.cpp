@@ -200,6 +200,7 @@ TEST(DetectionFilter, ModeAndModelPathTable) {
         testhelp::writeText(truncated, bytes.substr(0, bytes.size() / 2));
     }
     mkdir(emptyDir.c_str(), 0700);
+    const std::string multiView = testhelp::multiViewDir(true, 1, 5);
 
     struct Case {
         const char* what;
@@ -210,6 +211,7 @@ TEST(DetectionFilter, ModeAndModelPathTable) {
     } cases[] = {
         {"no detection", 0, good, "frame-, frame-, frame-", 0},
         {"frontal cascade", 1, good, "created 64x48, frame+, faces, frame+, faces, frame+, faces", 0},
+        {"multi-view directory", 2, multiView, "created 64x48, frame+, faces, frame+, faces, frame+, faces", 0},
         {"frontal, directory", 1, dir, "", 1},
         {"multi-view, file", 2, good, "", 1},
         {"missing", 1, dir + "/missing.cascade", "", 1},

@@ -242,3 +242,61 @@ TEST_F(EndToEnd, EnrolledSubjectIsAcceptedAndAnotherRejected) {
     EXPECT_GT(2 * impostor.rejected, impostorFaces) << "most impostor frames are rejected";
     EXPECT_EQ(0, liveObjects()) << ::testing::PrintToString(tarvelo::streams::liveObjectNames());
 }
+
+// Each module keeps its own copy of the vision library, so each must open its own recoverable scope:
+// models that cannot be read leave the modules' filters a pass-through and unconfigured, and the
+// process goes on.
+TEST_F(EndToEnd, ModulesOutliveModelsThatCannotBeRead) {
+    const std::string corrupt = dir_.path + "/corrupt.model";
+    writeFile(corrupt, "neither a cascade nor a mixture\n");
+    frames("clip", 160, 120, 3);
+    declare("Replay | clip | rate=100\n");
+
+    IBaseFilter* verifier = loadFilter("Palomir.ax", CLSID_VerificationFilter, &modules);
+    ASSERT_TRUE(verifier);
+    IFaceVerificator* faceVerificator = nullptr;
+    ASSERT_EQ(S_OK, verifier->QueryInterface(IID_IFaceVerificator, reinterpret_cast<void**>(&faceVerificator)));
+    EXPECT_EQ(E_FAIL, faceVerificator->SetModels(corrupt, corrupt));
+    EXPECT_EQ(E_FAIL, faceVerificator->SetModels(corrupt, dir_.path + "/missing.model"));
+    faceVerificator->Release();
+    verifier->Release();
+
+    RecordingSink sink;
+    tarvelo::graph::registerFrameSink(kOwner, &sink);
+    {
+        IGraphBuilder* graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+        ASSERT_TRUE(graph);
+        IMediaControl* control = nullptr;
+        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)));
+        IBaseFilter* cam = findCamera("Replay");
+        IBaseFilter* smartTee = create<IBaseFilter>(CLSID_SmartTee, IID_IBaseFilter);
+        IBaseFilter* detector = loadFilter("Drovane.ax", CLSID_DetectionFilter, &modules);
+        IBaseFilter* renderer = create<IBaseFilter>(CLSID_VideoRenderer, IID_IBaseFilter);
+        ASSERT_TRUE(cam && smartTee && detector && renderer);
+        IFaceDetector* faceDetector = nullptr;
+        ASSERT_EQ(S_OK, detector->QueryInterface(IID_IFaceDetector, reinterpret_cast<void**>(&faceDetector)));
+        faceDetector->SetListener(&enrolling);
+        faceDetector->SetModel(1, corrupt.c_str(), 0.0f, false);
+        IBaseFilter* filters[] = {cam, smartTee, detector, renderer};
+        const wchar_t* names[] = {L"Video Capture", L"Smart Tee", L"Detector", L"Renderer"};
+        for (int i = 0; i < 4; i++) ASSERT_EQ(S_OK, graph->AddFilter(filters[i], names[i])) << i;
+        ASSERT_EQ(S_OK, join(graph, cam, 0, smartTee, 0));
+        ASSERT_EQ(S_OK, join(graph, smartTee, 1, detector, 0));
+        ASSERT_EQ(S_OK, join(graph, detector, 0, renderer, 0));
+        IVideoWindow* window = nullptr;
+        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&window)));
+        EXPECT_EQ(S_OK, window->put_Owner(reinterpret_cast<OAHWND>(kOwner)));
+        window->Release();
+        ASSERT_EQ(S_OK, control->Run());
+        EXPECT_TRUE(eventually([&] { return sink.count() >= 5; })) << "frames stopped at the detector";
+        EXPECT_EQ(S_OK, control->Stop());
+        EXPECT_EQ(0, enrolling.frames) << "a pass-through calls no listener";
+        faceDetector->SetListener(nullptr);
+        faceDetector->Release();
+        control->Release();
+        for (IBaseFilter* f : filters) f->Release();
+        graph->Release();
+    }
+    tarvelo::graph::unregisterFrameSink(kOwner);
+    EXPECT_EQ(0, liveObjects()) << ::testing::PrintToString(tarvelo::streams::liveObjectNames());
+}
