@@ -36,9 +36,9 @@ void writeModel(const std::string& path, int G, float shift, int d = D) {
     f.taggedWrite(params.data(), 4, (int)params.size(), "PARAMS");
 }
 
-std::vector<unsigned char> randomFrame(int seed) {
+std::vector<unsigned char> randomFrame(int seed, LONG width = W, LONG height = H) {
     std::mt19937 rng((unsigned)seed);
-    std::vector<unsigned char> bytes((size_t)3 * W * H);
+    std::vector<unsigned char> bytes((size_t)3 * width * height);
     for (auto& b : bytes) b = (unsigned char)(rng() & 0xFF);
     return bytes;
 }
@@ -77,14 +77,15 @@ struct Recorder : VerificationListener {
     void record(const char* what, float score, vision::Sequence* gray, int width, int height, FaceInfo* faces) {
         events.push_back(what);
         scores.push_back(score);
-        EXPECT_EQ(width, W);
-        EXPECT_EQ(height, H);
         ASSERT_NE(gray, nullptr);
         EXPECT_EQ(gray->n_frames, 1);
-        EXPECT_EQ(gray->frame_size, W * H);
         ASSERT_NE(faces, nullptr);
         EXPECT_EQ(faces[0].left_eye_x, 60);
+        EXPECT_EQ(width, expectedWidth);
+        EXPECT_EQ(height, expectedHeight);
+        EXPECT_EQ(gray->frame_size, width * height);
     }
+    int expectedWidth = W, expectedHeight = H;
     // The events since the last call, joined.
     std::string take() {
         std::string s;
@@ -322,6 +323,35 @@ TEST(VerificationFilter, FacesAreBoundedByTheSampleAndAMissingStreamMeansNoFace)
         rig.frame();
         EXPECT_EQ(listener.take(), "ready, noface, noface");
     }
+}
+
+// The face store cuts faces out of frames of one size: frames of another size get a store of their own.
+TEST(VerificationFilter, FramesOfAnotherSizeAreVerifiedToo) {
+    Recorder listener;
+    VerifyRig rig;
+    IFaceVerificator* v = rig.verificator();
+    v->SetCallback(&listener);
+    ASSERT_EQ(v->SetModels(rig.user, rig.world), S_OK);
+    v->SetMode(false);
+    v->SetThreshold(-1e30f);
+    rig.frame();
+    EXPECT_EQ(listener.take(), "ready, accepted");
+
+    rig.source->Stop();
+    rig.filter->Stop();
+    disconnect(rig.video);
+    const LONG w = 128, h = 96;  // smaller: the first store refuses these frames
+    rig.video->type = videoType(MEDIASUBTYPE_RGB24, w, -h, 24);
+    rig.video->size = 3 * w * h;
+    ASSERT_EQ(connect(rig.video, rig.filter->GetPin(0)), S_OK);
+    ASSERT_EQ(rig.filter->Pause(), S_OK);
+    ASSERT_EQ(rig.source->Pause(), S_OK);
+    listener.expectedWidth = w;
+    listener.expectedHeight = h;
+    const std::vector<unsigned char> pixels = randomFrame(3, w, h), sample = faceSample(1);
+    EXPECT_EQ(rig.video->push(0, &pixels), S_OK);
+    EXPECT_EQ(rig.faces->push(0, &sample), S_OK);
+    EXPECT_EQ(listener.take(), "accepted");
 }
 
 // Models that cannot be used leave the filter unconfigured: no ready, no acceptance, one report, and
