@@ -1,0 +1,21 @@
+#pragma once
+// Bringing a user's configuration up to the reference copy shipped in the working folder
+// ("Tarvelo.cfg.backup"), and clearing the user's face model and samples.
+#include <string>
+
+class Configuration;
+
+// True when current changed and must be saved. A configuration of another version than the
+// reference's is upgraded (the user model is cleared, missing model paths are taken from the
+// reference); one of the same version has only its model paths checked. A reference that cannot be
+// loaded upgrades nothing: only the model paths are checked, against the default paths.
+bool upgradeConfiguration(Configuration& current);
+// Replaces a model path of current that names nothing usable by the reference's; true when it did.
+// A frontal detector's model is a file, a multi-view detector's a folder. A missing world model also
+// clears the user model.
+bool CheckModels(Configuration& current, const Configuration& reference);
+// Deletes the per-user folder with its models, data and images (and their "backup" folders), then
+// the plain files of the user data folder (the configuration and both identity records among them).
+void ClearUserModel();
+// Deletes the plain files directly in folder (hidden ones stay), then the folder when it is empty.
+void removeFolderFiles(const std::string& folder);

@@ -1,0 +1,160 @@
+// Upgrading a user's configuration to the reference copy, the model check and clearing the user model.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/Configuration.h"
+#include "app/ConfigurationUpgrade.h"
+#include "tests/app/app_core_fixtures.h"
+
+namespace {
+
+class Upgrade : public AppCoreTest {
+protected:
+    std::string user;  // the per-user folder
+
+    void SetUp() override {
+        AppCoreTest::SetUp();
+        ::mkdir("models", 0755);
+        ::mkdir("models/multiview", 0755);
+        writeText("models/mct4.cascade", "cascade");
+        writeText("models/world.model", "world");
+        reference("1.3");
+        ASSERT_TRUE(core.createUserInfo("None", "None", 2000, true));
+        user = core.userFolderPath();
+        for (const char* sub : {"", "/models", "/models/backup", "/data", "/data/backup", "/images", "/images/backup"})
+            ASSERT_EQ(::mkdir((user + sub).c_str(), 0700), 0) << sub;
+        writeText(core.userModelPath(), "model");
+        writeText(user + "/data/a.cro", "crop");
+        writeText(user + "/data/backup/b.cro", "crop");
+        writeText(user + "/images/backup/c.raw.pgm", "image");
+        writeText(core.configFilePath(), "[Application]\n");
+        logger.clear();
+    }
+
+    void reference(const std::string& version, const std::string& type = "Frontal",
+                   const std::string& model = "models/mct4.cascade") {
+        writeText("Tarvelo.cfg.backup", "[Application]\nVersion=" + version +
+                                            "\n[Verification]\nWorldModel=models/world.model\n[FaceDetector]\nType=" +
+                                            type + "\nModel=" + model + "\n");
+    }
+
+    void current(Configuration& c, const std::string& version) {
+        c.version = version;
+        c.detectorModel = "models/mct4.cascade";
+        c.worldModel = "models/world.model";
+        c.idleDelay = 42000;
+        c.cameraName = "Cam";
+    }
+
+    bool userDataCleared() {
+        return !exists(user) && !exists(core.configFilePath()) && !exists(core.userInfoFilePath("")) &&
+               !exists(core.userInfoFilePath("access-"));
+    }
+};
+
+TEST_F(Upgrade, OlderVersionsAreUpgradedAndLoseTheUserModel) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"1.2", "Upgrading from version 1.2 to 1.3..."},
+        {"0.0", "Upgrading from version 0.0 to 1.3..."},
+        {"1.1", "Upgrading from unknown version to 1.3..."},
+    };
+    for (auto& k : cases) {
+        SetUp();
+        Configuration c;
+        current(c, k.first);
+        EXPECT_TRUE(upgradeConfiguration(c)) << k.first;
+        EXPECT_FALSE(exists(core.dataDir)) << "an emptied user data folder goes too";
+        EXPECT_EQ(logger.texts().at(0), k.second);
+        EXPECT_TRUE(logger.has("Clear the user model..."));
+        EXPECT_TRUE(logger.has("Checking the models..."));
+        EXPECT_TRUE(userDataCleared()) << k.first;
+        EXPECT_EQ(c.version, "1.3");
+        EXPECT_EQ(c.idleDelay, 42000u) << "the other settings stay";
+        EXPECT_EQ(c.cameraName, "Cam");
+        TearDown();
+    }
+}
+
+TEST_F(Upgrade, SameVersionWithItsModelsChangesNothing) {
+    Configuration c;
+    current(c, "1.3");
+    EXPECT_FALSE(upgradeConfiguration(c));
+    EXPECT_EQ(logger.texts(), std::vector<std::string>{"Checking the models..."});
+    EXPECT_TRUE(exists(core.userModelPath()));
+}
+
+TEST_F(Upgrade, MissingWorldModelIsReplacedAndClearsTheUserModel) {
+    Configuration c;
+    current(c, "1.3");
+    c.worldModel = "models/gone.model";
+    c.detectorModel = "models";  // a folder is no cascade file
+    EXPECT_TRUE(upgradeConfiguration(c));
+    EXPECT_EQ(c.worldModel, "models/world.model");
+    EXPECT_EQ(c.detectorModel, "models/mct4.cascade");
+    ASSERT_GE(logger.lines.size(), 8u) << logger.dump();
+    EXPECT_EQ(logger.lines[0].text, "Checking the models...");
+    EXPECT_EQ(logger.lines[1].text, "The face detector model file don't exist anymore, will use another one");
+    EXPECT_EQ(logger.lines[1].indent, 1u);
+    EXPECT_EQ(logger.lines[2].text, "Previous model file: models");
+    EXPECT_EQ(logger.lines[2].indent, 2u);
+    EXPECT_EQ(logger.lines[3].text, "New model file:      models/mct4.cascade");
+    EXPECT_EQ(logger.lines[4].text, "The face verificator world model file don't exist anymore, will use another one");
+    EXPECT_EQ(logger.lines[5].text, "Previous model file: models/gone.model");
+    EXPECT_EQ(logger.lines[6].text, "New model file:      models/world.model");
+    EXPECT_EQ(logger.lines[7].text, "Clear the user model...");
+    EXPECT_TRUE(userDataCleared());
+    EXPECT_EQ(logger.indent.load(), 0u);
+}
+
+TEST_F(Upgrade, MultiviewModelIsAFolder) {
+    Configuration c;
+    current(c, "1.3");
+    c.detectorType = 2;
+    c.detectorModel = "models/multiview";
+    EXPECT_FALSE(upgradeConfiguration(c)) << "a multi-view model folder is kept";
+
+    c.detectorModel = "models/gone";
+    EXPECT_TRUE(upgradeConfiguration(c));
+    EXPECT_EQ(c.detectorModel, "models/mct4.cascade");
+    EXPECT_EQ(c.detectorType, 1) << "a cascade file is read by the frontal detector";
+    EXPECT_TRUE(exists(core.userModelPath())) << "a detector model alone keeps the user model";
+}
+
+TEST_F(Upgrade, MissingReferenceUpgradesNothing) {
+    ::unlink("Tarvelo.cfg.backup");
+    Configuration c;
+    current(c, "1.3");
+    EXPECT_FALSE(upgradeConfiguration(c));
+    EXPECT_EQ(c.version, "1.3");
+    EXPECT_TRUE(exists(core.userModelPath()));
+
+    reference("1.4");  // a newer reference is upgraded to once
+    EXPECT_TRUE(upgradeConfiguration(c));
+    EXPECT_EQ(c.version, "1.4");
+    ASSERT_TRUE(core.createUserInfo("None", "None", 2000, true));
+    EXPECT_FALSE(upgradeConfiguration(c)) << "and not again at the next start";
+}
+
+TEST_F(Upgrade, HiddenFilesKeepTheirFolders) {
+    writeText(user + "/models/.keep", "");
+    ClearUserModel();
+    EXPECT_FALSE(exists(core.userModelPath())) << "plain files go all the same";
+    EXPECT_TRUE(exists(user + "/models/.keep"));
+    EXPECT_TRUE(exists(user)) << "the folders above stay";
+    EXPECT_FALSE(exists(user + "/data"));
+    EXPECT_FALSE(exists(core.configFilePath()));
+    EXPECT_TRUE(exists(core.dataDir));
+
+    removeFolderFiles(root + "/nothing-here");  // a missing folder is no error
+}
+
+TEST_F(Upgrade, WithoutIdentityRecordOnlyTheDataFolderFilesGo) {
+    ::unlink(core.userInfoFilePath("").c_str());
+    ClearUserModel();
+    EXPECT_TRUE(exists(core.userModelPath().empty() ? user + "/models" : core.userModelPath()));
+    EXPECT_FALSE(exists(core.configFilePath()));
+    EXPECT_FALSE(exists(core.userInfoFilePath("access-")));
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+#pragma once
+// The program core on folders of the test's own: a user data folder and a working folder under a
+// fresh temporary folder, and a recording logger.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/SessionGuardCore.h"
+#include "tests/app/app_fixtures.h"
+
+class TestCore : public SessionGuardCore {
+public:
+    std::string dataDir;
+    std::string baseUserDataDir() const override { return dataDir; }
+};
+
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+inline bool exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+inline mode_t modeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
+}
+
+// Changes into a fresh working folder for the test and back again after it.
+class AppCoreTest : public ::testing::Test {
+protected:
+    std::string root, work, previous;
+    TestCore core;
+    RecordingLogger logger;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/tarvelo-app-XXXXXX";
+        root = mkdtemp(tmpl);
+        work = root + "/work";
+        ::mkdir(work.c_str(), 0755);
+        char cwd[4096];
+        previous = getcwd(cwd, sizeof cwd) ? cwd : "/";
+        ASSERT_EQ(chdir(work.c_str()), 0);
+        core.dataDir = root + "/Tarvelo";
+        core.logger = &logger;
+        setenv("TARVELO_REGISTRY_DIR", (root + "/registry").c_str(), 1);
+    }
+    void TearDown() override {
+        if (!previous.empty()) (void)!chdir(previous.c_str());
+        unsetenv("TARVELO_REGISTRY_DIR");
+        std::string cmd = "rm -rf " + root;
+        (void)!system(cmd.c_str());
+    }
+};
