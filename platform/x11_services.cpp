@@ -283,7 +283,8 @@ struct DesktopObject {
     std::string name;
 };
 std::mutex g_desktopMutex;
-std::set<HDESK> g_desktops;
+// Never destroyed: handles that GetThreadDesktop hands out live as long as the process.
+std::set<HDESK>& g_desktops = *new std::set<HDESK>();
 thread_local std::string t_threadDesktop;
 std::string g_inputDesktop = "Default";
 Display* g_coverDisplay = nullptr;
@@ -547,7 +548,7 @@ BOOL UnhookWindowsHookEx(HHOOK hook) {
 HDESK GetThreadDesktop(DWORD threadId) {
     std::lock_guard<std::mutex> lock(g_desktopMutex);
     // Handles of this call are not to be closed, as on Windows; one per name is kept.
-    static std::map<std::string, HDESK> byName;
+    static std::map<std::string, HDESK>& byName = *new std::map<std::string, HDESK>();
     std::string name = threadId == GetCurrentThreadId() && !t_threadDesktop.empty() ? t_threadDesktop : processDesktop();
     auto it = byName.find(name);
     if (it != byName.end() && g_desktops.count(it->second)) return it->second;

@@ -199,7 +199,9 @@ TEST_F(X11Services, LockDesktopCoversTheScreenUntilTheInputReturns) {
     EXPECT_STREQ(tarvelo_platform::desktopName(GetThreadDesktop(GetCurrentThreadId())), "TarveloDesktop");
     ASSERT_TRUE(SwitchDesktop(lock));
     EXPECT_TRUE(coverShown(display));
-    EXPECT_STREQ(tarvelo_platform::desktopName(OpenInputDesktop(0, FALSE, 0)), "TarveloDesktop");
+    HDESK now = OpenInputDesktop(0, FALSE, 0);
+    EXPECT_STREQ(tarvelo_platform::desktopName(now), "TarveloDesktop");
+    EXPECT_TRUE(CloseDesktop(now));
     ASSERT_TRUE(SwitchDesktop(input));
     EXPECT_FALSE(coverShown(display));
     EXPECT_TRUE(SetThreadDesktop(saved));

@@ -1,0 +1,210 @@
+// The enrollment thread: first enrollment, updates of a full store, adaptation from a near miss,
+// folders it creates and removes, failures that keep the old model, and the completion event.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <wx/app.h>
+
+#include "app/EnrollmentThread.h"
+#include "tests/app/app_core_fixtures.h"
+#include "verification/FaceData.h"
+#include "verification/FaceVerif.h"
+#include "verification/UserInfo.h"
+#include "visionlib/DiskXFile.h"
+
+namespace {
+
+const int W = 160, H = 120;
+
+// Names its samples s00, s01, ... so that a test can run many within one second.
+class CountingEnrollment : public EnrollmentThread {
+public:
+    CountingEnrollment(const std::string& prefix, bool adapt, int first) : EnrollmentThread(prefix, adapt), n(first) {}
+    std::string sampleName() const override {
+        char name[16];
+        std::snprintf(name, sizeof name, "s%02d", n);
+        return name;
+    }
+    int n;
+};
+
+class Enrollment : public AppCoreTest {
+protected:
+    std::string user, models, listPath, modelPath;
+    void SetUp() override {
+        AppCoreTest::SetUp();
+        writeWorldModel(root + "/world.model");
+        core.config.worldModel = root + "/world.model";
+        ASSERT_TRUE(core.createUserInfo("None", "None", 2000, true));
+        user = core.userFolderPath();
+        models = user + "/models";
+        vision::UserInfo* record = core.loadUserInfo("");
+        listPath = models + "/" + record->userName + ".facedata.txt";
+        delete record;
+        modelPath = core.userModelPath();
+    }
+
+    // Two Gaussians on DCT-mod2 features (18 values): equal weights, unit variances.
+    static void writeWorldModel(const std::string& path) {
+        vision::DiskXFile file(path.c_str(), "w");
+        int g = 2, d = 18;
+        file.taggedWrite(&g, 4, 1, "n_gaussians");
+        file.taggedWrite(&d, 4, 1, "n_inputs");
+        std::vector<float> params(2, std::log(0.5f));
+        for (int k = 0; k < g; ++k) {
+            for (int j = 0; j < d; ++j) params.push_back(k ? 1.0f : -1.0f);
+            for (int j = 0; j < d; ++j) params.push_back(1.0f);
+        }
+        file.taggedWrite(params.data(), 4, int(params.size()), "PARAMS");
+    }
+
+    // A textured frame with its capture description, as the detection listener writes them.
+    static void writeCapture(const std::string& prefix, int seed, bool crop = false) {
+        std::string pgm = "P5\n" + std::to_string(W) + " " + std::to_string(H) + "\n255\n";
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                pgm += char(int(127.5 + 60 * std::sin(x / (5.0 + seed)) * std::cos(y / 7.0) +
+                                40 * std::sin((x + y + seed) / 3.0)));
+        writeText(prefix + ".raw.pgm", pgm);
+        writeText(prefix + ".info.txt",
+                  "BBX_X 40\nBBX_Y 20\nBBX_W 80\nBBX_H 100\nEYE_CENTER_L_X 60\nEYE_CENTER_L_Y 50\n"
+                  "EYE_CENTER_R_X 93\nEYE_CENTER_R_Y 50\nSCORE 0.8\nVIEW 0\nINPLANE F\nOUTPLANE F\n");
+        if (crop) writeText(prefix + ".crop.pgm", "P5\n1 1\n255\n\x80");
+    }
+
+    std::vector<std::string> listedNames() {
+        vision::UserInfo* record = core.loadUserInfo("");
+        vision::FrontalFaceData store(record, W, H, 10, core.userDataDir().c_str(), false, false, 0, true);
+        vision::DiskXFile file(listPath.c_str(), "r");
+        std::vector<std::string> names;
+        if (store.loadList(&file))
+            for (int i = 0; i < store.getNumberOfFaces(); ++i) names.push_back(store.getName(i));
+        delete record;
+        return names;
+    }
+
+    bool run(const std::string& prefix, bool adapt, int n) {
+        CountingEnrollment e(prefix, adapt, n);
+        return e.buildModel();
+    }
+};
+
+TEST_F(Enrollment, FirstEnrollmentStartsANewStoreAndUsesUpTheCapture) {
+    writeCapture("lastface", 1);
+    ASSERT_TRUE(run("lastface", false, 0));
+    EXPECT_EQ(listedNames(), std::vector<std::string>{"s00"});
+    EXPECT_EQ(modeOf(modelPath), 0600u);
+    EXPECT_EQ(modeOf(listPath), 0600u);
+    EXPECT_EQ(modeOf(user), 0700u);
+    EXPECT_EQ(modeOf(user + "/data"), 0700u);
+    EXPECT_TRUE(exists(user + "/data/s00.cro"));
+    EXPECT_FALSE(exists("lastface.raw.pgm"));
+    EXPECT_FALSE(exists("lastface.info.txt"));
+    // The model loads on the world model it was adapted from.
+    vision::FaceVerif_GmmDCTmod2 world(core.config.worldModel.c_str(), 0);
+    vision::FaceVerif_MapGmmDCTmod2 model(modelPath.c_str(), &world, 0);
+
+    writeCapture("lastface", 2);
+    ASSERT_TRUE(run("lastface", false, 1));
+    EXPECT_EQ(listedNames(), std::vector<std::string>{"s01"}) << "enrolling again replaces the list";
+    EXPECT_TRUE(exists(user + "/data/s00.cro")) << "the old crops stay in the data folder";
+
+    writeCapture("lastface", 3);
+    ASSERT_TRUE(run("lastface", true, 2));
+    EXPECT_EQ(listedNames(), (std::vector<std::string>{"s01", "s02"})) << "an update adds to the store";
+}
+
+TEST_F(Enrollment, AFullStoreLosesItsOldestSample) {
+    for (int i = 0; i < 11; ++i) {
+        writeCapture("lastface", i);
+        ASSERT_TRUE(run("lastface", i > 0, i)) << i;
+    }
+    std::vector<std::string> names = listedNames();
+    ASSERT_EQ(names.size(), 10u);
+    EXPECT_EQ(names.front(), "s01");
+    EXPECT_EQ(names.back(), "s10");
+}
+
+TEST_F(Enrollment, AdaptWithoutAListIsAFirstEnrollment) {
+    writeCapture("lastface", 4);
+    ASSERT_TRUE(run("lastface", true, 7));
+    EXPECT_EQ(listedNames(), std::vector<std::string>{"s07"});
+}
+
+TEST_F(Enrollment, NearMissAdaptationRemovesTheImagesFolderWhenEmpty) {
+    ::mkdir(user.c_str(), 0700);
+    writeText(user + "/notes.txt", "kept");
+    ASSERT_EQ(::mkdir((user + "/images").c_str(), 0700), 0);
+    std::string prefix = user + "/images/lastface";
+    writeCapture(prefix, 5, true);
+    ASSERT_TRUE(run(prefix, true, 0));
+    EXPECT_FALSE(exists(prefix + ".raw.pgm"));
+    EXPECT_FALSE(exists(prefix + ".crop.pgm"));
+    EXPECT_FALSE(exists(prefix + ".info.txt"));
+    EXPECT_FALSE(exists(user + "/images"));
+    EXPECT_EQ(readText(user + "/notes.txt"), "kept") << "an existing user folder keeps its contents";
+
+    ASSERT_EQ(::mkdir((user + "/images").c_str(), 0700), 0);
+    writeText(user + "/images/other.pgm", "x");
+    writeCapture(prefix, 6, true);
+    ASSERT_TRUE(run(prefix, true, 1));
+    EXPECT_TRUE(exists(user + "/images/other.pgm")) << "a folder with other files stays";
+}
+
+TEST_F(Enrollment, FailuresKeepTheOldModelAndList) {
+    writeCapture("lastface", 1);
+    ASSERT_TRUE(run("lastface", false, 0));
+    std::string model = readText(modelPath), list = readText(listPath);
+
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+    };
+    const Case cases[] = {
+        {"missing world model", [&] { core.config.worldModel = root + "/none.model"; }},
+        {"missing capture image", [&] { ::unlink("lastface.raw.pgm"); }},
+        {"broken capture description", [&] { writeText("lastface.info.txt", "BBX_X 1\n"); }},
+        {"crop of the list missing", [&] { ::unlink((user + "/data/s00.cro").c_str()); }},
+    };
+    for (const Case& k : cases) {
+        writeCapture("lastface", 2);
+        std::string world = core.config.worldModel;
+        k.prepare();
+        EXPECT_FALSE(run("lastface", true, 9)) << k.what;
+        core.config.worldModel = world;
+        EXPECT_EQ(readText(modelPath), model) << k.what;
+        EXPECT_EQ(readText(listPath), list) << k.what;
+        EXPECT_FALSE(exists("lastface.raw.pgm")) << k.what;
+    }
+
+    ::unlink(core.userInfoFilePath("").c_str());
+    writeCapture("lastface", 3);
+    EXPECT_FALSE(run("lastface", false, 10)) << "no identity record";
+    EXPECT_TRUE(exists("lastface.raw.pgm")) << "the capture is kept for a later run";
+}
+
+TEST_F(Enrollment, ThreadPostsItsCompletionToTheApplication) {
+    wxAppConsole* app = wxAppConsole::GetInstance();
+    ASSERT_NE(app, nullptr);
+    std::atomic<int> done{0};
+    auto handler = [&](wxCommandEvent&) { ++done; };
+    app->Bind(wxEVT_COMMAND_MENU_SELECTED, handler, ID_MODEL_THREAD_DONE);
+    writeCapture("lastface", 1);
+    ASSERT_TRUE(EnrollmentThread::start("lastface", false));
+    for (int i = 0; i < 3000 && !done; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        app->ProcessPendingEvents();
+    }
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(exists(modelPath));
+    EXPECT_FALSE(exists("lastface.raw.pgm"));
+    app->Unbind(wxEVT_COMMAND_MENU_SELECTED, handler, ID_MODEL_THREAD_DONE);
+}
+
+}  // namespace
