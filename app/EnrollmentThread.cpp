@@ -55,10 +55,7 @@ bool EnrollmentThread::start(const std::string& capturePrefix, bool adapt) {
 
 wxThread::ExitCode EnrollmentThread::Entry() {
     buildModel();
-    if (wxAppConsole* app = wxAppConsole::GetInstance()) {
-        wxCommandEvent done(wxEVT_COMMAND_MENU_SELECTED, ID_MODEL_THREAD_DONE);
-        app->AddPendingEvent(done);
-    }
+    if (SessionGuardCore* core = appCorePointer()) core->addPendingCommandEvent(ID_MODEL_THREAD_DONE);
     return 0;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include <sys/stat.h>
+#include <wx/app.h>
+#include <wx/event.h>
 #include <wx/stdpaths.h>
 
 #include "app/ProductConstants.h"
@@ -34,12 +36,35 @@ bool saveRecord(const std::string& path, vision::UserInfo& record) {
 
 SessionGuardCore::SessionGuardCore() {
     SessionGuardCore* none = nullptr;
-    g_core.compare_exchange_strong(none, this);
+    if (g_core.compare_exchange_strong(none, this)) setApplication(this);
 }
 
 SessionGuardCore::~SessionGuardCore() {
     SessionGuardCore* self = this;
-    g_core.compare_exchange_strong(self, nullptr);
+    if (g_core.compare_exchange_strong(self, nullptr)) setApplication(nullptr);
+}
+
+void SessionGuardCore::addPendingCommandEvent(int id) {
+    if (wxAppConsole* app = wxAppConsole::GetInstance()) {
+        wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED, id);
+        app->AddPendingEvent(event);
+    }
+}
+
+CaptureConfiguration SessionGuardCore::captureConfiguration() {
+    CaptureConfiguration c;
+    c.cameraName = config.cameraName;
+    c.formatWidth = config.getFormatWidth();
+    c.formatHeight = config.getFormatHeight();
+    c.detectorType = config.detectorType;
+    c.detectorModel = config.detectorModel;
+    c.detectorThreshold = config.detectorThreshold;
+    c.detectorNormalized = config.detectorNormalized;
+    c.maxFaces = config.maxFaces;
+    c.trackingSettings = config.trackingSettings;
+    c.worldModel = config.worldModel;
+    c.adaptationThreshold = config.adaptationThreshold;
+    return c;
 }
 
 SessionGuardCore* appCorePointer() { return g_core.load(); }
@@ -59,7 +84,7 @@ bool folderExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool SessionGuardCore::readAccountName(std::string& name) const {
+bool SessionGuardCore::readAccountName(std::string& name) {
     char buffer[256];
     ULONG size = sizeof buffer;
     if (!GetUserNameExA(NameSamCompatible, buffer, &size)) return false;
@@ -67,7 +92,7 @@ bool SessionGuardCore::readAccountName(std::string& name) const {
     return true;
 }
 
-void SessionGuardCore::currentWindowsUser(std::string& domain, std::string& user) const {
+void SessionGuardCore::currentWindowsUser(std::string& domain, std::string& user) {
     std::string name;
     if (!readAccountName(name)) return;
     size_t slash = name.find('\\');
@@ -79,7 +104,7 @@ void SessionGuardCore::currentWindowsUser(std::string& domain, std::string& user
     user = name.substr(slash + 1);
 }
 
-std::string SessionGuardCore::userFolderName() const {
+std::string SessionGuardCore::userFolderName() {
     std::string domain, user;
     currentWindowsUser(domain, user);
     for (char& c : user)
@@ -87,25 +112,25 @@ std::string SessionGuardCore::userFolderName() const {
     return user;
 }
 
-std::string SessionGuardCore::baseUserDataDir() const {
+std::string SessionGuardCore::baseUserDataDir() {
     return std::string(wxStandardPaths::Get().GetUserDataDir().utf8_str());
 }
 
-std::string SessionGuardCore::userDataDir() const {
+std::string SessionGuardCore::userDataDir() {
     std::string dir = baseUserDataDir();
     if (!folderExists(dir)) vision::makePrivateFolder(dir.c_str());
     return dir;
 }
 
-std::string SessionGuardCore::configFilePath() const {
+std::string SessionGuardCore::configFilePath() {
     return userDataDir() + "/" + kProductConstants[PC_PRODUCT] + ".cfg";
 }
 
-std::string SessionGuardCore::userInfoFilePath(const std::string& prefix) const {
+std::string SessionGuardCore::userInfoFilePath(const std::string& prefix) {
     return userDataDir() + "/" + prefix + userFolderName() + kProductConstants[PC_USERINFO_SUFFIX];
 }
 
-vision::UserInfo* SessionGuardCore::loadUserInfo(const std::string& prefix) const {
+vision::UserInfo* SessionGuardCore::loadUserInfo(const std::string& prefix) {
     std::string path = userInfoFilePath(prefix);
     if (!fileExists(path)) return nullptr;
     vision::DiskXFile* file = vision::DiskXFile::tryOpen(path.c_str(), "r");
@@ -139,7 +164,7 @@ bool SessionGuardCore::createUserInfo(const std::string& first, const std::strin
     return saveRecord(userInfoFilePath("access-"), twin);
 }
 
-std::string SessionGuardCore::userFolderPath() const {
+std::string SessionGuardCore::userFolderPath() {
     vision::UserInfo* record = loadUserInfo("");
     if (!record) return "";
     std::string path = vision::userFolderPath(userDataDir().c_str(), record);
@@ -147,7 +172,7 @@ std::string SessionGuardCore::userFolderPath() const {
     return path;
 }
 
-std::string SessionGuardCore::userModelPath() const {
+std::string SessionGuardCore::userModelPath() {
     vision::UserInfo* record = loadUserInfo("");
     if (!record) return "";
     std::string path = vision::userFolderPath(userDataDir().c_str(), record) + "/models/" + record->userName +
@@ -156,16 +181,16 @@ std::string SessionGuardCore::userModelPath() const {
     return path;
 }
 
-bool SessionGuardCore::userModelExists() const {
+bool SessionGuardCore::userModelExists() {
     if (adaptationRunning) return false;
     std::string path = userModelPath();
     return !path.empty() && fileExists(path);
 }
 
-bool SessionGuardCore::isCameraAvailable() const {
+bool SessionGuardCore::isCameraAvailable() {
     if (config.cameraName.empty()) return false;
     DirectShowFramework::GraphManager probe(nullptr);
     return probe.hasVideoCaptureDevice(config.cameraName);
 }
 
-bool SessionGuardCore::isReadyToAuthenticate() const { return isCameraAvailable() && userModelExists(); }
+bool SessionGuardCore::isReadyToAuthenticate() { return isCameraAvailable() && userModelExists(); }

@@ -14,7 +14,7 @@ class NamedCore : public TestCore {
 public:
     std::string account = "CORP\\John Smith";
     bool readable = true;
-    bool readAccountName(std::string& name) const override {
+    bool readAccountName(std::string& name) override {
         if (readable) name = account;
         return readable;
     }

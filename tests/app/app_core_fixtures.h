@@ -16,7 +16,7 @@
 class TestCore : public SessionGuardCore {
 public:
     std::string dataDir;
-    std::string baseUserDataDir() const override { return dataDir; }
+    std::string baseUserDataDir() override { return dataDir; }
 };
 
 inline std::string readText(const std::string& path) {
