@@ -1,6 +1,9 @@
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cmath>
 #include <fstream>
+#include <thread>
 #include <sstream>
 
 #include "app/ApplicationServices.h"
@@ -11,7 +14,10 @@
 #include "app/WallClock.h"
 #include "detection/settings/FaceTrackingSettings.h"
 #include "tests/app/app_fixtures.h"
+#include "tests/capture/graph_fixtures.h"
+#include "tests/detection/detect_helpers.h"
 #include "verification/UserInfo.h"
+#include "visionlib/DiskXFile.h"
 #include "visionlib/Image.h"
 #include "visionlib/Sequence.h"
 #include "visionlib/filter/FaceInfo.h"
@@ -341,4 +347,82 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     EXPECT_EQ("Stopping the graph manager", app.logger.lines[0].text);
     EXPECT_EQ(0u, DirectShowFramework::GraphManager::liveInstances());
     EXPECT_TRUE(app.events.empty());  // the verifier has no models: no verdict
+}
+
+namespace {
+
+// A diagonal mixture file as the verifier reads it: two Gaussians on the 18 DCT-mod2 inputs,
+// log-weights, then per Gaussian its means and variances.
+void writeMixture(const std::string& path, float meanShift) {
+    const int gaussians = 2, inputs = 18;
+    std::vector<float> params(gaussians, std::log(0.5f));
+    for (int g = 0; g < gaussians; ++g) {
+        for (int j = 0; j < inputs; ++j) params.push_back(meanShift + static_cast<float>((g * 7 + j) % 5) - 2.0f);
+        for (int j = 0; j < inputs; ++j) params.push_back(j == 0 ? 4000.0f : 50.0f + 10.0f * static_cast<float>(g));
+    }
+    vision::DiskXFile file(path.c_str(), "w");
+    file.taggedWrite(const_cast<int*>(&gaussians), 4, 1, "n_gaussians");
+    file.taggedWrite(const_cast<int*>(&inputs), 4, 1, "n_inputs");
+    file.taggedWrite(params.data(), 4, static_cast<int>(params.size()), "PARAMS");
+}
+
+}  // namespace
+
+// The whole check through the real graph: faces everywhere (a cascade that takes every window),
+// scored against small models; the threshold decides the verdict.
+TEST_F(Listeners, PresenceCheckThroughTheGraphPostsOneVerdict) {
+    declare("Office | " + frames("office", 320, 240, 4) + " | rate=30\n");
+    const std::string models = dir.path + "/models";
+    ::mkdir(models.c_str(), 0700);
+    ::mkdir((app.dataDir + "/alice_0003").c_str(), 0700);
+    ::mkdir((app.dataDir + "/alice_0003/models").c_str(), 0700);
+    writeMixture(models + "/world.model", 0.0f);
+    writeMixture(app.userModelPath(), 1.5f);
+    testhelp::writeUniformCascade(models + "/all.cascade", true);
+    app.config.cameraName = "Office";
+    app.config.detectorModel = models + "/all.cascade";
+    app.config.worldModel = models + "/world.model";
+
+    struct Case {
+        int threshold;  // thousandths
+        int expected;
+    } cases[] = {{-1000000, ID_PRESENCE_OK}, {1000000, ID_PRESENCE_FAILED}};
+    for (const Case& c : cases) {
+        app.events.clear();
+        app.config.adaptationThreshold = c.threshold;
+        g_now = 1000;
+        auto* checker = new PresenceChecker;
+        ASSERT_TRUE(checker->start()) << app.logger.dump();
+        if (c.expected == ID_PRESENCE_FAILED) {
+            // Rejections within the first seconds after the filter became ready are ignored.
+            // Frames flow once the detector has built its tracker.
+            IFaceDetector* detector = nullptr;
+            ASSERT_EQ(S_OK, checker->getGraphManager()->getDetector()->QueryInterface(
+                                IID_IFaceDetector, reinterpret_cast<void**>(&detector)));
+            EXPECT_TRUE(eventually([&] {
+                vision::FaceTrackingSettings* settings = nullptr;
+                return SUCCEEDED(detector->GetSettings(&settings)) && settings;
+            }));
+            detector->Release();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            {
+                std::lock_guard<std::mutex> lock(app.mutex);
+                EXPECT_TRUE(app.events.empty());
+            }
+            g_now = 1004;
+        }
+        auto posted = [&] {
+            std::lock_guard<std::mutex> lock(app.mutex);
+            return !app.events.empty();
+        };
+        if (!eventually(posted, 5)) {
+            g_now = 2000;  // the filter became ready only after the clock was moved on
+            ASSERT_TRUE(eventually(posted)) << c.threshold;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // later frames post nothing more
+        delete checker;
+        EXPECT_EQ(std::vector<int>{c.expected}, app.events) << c.threshold;
+    }
+    EXPECT_TRUE(app.logger.has("[PresenceChecker] Presence found, face authentified"));
+    EXPECT_TRUE(app.logger.has("[PresenceChecker] Presence found, face not authentified"));
 }
