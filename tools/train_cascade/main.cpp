@@ -1,13 +1,16 @@
 // Trains the frontal MCT cascade (19 x 19 patterns, 512-entry tables over 289 mask locations).
 //
 //   train_cascade --data DIR --out FILE [--seed N] [--stages N] [--negatives N] [--threads N]
-//                 [--jitters N] [--hit-rate R] [--quick] [--harvest-cascade FILE --harvest FOLDER ...]
+//                 [--jitters N] [--hit-rate R] [--quick] [--view V ...]
+//                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
 //
-// Faces: DIR/faces19 and their mirror images, shifted and rescaled by a pixel or so. Non-faces:
+// Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
+// images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
 // DIR/nonfaces19 for the first stage, then windows of the face-free scenes in DIR/negatives that the
 // real scanner passes through the stages trained so far (same steps, scales and brightness gate).
 // With --harvest-cascade, faces that a first cascade finds in the --harvest folders (clips or
-// people, one person per folder) join the faces, cut where the detector reports them.
+// people, one person per folder) join the faces of views 0..4, cut where the detector reports them;
+// views 5..8 come from the --turned folders (people turning from profile to frontal, DIR/umist).
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -24,6 +27,7 @@
 #include "tools/train_cascade/CascadeFile.h"
 #include "tools/train_cascade/FrameCodes.h"
 #include "tools/train_cascade/Scan.h"
+#include "tools/train_cascade/Views.h"
 
 using namespace cascade_training;
 
@@ -32,14 +36,17 @@ namespace {
 struct Options {
     std::string data, out;
     unsigned seed = 19;
-    int max_stages = 24;
-    int negatives = 24000;
+    int max_stages = 16;
+    int negatives = 16000;
     int threads = 4;
     int jitters = 8;
     double hit_rate = 0.9995;
     bool quick = false;
     std::string harvest_cascade;
+    float harvest_threshold = 0;
     std::vector<std::string> harvest;
+    std::vector<std::string> turned;
+    std::vector<int> views;
 };
 
 // A 19 x 19 sample placed in a 23 x 23 frame (edges repeated), resampled with a shift, a scale and a
@@ -60,18 +67,20 @@ void addPatch(const GrayFrame& patch, float dx, float dy, float scale, float deg
     set->add(row);
 }
 
-// Each face and its mirror image as they are and in `jitters` random variants: shifted up to 1.2
-// pixels, scaled by 0.9 to 1.1 and turned by up to 8 degrees, so that a face still fires the
+// Each face (turned within the image plane by `degrees`) and its mirror image, as they are and in
+// `jitters` random variants: shifted up to 1.2
+// pixels, scaled by 0.9 to 1.1 and turned by up to 12 degrees, so that a face still fires the
 // neighbouring windows and sizes that the fusion needs.
-SampleSet loadFaces(const std::string& dir, bool quick, int jitters, unsigned seed) {
+SampleSet loadFaces(const std::string& dir, bool quick, float degrees, int jitters, unsigned seed) {
     SampleSet set;
     std::vector<std::string> files = listPgm(dir);
     if (quick && files.size() > 300) files.resize(300);
     std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> shift(-1.2f, 1.2f), scale(0.9f, 1.1f), turn(-8.0f, 8.0f);
+    std::uniform_real_distribution<float> shift(-1.2f, 1.2f), scale(0.9f, 1.1f), turn(-12.0f, 12.0f);
     for (const std::string& path : files) {
         GrayFrame face;
         if (!loadPgm(path, &face) || face.width != 19 || face.height != 19) continue;
+        if (degrees != 0) face = turnedPatch(face, degrees);
         for (const GrayFrame& f : {face, mirrored(face)}) {
             addPatch(f, 0, 0, 1, 0, &set);
             for (int j = 0; j < jitters; ++j) {
@@ -143,7 +152,6 @@ SampleSet bootstrap(const std::vector<GrayFrame>& scenes, const std::string& cas
             std::mt19937 rng(stage_seed * 7919u + static_cast<unsigned>(v));
             FrameCodes frame(sceneVariant(scenes[v / kSceneVariants], static_cast<int>(v % kSceneVariants)));
             ScanSettings s;
-            s.force_multiple = false;  // every window size, not only the tracker's levels
             s.fuse = false;
             s.threshold = -3.4028235e38f;
             s.capacity = 4000000;
@@ -166,63 +174,6 @@ SampleSet bootstrap(const std::vector<GrayFrame>& scenes, const std::string& cas
     for (const auto& r : rows) set.codes.insert(set.codes.end(), r.begin(), r.end());
     if (set.size() > wanted) set.codes.resize(static_cast<size_t>(wanted) * kLocations);
     *found_total = found;
-    return set;
-}
-
-// Faces in frames of one person each (a clip, or a person's folder), found by a first cascade: the one
-// fused detection of a frame, and in a clip also the box between two matching detections of the
-// frames before and after it (so faces the first cascade misses are taken too). Each box is coded
-// in its own frame, as found and in `jitters` random variants (shifted by up to 6% of its width and
-// scaled by 0.92 to 1.08 about its centre), in the frame and in its mirror image.
-SampleSet harvest(const std::vector<std::string>& folders, const std::string& cascade, int jitters,
-                  unsigned seed, int* n_boxes) {
-    SampleSet set;
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> shift(-0.06f, 0.06f), scale(0.92f, 1.08f);
-    *n_boxes = 0;
-    for (const std::string& folder : folders) {
-        std::vector<std::string> files = listPgm(folder);
-        std::vector<GrayFrame> frames(files.size());
-        std::vector<Window> boxes(files.size());
-        std::vector<bool> has(files.size(), false);
-        for (size_t i = 0; i < files.size(); ++i) {
-            if (!loadPgm(files[i], &frames[i])) continue;
-            FrameCodes codes(frames[i]);
-            ScanSettings s;
-            std::vector<Window> found = scanFrame(codes, cascade, s);
-            if (found.size() == 1 && found[0].activation >= 2) boxes[i] = found[0], has[i] = true;
-        }
-        std::vector<bool> use = has;
-        for (size_t i = 1; i + 1 < files.size(); ++i) {
-            if (has[i] || !has[i - 1] || !has[i + 1]) continue;
-            const Window& a = boxes[i - 1];
-            const Window& b = boxes[i + 1];
-            const float d = std::hypot((a.x + a.w * 0.5f) - (b.x + b.w * 0.5f), (a.y + a.h * 0.5f) - (b.y + b.h * 0.5f));
-            if (d > 0.15f * a.w || std::abs(a.w - b.w) > 0.1f * a.w) continue;
-            boxes[i] = {(a.x + b.x) / 2, (a.y + b.y) / 2, (a.w + b.w) / 2, (a.h + b.h) / 2, 0, 0};
-            use[i] = true;
-        }
-        for (size_t i = 0; i < files.size(); ++i) {
-            if (!use[i]) continue;
-            ++*n_boxes;
-            for (int flip = 0; flip < 2; ++flip) {
-                const GrayFrame frame = flip ? mirrored(frames[i]) : frames[i];
-                FrameCodes codes(frame);
-                const Window& b = boxes[i];
-                const float cx = flip ? frame.width - (b.x + b.w * 0.5f) : b.x + b.w * 0.5f, cy = b.y + b.h * 0.5f;
-                uint16_t row[kLocations];
-                for (int j = 0; j <= jitters; ++j) {
-                    const float sc = j ? scale(rng) : 1.0f, dx = j ? shift(rng) * b.w : 0, dy = j ? shift(rng) * b.w : 0;
-                    const int w = static_cast<int>(std::lround(b.w * sc));
-                    const int x = static_cast<int>(std::lround(cx + dx - w * 0.5f));
-                    const int y = static_cast<int>(std::lround(cy + dy - w * 0.5f));
-                    if (w < 19 || x < 2 || y < 2 || x + w > frame.width - 2 || y + w > frame.height - 2) continue;
-                    codes.codes(x, y, w, row);
-                    set.add(row);
-                }
-            }
-        }
-    }
     return set;
 }
 
@@ -282,22 +233,39 @@ int main(int argc, char** argv) {
         else if (a == "--quick") opt.quick = true;
         else if (a == "--harvest-cascade") opt.harvest_cascade = next();
         else if (a == "--harvest") opt.harvest.push_back(next());
+        else if (a == "--turned") opt.turned.push_back(next());
+        else if (a == "--view") opt.views.push_back(std::atoi(next()));
+        else if (a == "--harvest-threshold") opt.harvest_threshold = static_cast<float>(std::atof(next()));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
     if (opt.data.empty() || opt.out.empty()) {
         std::fprintf(stderr, "usage: train_cascade --data DIR --out FILE [--seed N] [--stages N] "
                              "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
-                             "       [--harvest-cascade FILE --harvest FOLDER ...]\n");
+                             "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
+                             "        [--turned FOLDER ...]]\n");
         return 2;
     }
-    SampleSet faces = loadFaces(opt.data + "/faces19", opt.quick, opt.jitters, opt.seed);
-    SampleSet patches = loadPatches(opt.data + "/nonfaces19", opt.quick);
+    if (opt.views.empty()) opt.views.push_back(0);
+    SampleSet faces;
+    std::vector<PersonFrames> people, turning;
     if (!opt.harvest_cascade.empty()) {
-        int boxes = 0;
-        SampleSet found = harvest(opt.harvest, opt.harvest_cascade, opt.jitters, opt.seed + 1, &boxes);
-        std::printf("harvested %d faces (%d windows) from %zu folders\n", boxes, found.size(), opt.harvest.size());
-        faces.codes.insert(faces.codes.end(), found.codes.begin(), found.codes.end());
+        for (const std::string& f : opt.harvest) people.push_back(findFaces(f, opt.harvest_cascade, opt.harvest_threshold));
+        for (const std::string& f : opt.turned) turning.push_back(findFaces(f, opt.harvest_cascade, opt.harvest_threshold));
     }
+    std::mt19937 rng(opt.seed + 1);
+    for (int view : opt.views) {
+        const float degrees = viewDegrees(view);
+        const int before = faces.size();
+        if (view <= 4) {
+            SampleSet f = loadFaces(opt.data + "/faces19", opt.quick, degrees, opt.jitters, opt.seed + view);
+            faces.codes.insert(faces.codes.end(), f.codes.begin(), f.codes.end());
+            for (const PersonFrames& p : people) addBoxes(p, degrees, opt.jitters, rng, &faces);
+        } else {
+            for (const PersonFrames& p : turning) addTurned(p, degrees, opt.jitters, rng, &faces);
+        }
+        std::printf("view %d: %d face windows\n", view, faces.size() - before);
+    }
+    SampleSet patches = loadPatches(opt.data + "/nonfaces19", opt.quick);
     std::vector<GrayFrame> scenes;
     std::vector<std::string> scene_files = listPgm(opt.data + "/negatives");
     if (opt.quick && scene_files.size() > 20) scene_files.resize(20);
