@@ -1,17 +1,21 @@
 // Detection accuracy of the frontal detector over an annotated folder (the layout of
 // ../shared/data/cmu-newtest: PGM images, boxes.txt and landmarks.txt).
 //
-//   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]
+//   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T]
+//                      [--fusion-capacity N] [--sweep FROM STEP COUNT]
 //
 // The detector is the frontal tracker's: its window steps, scale factor, brightness gate and fusion
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
-// of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused. Images are scanned from --min-size (default 19).
+// of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused;
+// --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default).
+// Images are scanned from --min-size (default 19).
 //
 // Match rule: a detection matches a face when the detection's box centre lies inside the face's box
 // and the ratio of the two box widths lies within [0.5, 2]; each face and each detection match at
 // most once, best centre distance first. A detection that matches no face is a false positive.
-// The table lists the detection rate against false positives as the threshold on the fused
-// detections' confidence rises; the last line gives the detector's default operating point.
+// The table lists the detection rate against false positives as the detector threshold rises
+// (--sweep), with the eye placement error of the matched faces; the last line gives the operating
+// point of --threshold (default 0, the detector's default).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -79,17 +83,25 @@ void match(std::vector<Detection*>& dets, const std::vector<Face>& faces) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]\n");
+        std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]\n"
+                             "       [--sweep FROM STEP COUNT]\n");
         return 2;
     }
     std::string dir = argv[1], cascade = "models/mct4.cascade";
     ScanSettings settings;
+    float sweep_from = -0.04f, sweep_step = 0.02f;
+    int sweep_steps = 10;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--cascade" && i + 1 < argc) cascade = argv[++i];
         else if (a == "--min-size" && i + 1 < argc) settings.min_size = std::atoi(argv[++i]);
         else if (a == "--every-size") settings.force_multiple = false;
         else if (a == "--raw") settings.fuse = false;
+        else if (a == "--sweep" && i + 3 < argc) {
+            sweep_from = static_cast<float>(std::atof(argv[++i]));
+            sweep_step = static_cast<float>(std::atof(argv[++i]));
+            sweep_steps = std::atoi(argv[++i]);
+        }
         else if (a == "--fusion-capacity" && i + 1 < argc) settings.fusion_capacity = std::atoi(argv[++i]);
         else if (a == "--threshold" && i + 1 < argc) settings.threshold = static_cast<float>(std::atof(argv[++i]));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
@@ -104,64 +116,56 @@ int main(int argc, char** argv) {
     int n_faces = 0;
     for (const auto& t : truth) n_faces += static_cast<int>(t.second.size());
 
-    std::vector<std::vector<Detection>> per_image(images.size());
-    double eye_error = 0;
-    int eye_count = 0;
-    for (size_t i = 0; i < images.size(); ++i) {
-        GrayFrame frame;
-        if (!loadPgm(dir + "/" + images[i], &frame)) { std::fprintf(stderr, "cannot read %s\n", images[i].c_str()); continue; }
-        FrameCodes codes(frame);
-        for (const Window& w : scanFrame(codes, cascade, settings)) per_image[i].push_back({w, static_cast<int>(i)});
-        // Eye placement of matched detections, as a fraction of the true eye distance.
-        std::vector<Detection*> all;
-        for (Detection& d : per_image[i]) all.push_back(&d);
-        const std::vector<Face>& faces = truth[images[i]];
-        match(all, faces);
-        for (Detection* d : all) {
-            if (!d->matched) continue;
-            const Face& g = faces[d->face];
-            const double b = d->box.w / 19.0;
-            double lx = d->box.x + 4.5 * b, rx = d->box.x + 14.5 * b, ey = d->box.y + 5 * b;
-            double dist = std::hypot(g.eyes[2] - g.eyes[0], g.eyes[3] - g.eyes[1]);
-            if (dist <= 0) continue;
-            eye_error += (std::hypot(lx - g.eyes[0], ey - g.eyes[1]) + std::hypot(rx - g.eyes[2], ey - g.eyes[3])) /
-                         (2 * dist);
-            ++eye_count;
-        }
-    }
+    std::vector<GrayFrame> frames(images.size());
+    for (size_t i = 0; i < images.size(); ++i)
+        if (!loadPgm(dir + "/" + images[i], &frames[i])) std::fprintf(stderr, "cannot read %s\n", images[i].c_str());
 
-    // Rate against false positives as the confidence threshold rises.
-    std::vector<float> levels;
-    for (const auto& dets : per_image)
-        for (const Detection& d : dets) levels.push_back(d.box.confidence);
-    std::sort(levels.begin(), levels.end());
-    levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
-    std::printf("cascade %s, %zu images, %d faces, min size %d, %s\n", cascade.c_str(), images.size(), n_faces,
-                settings.min_size, settings.force_multiple ? "tracker levels" : "every window size");
-    std::printf("%10s %8s %6s\n", "threshold", "rate%", "false");
-    auto evaluate = [&](float threshold, int* hits, int* fps) {
+    // Scans every image at one detector threshold; counts matched faces and false positives, and
+    // the eye placement of the matched detections as a fraction of the true eye distance.
+    auto run = [&](float threshold, int* hits, int* fps, double* eye_error) {
         *hits = *fps = 0;
+        double eyes = 0;
+        int n_eyes = 0;
+        ScanSettings s = settings;
+        s.threshold = threshold;
         for (size_t i = 0; i < images.size(); ++i) {
-            std::vector<Detection*> kept;
-            for (Detection& d : per_image[i]) {
-                d.matched = false;
-                if (d.box.confidence >= threshold) kept.push_back(&d);
+            if (frames[i].width == 0) continue;
+            FrameCodes codes(frames[i]);
+            std::vector<Detection> dets;
+            for (const Window& w : scanFrame(codes, cascade, s)) dets.push_back({w, static_cast<int>(i)});
+            std::vector<Detection*> all;
+            for (Detection& d : dets) all.push_back(&d);
+            const std::vector<Face>& faces = truth[images[i]];
+            match(all, faces);
+            for (Detection* d : all) {
+                if (!d->matched) { ++*fps; continue; }
+                ++*hits;
+                const Face& g = faces[d->face];
+                const double b = d->box.w / 19.0;
+                const double lx = d->box.x + 4.5 * b, rx = d->box.x + 14.5 * b, ey = d->box.y + 5 * b;
+                const double dist = std::hypot(g.eyes[2] - g.eyes[0], g.eyes[3] - g.eyes[1]);
+                if (dist <= 0) continue;
+                eyes += (std::hypot(lx - g.eyes[0], ey - g.eyes[1]) + std::hypot(rx - g.eyes[2], ey - g.eyes[3])) / (2 * dist);
+                ++n_eyes;
             }
-            match(kept, truth[images[i]]);
-            for (Detection* d : kept) (d->matched ? *hits : *fps) += 1;
         }
+        *eye_error = n_eyes ? eyes / n_eyes : 0;
     };
-    int last_fp = -1;
-    for (size_t k = 0; k < levels.size(); k += std::max<size_t>(1, levels.size() / 40)) {
+
+    std::printf("cascade %s, %zu images, %d faces, min size %d, %s%s\n", cascade.c_str(), images.size(), n_faces,
+                settings.min_size, settings.force_multiple ? "tracker levels" : "every window size",
+                settings.fuse ? "" : ", raw windows");
+    std::printf("%10s %8s %6s %10s\n", "threshold", "rate%", "false", "eye error");
+    for (int k = 0; k < sweep_steps; ++k) {
+        const float t = sweep_from + k * sweep_step;
         int hits, fps;
-        evaluate(levels[k], &hits, &fps);
-        if (fps == last_fp) continue;
-        last_fp = fps;
-        std::printf("%10.4f %8.1f %6d\n", levels[k], 100.0 * hits / n_faces, fps);
+        double eye;
+        run(t, &hits, &fps, &eye);
+        std::printf("%10.3f %8.1f %6d %10.3f\n", t, 100.0 * hits / n_faces, fps, eye);
     }
-    if (eye_count) std::printf("mean eye placement error: %.3f of the eye distance (%d faces)\n", eye_error / eye_count, eye_count);
     int hits, fps;
-    evaluate(settings.threshold, &hits, &fps);
+    double eye;
+    run(settings.threshold, &hits, &fps, &eye);
     std::printf("detection rate %.1f%% at %d false positives\n", 100.0 * hits / n_faces, fps);
     return 0;
 }
