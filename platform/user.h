@@ -103,8 +103,9 @@ TARVELO_PLATFORM_API SHORT GetAsyncKeyState(int virtualKey);
 // The running executable for NULL; a loaded module otherwise.
 TARVELO_PLATFORM_API HMODULE GetModuleHandleA(LPCSTR moduleName);
 
-// WM_HOTKEY (wParam the id, lParam the modifiers in the low word and the key in the high word) goes
-// to the hotkey handler (below). One registration per window and id.
+// WM_HOTKEY (wParam the id, lParam the modifiers in the low word and the key in the high word) is
+// posted to the window (PostMessageA, messages.h), or handed to the hotkey handler when one is set
+// (below). One registration per window and id.
 TARVELO_PLATFORM_API BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey);
 TARVELO_PLATFORM_API BOOL UnregisterHotKey(HWND window, int id);
 
@@ -126,8 +127,8 @@ TARVELO_PLATFORM_API BOOL WTSUnRegisterSessionNotification(HWND window);
 }
 
 namespace tarvelo_platform {
-// Receives every WM_HOTKEY on the platform's X thread; the program hands it on to its window (for
-// example by posting an event). Without a handler a hotkey press is dropped.
+// Receives every WM_HOTKEY on the platform's X thread in place of the window's message queue; an
+// empty handler restores the posting.
 typedef std::function<void(HWND window, UINT message, WPARAM wParam, LPARAM lParam)> HotKeyHandler;
 TARVELO_PLATFORM_API void setHotKeyHandler(HotKeyHandler handler);
 // Name of a desktop handle ("" for none), for tests and logs.

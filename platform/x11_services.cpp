@@ -1,5 +1,6 @@
 // User services on X11 (see user.h for what stands in for what).
 #include "platform/kernel.h"
+#include "platform/messages.h"
 #include "platform/user.h"
 
 #include <atomic>
@@ -252,7 +253,12 @@ private:
                 std::lock_guard<std::mutex> lock(handlerMutex);
                 h = handler;
             }
-            if (h) h(found.window, WM_HOTKEY, WPARAM(found.id), LPARAM((found.vk << 16) | found.winModifiers));
+            WPARAM w = WPARAM(found.id);
+            LPARAM l = LPARAM((found.vk << 16) | found.winModifiers);
+            if (h)
+                h(found.window, WM_HOTKEY, w, l);
+            else
+                PostMessageA(found.window, WM_HOTKEY, w, l);
         }
         bool swallow = true;
         HOOKPROC proc = hookProcedure;

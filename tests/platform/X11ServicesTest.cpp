@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/kernel.h"
+#include "platform/messages.h"
 #include "platform/user.h"
 #include "private_display.h"
 
@@ -119,12 +120,27 @@ TEST_F(X11Services, HotKeyReachesItsHandlerOnceRegistered) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(presses, 1);
     tarvelo_platform::setHotKeyHandler(nullptr);
+
+    // Without a handler the press is posted to the window's queue.
+    tarvelo::user::createMessageQueue(window);
+    ASSERT_TRUE(RegisterHotKey(window, 200, MOD_ALT, 'L'));
+    key(XK_Alt_L, true);
+    key(XK_l, true);
+    key(XK_l, false);
+    key(XK_Alt_L, false);
+    MSG msg{};
+    EXPECT_TRUE(eventually([&] { return PeekMessageA(&msg, window, WM_HOTKEY, WM_HOTKEY, PM_REMOVE) != 0; }));
+    EXPECT_EQ(msg.wParam, 200u);
+    EXPECT_EQ(msg.lParam, LPARAM(('L' << 16) | MOD_ALT));
+    EXPECT_TRUE(UnregisterHotKey(window, 200));
+    tarvelo::user::destroyMessageQueue(window);
 }
 
 std::atomic<int> g_hookCalls{0};
 std::atomic<DWORD> g_lastVk{0};
 std::atomic<DWORD> g_lastFlags{0};
 std::atomic<WPARAM> g_lastMessage{0};
+std::atomic<bool> g_swallow{true};
 LRESULT recordingHook(int code, WPARAM message, LPARAM event) {
     auto* record = reinterpret_cast<KBDLLHOOKSTRUCT*>(event);
     if (code == HC_ACTION && (message == WM_KEYDOWN || message == WM_SYSKEYDOWN)) {
@@ -133,7 +149,7 @@ LRESULT recordingHook(int code, WPARAM message, LPARAM event) {
         g_lastMessage = message;
         ++g_hookCalls;
     }
-    return 1;
+    return g_swallow ? 1 : CallNextHookEx(nullptr, code, message, event);
 }
 
 TEST_F(X11Services, KeyboardHookSeesTaskSwitchingKeys) {
@@ -168,6 +184,40 @@ TEST_F(X11Services, KeyboardHookSeesTaskSwitchingKeys) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(g_hookCalls, 2);
     EXPECT_EQ(SetWindowsHookExA(2 /* WH_KEYBOARD */, recordingHook, nullptr, 0), nullptr);
+}
+
+// Key presses that reach a focused window of the test while the hook decides.
+bool tabReachesFocusedWindow(Display* display, bool swallow) {
+    Window w = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 50, 50, 0, 0, 0);
+    XSelectInput(display, w, KeyPressMask);
+    XMapRaised(display, w);
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    XSetInputFocus(display, w, RevertToParent, CurrentTime);
+    XSync(display, False);
+    g_swallow = swallow;
+    for (auto [sym, down] : {std::pair{XK_Alt_L, true}, {XK_Tab, true}, {XK_Tab, false}, {XK_Alt_L, false}}) {
+        XTestFakeKeyEvent(display, XKeysymToKeycode(display, sym), down, 0);
+        XSync(display, False);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    bool sawTab = false;
+    while (XPending(display)) {
+        XEvent e;
+        XNextEvent(display, &e);
+        if (e.type == KeyPress && XLookupKeysym(&e.xkey, 0) == XK_Tab) sawTab = true;
+    }
+    XDestroyWindow(display, w);
+    g_swallow = true;
+    return sawTab;
+}
+
+TEST_F(X11Services, KeyPassedOnByTheHookReachesTheFocusedWindow) {
+    HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, recordingHook, nullptr, 0);
+    ASSERT_NE(hook, nullptr);
+    EXPECT_FALSE(tabReachesFocusedWindow(display, true));
+    EXPECT_TRUE(tabReachesFocusedWindow(display, false));
+    EXPECT_TRUE(UnhookWindowsHookEx(hook));
 }
 
 bool coverShown(Display* display) {
