@@ -166,7 +166,7 @@ public:
         return XKeysymToKeycode(display_, sym);
     }
 
-    HOOKPROC hookProcedure = nullptr;
+    std::atomic<HOOKPROC> hookProcedure{nullptr};
     std::mutex handlerMutex;
     tarvelo_platform::HotKeyHandler handler;
 
@@ -501,7 +501,8 @@ HHOOK SetWindowsHookExA(int idHook, HOOKPROC procedure, HINSTANCE, DWORD threadI
         return nullptr;
     }
     GrabThread& t = GrabThread::instance();
-    if (t.hookProcedure) {
+    HOOKPROC none = nullptr;
+    if (!t.hookProcedure.compare_exchange_strong(none, procedure)) {
         SetLastError(ERROR_NOT_SUPPORTED);  // one hook at a time
         return nullptr;
     }
@@ -519,6 +520,7 @@ HHOOK SetWindowsHookExA(int idHook, HOOKPROC procedure, HINSTANCE, DWORD threadI
         KeyCode code = t.keycode(c.sym);
         if (!code) {
             if (GetLastError() == ERROR_NOT_SUPPORTED) {
+                t.hookProcedure = nullptr;
                 reportUnavailable("SetWindowsHookExA");
                 return nullptr;
             }
@@ -526,7 +528,6 @@ HHOOK SetWindowsHookExA(int idHook, HOOKPROC procedure, HINSTANCE, DWORD threadI
         }
         grabs.push_back(Grab{code, c.mods, true, nullptr, 0, 0, 0});
     }
-    t.hookProcedure = procedure;
     if (!t.add(grabs)) {
         t.hookProcedure = nullptr;
         if (GetLastError() != ERROR_NOT_SUPPORTED) {

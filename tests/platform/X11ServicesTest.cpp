@@ -267,3 +267,28 @@ TEST(SessionNotifications, AreReportedUnavailable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WithoutDisplay, ServicesFailAndSaySo) {
+    const char* saved = getenv("DISPLAY");
+    std::string previous = saved ? saved : "";
+    setenv("DISPLAY", ":9999", 1);  // no server there
+    BOOL active = TRUE;
+    EXPECT_FALSE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    LASTINPUTINFO info{sizeof info, 0};
+    EXPECT_FALSE(GetLastInputInfo(&info));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    HDESK lock = CreateDesktopA("TarveloDesktop", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    EXPECT_FALSE(SwitchDesktop(lock)) << "no cover can be shown, so no switch is claimed";
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(CloseDesktop(lock));
+    EXPECT_EQ(GetAsyncKeyState(VK_CONTROL), 0);
+    if (saved)
+        setenv("DISPLAY", previous.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+}
+
+}  // namespace
