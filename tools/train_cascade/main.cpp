@@ -3,6 +3,7 @@
 //   train_cascade --data DIR --out FILE [--seed N] [--stages N] [--negatives N] [--threads N]
 //                 [--jitters N] [--hit-rate R] [--quick] [--view V ...]
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
+//                 [--resume FILE]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -11,6 +12,7 @@
 // With --harvest-cascade, faces that a first cascade finds in the --harvest folders (clips or
 // people, one person per folder) join the faces of views 0..4, cut where the detector reports them;
 // views 5..8 come from the --turned folders (people turning from profile to frontal, DIR/umist).
+// --resume continues the (uncalibrated) stages of a partial cascade up to --stages, then calibrates.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -47,6 +49,7 @@ struct Options {
     std::vector<std::string> harvest;
     std::vector<std::string> turned;
     std::vector<int> views;
+    std::string resume;
 };
 
 // A 19 x 19 sample placed in a 23 x 23 frame (edges repeated), resampled with a shift, a scale and a
@@ -235,6 +238,7 @@ int main(int argc, char** argv) {
         else if (a == "--harvest") opt.harvest.push_back(next());
         else if (a == "--turned") opt.turned.push_back(next());
         else if (a == "--view") opt.views.push_back(std::atoi(next()));
+        else if (a == "--resume") opt.resume = next();
         else if (a == "--harvest-threshold") opt.harvest_threshold = static_cast<float>(std::atof(next()));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
@@ -242,7 +246,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: train_cascade --data DIR --out FILE [--seed N] [--stages N] "
                              "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
-                             "        [--turned FOLDER ...]]\n");
+                             "        [--turned FOLDER ...]] [--resume FILE]\n");
         return 2;
     }
     if (opt.views.empty()) opt.views.push_back(0);
@@ -281,8 +285,9 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Stage> cascade;
+    if (!opt.resume.empty()) cascade = readCascade(opt.resume);
     const std::string work = opt.out + ".partial";
-    for (int k = 0; k < opt.max_stages; ++k) {
+    for (int k = static_cast<int>(cascade.size()); k < opt.max_stages; ++k) {
         writeCascade(work, cascade.empty() ? acceptAllCascade() : cascade);
         long found = 0;
         SampleSet neg = bootstrap(scenes, work, opt.negatives, opt, opt.seed + 101u * k, &found);
