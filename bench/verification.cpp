@@ -1,6 +1,7 @@
 // Verification error rates of the world model and the enrollment path on a folder of subjects.
 //
 //   verification DIR --cascade FILE --world FILE [--enroll N] [--pick spread|best] [--modulo M]
+//                [--scale S]
 //
 // DIR holds one folder per subject. A subject folder holds either images (the first half enrolls,
 // the rest are probes) or session sub-folders (the first session enrolls, the others are probes),
@@ -10,6 +11,7 @@
 // most N (10) faces, spread evenly over the enrollment frames that have one or (--pick best) those
 // with the highest detection scores (a store of up to 10 samples, MAP adaptation),
 // then scored, as the verification filter scores, on its own probes and every other subject's.
+// --scale S first scales every image by S (ipScale_yx), as a camera of that size would give it.
 // Prints EER, false accepts and false rejects at the default thresholds (0.4 accept, 0.2 adaptation)
 // and milliseconds per verification; the last line is "EER E%".
 #include <algorithm>
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
     std::string cascade, worldPath;
     int enrollCount = 10, modulo = 1;
     bool pickBest = false;
+    float scale = 1.0f;
     const float accept = 0.4f, adaptation = 0.2f;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
@@ -61,6 +64,7 @@ int main(int argc, char** argv) {
         else if (a == "--world") worldPath = argv[i + 1];
         else if (a == "--enroll") enrollCount = std::atoi(argv[i + 1]);
         else if (a == "--modulo") modulo = std::atoi(argv[i + 1]);
+        else if (a == "--scale") scale = (float)std::atof(argv[i + 1]);
         else if (a == "--pick") pickBest = std::strcmp(argv[i + 1], "best") == 0;
         else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
@@ -81,7 +85,7 @@ int main(int argc, char** argv) {
         if (!sessions.empty()) {
             for (size_t k = 0; k < sessions.size(); k++) {
                 const std::vector<std::string> frames = cascade_training::listPgm(sessions[k]);
-                std::vector<FoundFace> faces = trackClip(frames, cascade, modulo);
+                std::vector<FoundFace> faces = trackClip(frames, cascade, modulo, scale);
                 (k == 0 ? s.enrollFrames : s.probeFrames) += (int)frames.size();
                 std::vector<FoundFace>& into = k == 0 ? s.enroll : s.probes;
                 into.insert(into.end(), faces.begin(), faces.end());
@@ -90,8 +94,8 @@ int main(int argc, char** argv) {
             const std::vector<std::string> images = cascade_training::listPgm(folder);
             const size_t half = images.size() / 2;
             std::vector<std::string> first(images.begin(), images.begin() + half), rest(images.begin() + half, images.end());
-            s.enroll = detectStills(first, cascade);
-            s.probes = detectStills(rest, cascade);
+            s.enroll = detectStills(first, cascade, 0.0f, scale);
+            s.probes = detectStills(rest, cascade, 0.0f, scale);
             s.enrollFrames = (int)first.size();
             s.probeFrames = (int)rest.size();
         }
@@ -108,20 +112,20 @@ int main(int argc, char** argv) {
     }
 
     vision::FaceVerif_GmmDCTmod2 world(worldPath.c_str(), 0);
-    std::printf("# %s: %zu subjects, world model %s (%d Gaussians), cascade %s, enroll %d, modulo %d\n",
+    std::printf("# %s: %zu subjects, world model %s (%d Gaussians), cascade %s, enroll %d (%s), modulo %d, scale %g\n",
                 dir.c_str(), subjects.size(), worldPath.c_str(), world.gmm->n_gaussians, cascade.c_str(),
-                enrollCount, modulo);
+                enrollCount, pickBest ? "best" : "spread", modulo, (double)scale);
 
     // Probe frames loaded once.
     std::vector<std::vector<vision::ImageGray*>> probeImages(subjects.size());
     for (size_t s = 0; s < subjects.size(); s++)
         for (const FoundFace& f : subjects[s].probes) {
-            vision::ImageGray* img = new vision::ImageGray();
-            img->tryLoad(f.path.c_str());
-            probeImages[s].push_back(img);
+            probeImages[s].push_back(f.image().release());
         }
 
     std::vector<float> genuine, impostor;
+    // Probe sets in which at least one face reaches the threshold: one unlock in one-shot mode.
+    int ownUnlocks = 0, otherUnlocks = 0;
     double scoreMs = 0, enrollMs = 0;
     long verifications = 0;
     for (size_t u = 0; u < subjects.size(); u++) {
@@ -132,14 +136,18 @@ int main(int argc, char** argv) {
         enrollMs += std::chrono::duration<double, std::milli>(Clock::now() - e0).count();
         Scorer scorer(user.get());
         std::vector<float> own, others;
-        for (size_t s = 0; s < subjects.size(); s++)
+        for (size_t s = 0; s < subjects.size(); s++) {
+            bool unlocked = false;
             for (size_t p = 0; p < subjects[s].probes.size(); p++) {
                 const auto t0 = Clock::now();
                 const float v = scorer.score(probeImages[s][p], subjects[s].probes[p]);
                 scoreMs += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
                 verifications++;
                 (s == u ? own : others).push_back(std::isnan(v) ? -INFINITY : v);
+                unlocked = unlocked || v >= accept;
             }
+            (s == u ? ownUnlocks : otherUnlocks) += unlocked;
+        }
         double meanOwn = 0, meanOthers = 0;
         for (float v : own) meanOwn += v;
         for (float v : others) meanOthers += v;
@@ -174,6 +182,8 @@ int main(int argc, char** argv) {
                     100 * above(impostor, t), std::lround(above(impostor, t) * impostor.size()), impostor.size(),
                     100 * (1 - above(genuine, t)), std::lround((1 - above(genuine, t)) * genuine.size()),
                     genuine.size());
+    std::printf("one-shot at %.1f: %d of %zu users accepted on their own probes, %d of %zu probe sets of others accepted\n",
+                accept, ownUnlocks, subjects.size(), otherUnlocks, subjects.size() * (subjects.size() - 1));
     std::printf("EER threshold %.3f\n", eerT);
     std::printf("enrollment %.1f ms per user, verification %.2f ms per face\n", enrollMs / subjects.size(),
                 scoreMs / verifications);

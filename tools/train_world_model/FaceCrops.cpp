@@ -312,15 +312,31 @@ void FoundFace::toInfo(FaceInfo* face) const {
     face->inplane = true;
 }
 
-static FoundFace found(const std::string& path, const FaceInfo& f) {
-    return FoundFace{path,         f.bbx_x,      f.bbx_y,       f.bbx_width,   f.bbx_height, f.left_eye_x,
-                     f.left_eye_y, f.right_eye_x, f.right_eye_y, (float)f.score};
+bool loadFrame(const std::string& path, float scale, GrayFrame* frame) {
+    if (!cascade_training::loadPgm(path, frame))
+        return false;
+    if (scale != 1.0f)
+        *frame = rescaled(*frame, scale, 0.0f);
+    return true;
 }
 
-std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade, int modulo) {
+std::unique_ptr<ImageGray> loadImage(const std::string& path, float scale) {
+    GrayFrame frame;
+    if (!loadFrame(path, scale, &frame))
+        return nullptr;
+    return toImage(frame);
+}
+
+static FoundFace found(const std::string& path, float scale, const FaceInfo& f) {
+    return FoundFace{path,         scale,        f.bbx_x,       f.bbx_y,       f.bbx_width,   f.bbx_height,
+                     f.left_eye_x, f.left_eye_y, f.right_eye_x, f.right_eye_y, (float)f.score};
+}
+
+std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade, int modulo,
+                                 float scale) {
     std::vector<FoundFace> out;
     GrayFrame first;
-    if (frames.empty() || !cascade_training::loadPgm(frames[0], &first))
+    if (frames.empty() || !loadFrame(frames[0], scale, &first))
         return out;
     const int w = first.width, h = first.height;
     FaceTrackingSettings settings(1, w, h);
@@ -329,30 +345,30 @@ std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const s
     std::vector<unsigned char> bgr((size_t)w * h * 3);
     for (const std::string& path : frames) {
         GrayFrame frame;
-        if (!cascade_training::loadPgm(path, &frame) || frame.width != w || frame.height != h)
+        if (!loadFrame(path, scale, &frame) || frame.width != w || frame.height != h)
             continue;
         for (size_t i = 0; i < frame.pixels.size(); i++)
             bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = frame.pixels[i];
         tracker.processImageBGR(bgr.data());
         if (tracker.n_faces > 0)
-            out.push_back(found(path, *tracker.faces[0]));
+            out.push_back(found(path, scale, *tracker.faces[0]));
     }
     return out;
 }
 
 std::vector<FoundFace> detectStills(const std::vector<std::string>& images, const std::string& cascade,
-                                    float minShare) {
+                                    float minShare, float scale) {
     std::vector<FoundFace> out;
     for (const std::string& path : images) {
         GrayFrame frame;
-        if (!cascade_training::loadPgm(path, &frame))
+        if (!loadFrame(path, scale, &frame))
             continue;
         std::vector<Window> windows = detectFaces(frame, cascade);
         if (windows.empty() || windows[0].w < minShare * frame.width)
             continue;
         FaceInfo face;
         faceFromWindow(windows[0], &face);
-        out.push_back(found(path, face));
+        out.push_back(found(path, scale, face));
     }
     return out;
 }
@@ -387,16 +403,16 @@ std::unique_ptr<FaceVerif_MapGmmDCTmod2> enrollUser(FaceVerif_GmmDCTmod2* world,
     UserInfo identity(5000, "enrolled", "None", "None", 2000, 'M');
     std::unique_ptr<FrontalFaceData> store;
     for (const FoundFace& f : faces) {
-        ImageGray frame;
-        if (!frame.tryLoad(f.path.c_str()))
+        std::unique_ptr<ImageGray> frame = f.image();
+        if (!frame)
             continue;
         if (!store)
-            store.reset(new FrontalFaceData(&identity, frame.width, frame.height, 10, "", false, false, 0, false));
-        if (frame.width != store->frameWidth || frame.height != store->frameHeight)
+            store.reset(new FrontalFaceData(&identity, frame->width, frame->height, 10, "", false, false, 0, false));
+        if (frame->width != store->frameWidth || frame->height != store->frameHeight)
             continue;
         FaceInfo face;
         f.toInfo(&face);
-        store->addFaceData(&frame, &face, nullptr);
+        store->addFaceData(frame.get(), &face, nullptr);
     }
     if (store)
         user->enroll(store.get());

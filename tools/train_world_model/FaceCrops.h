@@ -118,24 +118,31 @@ void saveWorldModel(vision::FaceVerif_GmmDCTmod2* world, const std::string& path
 
 namespace world_model {
 
-// A face found in one image file, as the tracker reported it.
+// A frame file as a camera of scale times its size would give it (1: as stored).
+bool loadFrame(const std::string& path, float scale, GrayFrame* frame);
+// The same as the image the verification filter hands over (gray 0..255); none when unreadable.
+std::unique_ptr<vision::ImageGray> loadImage(const std::string& path, float scale);
+
+// A face found in one image file (read at scale), as the tracker reported it.
 struct FoundFace {
     std::string path;
+    float scale;
     int bbx_x, bbx_y, bbx_width, bbx_height;
     int left_eye_x, left_eye_y, right_eye_x, right_eye_y;
     float score;
     void toInfo(vision::FaceInfo* face) const;
+    std::unique_ptr<vision::ImageGray> image() const { return loadImage(path, scale); }
 };
 
 // Runs the frontal tracker over the frames of one clip in order, one face at most as the program asks
 // for, detection on every modulo-th frame or on motion (modulo 1: every frame); the frames for which it
 // reports a face. All frames must have the size of the first; frames of another size are skipped.
 std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade,
-                                 int modulo = 1);
+                                 int modulo = 1, float scale = 1.0f);
 
 // The best detection of each still image (images without one are left out).
 std::vector<FoundFace> detectStills(const std::vector<std::string>& images, const std::string& cascade,
-                                    float minShare = 0.0f);
+                                    float minShare = 0.0f, float scale = 1.0f);
 
 // Picks at most n faces spread evenly over faces (the enrollment frames), in their order.
 std::vector<FoundFace> spread(const std::vector<FoundFace>& faces, int n);
