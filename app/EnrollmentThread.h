@@ -11,8 +11,9 @@
 
 #include <wx/thread.h>
 
-// Command event (wxEVT_COMMAND_MENU_SELECTED) posted to the application object at the end of a run.
-const int ID_MODEL_THREAD_DONE = 0x8100;
+// ID_MODEL_THREAD_DONE: the command event (wxEVT_COMMAND_MENU_SELECTED) posted to the application
+// object at the end of a run.
+#include "app/Notifications.h"
 
 class EnrollmentThread : public wxThread {
 public:

@@ -1,12 +1,24 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds, and runs the system's main job.
-# Until the tray program exists, the main job is the face tracker over a clip of the shipped video data.
+# Sets up a fresh Debian 12 machine, builds, and runs the system's main job: the tray program
+# "Tarvelo" (build/bin/Tarvelo), with build/bin as its working folder.
+# Without a webcam, a replay camera plays a clip of the shipped video data (../shared/data/video);
+# without a display, the program runs on a virtual one (xvfb-run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 data=${TARVELO_DATA:-$(cd .. && pwd)/shared/data}
-if [ -x build/bin/detect_frames ]; then
-  exec build/bin/detect_frames "$data/video/01/1" models/mct4.cascade
+bin=$(pwd)/build/bin
+
+if [ -z "${TARVELO_REPLAY_CAMERAS:-}" ] && ! ls /dev/video* >/dev/null 2>&1 && [ -d "$data/video/00/1" ]; then
+  echo "Replay Camera | $data/video/00/1 | rate=15 sizes=320x240" >"$bin/replay_cameras.txt"
+  export TARVELO_REPLAY_CAMERAS="$bin/replay_cameras.txt"
+  echo "No webcam found: using the replay camera 'Replay Camera' over $data/video/00/1"
 fi
-echo "Nothing runnable is built yet."
+
+cd "$bin"
+if [ -z "${DISPLAY:-}" ]; then
+  echo "No DISPLAY: running on a virtual X server (nothing will be seen)"
+  exec xvfb-run -a ./Tarvelo "$@"
+fi
+exec ./Tarvelo "$@"

@@ -8,6 +8,8 @@ namespace guitest {
 
 // Installs the application object the tests run with (before the toolkit starts).
 void installTestApp();
+// The replay camera over the shared video data, or "" when the data is absent.
+const std::string& replayCameraName();
 
 // Runs the toolkit's pending events and paints for a while.
 void pump(int milliseconds = 100);

@@ -13,6 +13,9 @@
 
 #include "gui_harness.h"
 
+// Last: its macros (None, Bool, ...) would clash with the headers above.
+#include <X11/Xlib.h>
+
 namespace {
 pid_t g_xvfb = 0;
 
@@ -26,9 +29,6 @@ bool startXvfb() {
     if (g_xvfb == 0) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               "-nolisten", "unix", nullptr);
-        // Without an abstract-namespace socket a local client could not connect; try the default.
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
                nullptr);
         _exit(127);
@@ -63,6 +63,20 @@ int main(int argc, char** argv) {
     if (listingOnly(argc, argv)) return RUN_ALL_TESTS();
     const char* display = getenv("DISPLAY");
     if (!display || !*display) {
+        // The X server that ctest's fixture started for all GUI tests.
+        if (const char* file = getenv("TARVELO_TEST_DISPLAY_FILE")) {
+            std::FILE* f = std::fopen(file, "r");
+            char number[32] = {0};
+            if (f && std::fgets(number, sizeof(number), f)) {
+                std::string n(number);
+                while (!n.empty() && (n.back() == '\n' || n.back() == ' ')) n.pop_back();
+                if (!n.empty()) setenv("DISPLAY", (":" + n).c_str(), 1);
+            }
+            if (f) std::fclose(f);
+        }
+        display = getenv("DISPLAY");
+    }
+    if (!display || !*display) {
         if (!startXvfb()) {
             std::fprintf(stderr, "GUI tests need Xvfb (package xvfb) or a DISPLAY\n");
             return 1;
@@ -71,7 +85,18 @@ int main(int argc, char** argv) {
     guitest::installTestApp();
     int wxArgc = 1;
     char* wxArgv[] = {argv[0], nullptr};
-    if (!wxEntryStart(wxArgc, wxArgv)) {
+    // A server that has just said its number may still be setting up its sockets: try again a few
+    // times before giving up.
+    bool started = false;
+    for (int attempt = 0; attempt < 20 && !started; ++attempt) {
+        if (attempt) usleep(100000);
+        Display* probe = XOpenDisplay(nullptr);
+        if (probe) {
+            XCloseDisplay(probe);
+            started = true;
+        }
+    }
+    if (!started || !wxEntryStart(wxArgc, wxArgv)) {
         std::fprintf(stderr, "the toolkit could not start on DISPLAY=%s\n", getenv("DISPLAY"));
         stopXvfb();
         return 1;

@@ -1,7 +1,81 @@
-#include "gui_harness.h"
+#include "test_app.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdlib.h>
 
 #include <wx/app.h>
 
+#include "gui_harness.h"
+#include "test_data.h"
+
+SessionGuardApp& wxGetApp() { return *static_cast<SessionGuardApp*>(wxApp::GetInstance()); }
+
+TestApp& testApp() { return *static_cast<TestApp*>(wxApp::GetInstance()); }
+
+void TestApp::reset() {
+    fakeReadiness = true;
+    camera = model = true;
+    clockReadable = true;
+    now = lastInput = 0;
+    saverRunning = false;
+    saverMessages = presenceStarted = presenceDeleted = unlockStarted = 0;
+    presenceStarts = true;
+    adaptations.clear();
+    lockdownCalls.clear();
+    fakeSettings = true;
+    settingsResults.clear();
+    settingsPages.clear();
+    enabled = true;
+    adaptationRunning = false;
+    unlockThread = nullptr;
+    presenceChecker = nullptr;
+    if (idleTimer) {
+        idleTimer->Stop();
+        delete idleTimer;
+        idleTimer = nullptr;
+    }
+    lines.clear();
+    logger = &lines;
+}
+
+int TestApp::runSettingsDialog(int page, bool& cameraChanged) {
+    if (!fakeSettings) return SessionGuardApp::runSettingsDialog(page, cameraChanged);
+    settingsPages.push_back(page);
+    const size_t pass = settingsPages.size() - 1;
+    if (pass >= settingsResults.size()) {
+        cameraChanged = false;
+        return wxID_CANCEL;
+    }
+    cameraChanged = settingsResults[pass].second;
+    return settingsResults[pass].first;
+}
+
 namespace guitest {
-void installTestApp() { wxApp::SetInstance(new wxApp); }
+
+std::string g_cameraName;
+
+void installTestApp() {
+    // A world of its own: user data, registry, and the cameras the tests know.
+    char folder[] = "/tmp/tarvelo-gui-XXXXXX";
+    const std::string root = mkdtemp(folder) ? folder : "/tmp";
+    setenv("TARVELO_REGISTRY_DIR", (root + "/registry").c_str(), 1);
+    setenv("TARVELO_V4L2_DEVICES", "", 1);
+    const std::string video = testdata::dataDir() + "/video/00/1";
+    if (testdata::exists(video)) {
+        std::ofstream cameras(root + "/cameras.txt");
+        cameras << "Test Replay | " << video << " | rate=15 sizes=320x240\n";
+        setenv("TARVELO_REPLAY_CAMERAS", (root + "/cameras.txt").c_str(), 1);
+        g_cameraName = "Test Replay";
+    } else {
+        unsetenv("TARVELO_REPLAY_CAMERAS");
+    }
+    TestApp* app = new TestApp;
+    app->dataDir = root + "/userdata";
+    app->logger = &app->lines;
+    wxApp::SetInstance(app);
+}
+
+const std::string& replayCameraName() { return g_cameraName; }
+
 }  // namespace guitest

@@ -1,0 +1,87 @@
+#pragma once
+// The program's configuration window: three pages (enrollment, parameters, help) in a list book
+// with large icons, and the buttons Save, Apply and Cancel. While an enrollment runs, the page
+// cannot be changed and the dialog cannot be closed.
+#include <wx/imaglist.h>
+#include <wx/listbook.h>
+#include <wx/panel.h>
+#include <wx/propdlg.h>
+
+class SettingsDialog;
+class EnrollmentPanel;
+class ParametersPanel;
+
+// The base of the pages: the dialog asks each page whether it differs from the configuration,
+// tells it to write itself into the configuration, and sizes it.
+class SettingsPanel : public wxPanel {
+public:
+    explicit SettingsPanel(SettingsDialog* owner);
+
+    void setAlignment(int alignment);
+    void setPageSize(const wxSize& size);
+    void notifyChanged();
+
+    virtual bool applyChanges() { return true; }
+    virtual bool hasChanged() { return false; }
+    virtual void onResize(const wxSize& size) {}
+
+    wxWindow* getInnerPanel() const { return innerPanel; }
+
+    SettingsDialog* owner;
+    wxWindow* innerPanel;
+    int alignment;
+    bool mayEnter;
+    bool mayLeave;
+
+protected:
+    SettingsPanel() : owner(nullptr), innerPanel(nullptr), alignment(0), mayEnter(true), mayLeave(true) {}
+
+private:
+    wxDECLARE_DYNAMIC_CLASS_NO_COPY(SettingsPanel);
+    wxDECLARE_EVENT_TABLE();
+};
+
+class SettingsDialog : public wxPropertySheetDialog {
+public:
+    enum { ID_BOOK = 6000 };
+
+    SettingsDialog(wxWindow* parent, int initialPage);
+    ~SettingsDialog() override;
+
+    bool isCameraChanged() const;
+    void onEnrollmentDone();
+    void disableButtons();
+    void enableButtons();
+    void updateApplyButton();
+    void updateState();
+
+    EnrollmentPanel* enrollmentPage() const;
+    ParametersPanel* parametersPage() const;
+    SettingsPanel* page(int index) const { return pages[index]; }
+    wxButton* saveButton() const { return save; }
+    wxButton* applyButton() const { return apply; }
+    wxButton* cancelButton() const { return cancel; }
+    wxListbook* book() const { return GetBookCtrl() ? static_cast<wxListbook*>(GetBookCtrl()) : nullptr; }
+
+    void onSave(wxCommandEvent& event);
+    void onApply(wxCommandEvent& event);
+    void onClose(wxCloseEvent& event);
+    void onPageChanging(wxBookCtrlEvent& event);
+    void onPageChanged(wxBookCtrlEvent& event);
+
+protected:
+    wxBookCtrlBase* CreateBookCtrl() override;
+
+private:
+    SettingsDialog() = default;
+
+    wxImageList* images = nullptr;
+    SettingsPanel* pages[3] = {nullptr, nullptr, nullptr};
+    wxButton* save = nullptr;
+    wxButton* apply = nullptr;
+    wxButton* cancel = nullptr;
+    bool pageChangeSeen = false;
+
+    wxDECLARE_DYNAMIC_CLASS_NO_COPY(SettingsDialog);
+    wxDECLARE_EVENT_TABLE();
+};
