@@ -7,7 +7,10 @@
 #include <sstream>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
+#include "detection/FaceTrackerAPI.h"
+#include "detection/settings/FaceTrackingSettings.h"
 #include "visionlib/DiagonalGMM.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Message.h"
@@ -95,7 +98,13 @@ std::vector<std::string> subFolders(const std::string& dir) {
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d)) {
             const std::string n = e->d_name;
-            if (n[0] != '.' && e->d_type == DT_DIR)
+            if (n[0] == '.')
+                continue;
+            // Links and file systems that give no type are asked directly.
+            struct stat st;
+            if (e->d_type == DT_DIR ||
+                ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) && ::stat((dir + "/" + n).c_str(), &st) == 0 &&
+                 S_ISDIR(st.st_mode)))
                 out.push_back(dir + "/" + n);
         }
         closedir(d);
@@ -291,12 +300,6 @@ void saveWorldModel(FaceVerif_GmmDCTmod2* world, const std::string& path) {
     world->saveXFile(&file);
 }
 
-}  // namespace world_model
-
-#include "detection/FaceTrackerAPI.h"
-#include "detection/settings/FaceTrackingSettings.h"
-
-namespace world_model {
 
 void FoundFace::toInfo(FaceInfo* face) const {
     face->reset();

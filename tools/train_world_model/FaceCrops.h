@@ -114,10 +114,6 @@ double meanFrameLogLikelihood(vision::DiagonalGMM* gmm, vision::MemoryDataSet* d
 // Writes the world model file (the three tagged records).
 void saveWorldModel(vision::FaceVerif_GmmDCTmod2* world, const std::string& path);
 
-}  // namespace world_model
-
-namespace world_model {
-
 // A frame file as a camera of scale times its size would give it (1: as stored).
 bool loadFrame(const std::string& path, float scale, GrayFrame* frame);
 // The same as the image the verification filter hands over (gray 0..255); none when unreadable.
