@@ -105,8 +105,8 @@ TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent
                                 wxDefaultPosition, wxDefaultSize, 0, "staticText");
     helpText->SetForegroundColour(*wxRED);
     helpText->SetFont(backgroundPanel->GetFont());
-    helpText->CentreOnParent(wxHORIZONTAL);
-    helpText->Move(helpText->GetPosition().x, backgroundPanel->GetPosition().y + kPanelHeight + 40);
+    helpText->SetSize(helpText->GetTextExtent(helpText->GetLabel()));  // measured with the panel's font
+    placeHelpText();
     passwordField->SetFocus();
 }
 
@@ -115,6 +115,12 @@ void TarveloUnlockDialog::centrePanelOnScreen() {
     const wxRect screen = wxDisplay(static_cast<unsigned>(std::max(wxDisplay::GetFromWindow(this), 0))).GetGeometry();
     const wxPoint topLeft(screen.x + (screen.width - kPanelWidth) / 2, screen.y + (screen.height - kPanelHeight) / 2);
     backgroundPanel->Move(ScreenToClient(topLeft));
+}
+
+void TarveloUnlockDialog::placeHelpText() {
+    // Centred under the panel, which stands in the middle of the screen.
+    const int middle = backgroundPanel->GetPosition().x + kPanelWidth / 2;
+    helpText->Move(middle - helpText->GetSize().x / 2, backgroundPanel->GetPosition().y + kPanelHeight + 40);
 }
 
 void TarveloUnlockDialog::layout(int W, int H) {
@@ -126,8 +132,7 @@ void TarveloUnlockDialog::layout(int W, int H) {
     const wxSize label = backgroundPanel->getLabelSize(0);
     const int fh = passwordField->GetSize().y;
     passwordField->SetSize(80 + label.x, (H + 180) - (fh - label.y) / 2, std::max(W + 33 - label.x, 50), fh);
-    helpText->CentreOnParent(wxHORIZONTAL);
-    helpText->Move(helpText->GetPosition().x, backgroundPanel->GetPosition().y + kPanelHeight + 40);
+    placeHelpText();
     backgroundPanel->Refresh();
 }
 
@@ -199,10 +204,7 @@ wxString TarveloUnlockDialog::password() { return passwordField->GetValue(); }
 void TarveloUnlockDialog::onSize(wxSizeEvent& event) {
     if (backgroundPanel) {
         centrePanelOnScreen();
-        if (helpText) {
-            helpText->CentreOnParent(wxHORIZONTAL);
-            helpText->Move(helpText->GetPosition().x, backgroundPanel->GetPosition().y + kPanelHeight + 40);
-        }
+        if (helpText) placeHelpText();
     }
     event.Skip();
 }

@@ -46,6 +46,7 @@ protected:
 private:
     void layout(int W, int H);
     void centrePanelOnScreen();
+    void placeHelpText();
 
     wxDECLARE_ABSTRACT_CLASS(TarveloUnlockDialog);
     wxDECLARE_EVENT_TABLE();

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <wx/gdicmn.h>
+
 #include "app/CaptureListeners.h"
 #include "app/FaceVerificatorGraphManager.h"
 #include "app/Notifications.h"
@@ -34,6 +36,8 @@ UnlockDialog::UnlockDialog(wxWindow* parent) {
     LogIndent indent(appLog());
     Create(parent, wxID_ANY, kProductConstants[PC_TITLE], wxDefaultPosition, wxDefaultSize, 0, "dialog");
     Maximize(true);
+    // Without a window manager maximising does nothing: cover the work area by hand.
+    SetSize(wxGetClientDisplayRect());
     log("Disabling Task switching...");
     setTaskSwitching(false);
     log("Disabling Task Manager...");

@@ -11,6 +11,10 @@
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
 
+// Last: its macros would clash with the toolkit's headers.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 namespace guitest {
 
 void pump(int milliseconds) {
@@ -19,19 +23,33 @@ void pump(int milliseconds) {
         wxTheApp->ProcessPendingEvents();
         while (wxTheApp->Pending()) wxTheApp->Dispatch();
         wxYield();
+        wxTheApp->ProcessIdle();  // windows destroyed meanwhile go now
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     } while (std::chrono::steady_clock::now() < end);
 }
 
 namespace {
+// What the X server shows in that rectangle of the screen, read straight from the root window.
+wxImage grabScreen(const wxRect& rect) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return wxImage();
+    XImage* shot = XGetImage(display, DefaultRootWindow(display), rect.x, rect.y, rect.width, rect.height,
+                             AllPlanes, ZPixmap);
+    wxImage image;
+    if (shot) {
+        image.Create(rect.width, rect.height, false);
+        for (int y = 0; y < rect.height; ++y)
+            for (int x = 0; x < rect.width; ++x) {
+                const unsigned long p = XGetPixel(shot, x, y);
+                image.SetRGB(x, y, (p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+            }
+        XDestroyImage(shot);
+    }
+    XCloseDisplay(display);
+    return image;
+}
 wxImage grab(wxWindow* window) {
-    const wxRect rect = window->GetScreenRect();
-    wxBitmap bitmap(rect.width, rect.height);
-    wxMemoryDC memory(bitmap);
-    wxScreenDC screen;
-    memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
-    memory.SelectObject(wxNullBitmap);
-    return bitmap.ConvertToImage();
+    return grabScreen(window->GetScreenRect());
 }
 }  // namespace
 
@@ -49,12 +67,8 @@ std::string screenshot(wxWindow* window, const std::string& name) {
 
 unsigned long pixelAt(wxWindow* window, int x, int y) {
     const wxPoint p = window->ClientToScreen(wxPoint(x, y));
-    wxBitmap bitmap(1, 1);
-    wxMemoryDC memory(bitmap);
-    wxScreenDC screen;
-    memory.Blit(0, 0, 1, 1, &screen, p.x, p.y);
-    memory.SelectObject(wxNullBitmap);
-    const wxImage image = bitmap.ConvertToImage();
+    const wxImage image = grabScreen(wxRect(p.x, p.y, 1, 1));
+    if (!image.IsOk()) return 0;
     return (static_cast<unsigned long>(image.GetRed(0, 0)) << 16) | (image.GetGreen(0, 0) << 8) | image.GetBlue(0, 0);
 }
 

@@ -59,8 +59,9 @@ bool listingOnly(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool listing = listingOnly(argc, argv);  // before the flags leave argv
     testing::InitGoogleTest(&argc, argv);
-    if (listingOnly(argc, argv)) return RUN_ALL_TESTS();
+    if (listing) return RUN_ALL_TESTS();
     const char* display = getenv("DISPLAY");
     if (!display || !*display) {
         // The X server that ctest's fixture started for all GUI tests.

@@ -1,0 +1,190 @@
+// The unlock screen on real widgets: its layout, the modes and their idle timer, the filter
+// notifications, and the password check on Enter.
+#include <climits>
+
+#include <gtest/gtest.h>
+
+#include "app/CustomControls.h"
+#include "app/Notifications.h"
+#include "app/TarveloUnlockDialog.h"
+#include "app/WindowBridge.h"
+#include "gui_harness.h"
+#include "test_app.h"
+
+namespace {
+
+class ScriptedUnlockDialog : public TarveloUnlockDialog {
+public:
+    ScriptedUnlockDialog() : TarveloUnlockDialog(nullptr) {}
+    bool logonResult = false;
+    DWORD logonError = 1326;
+    int invalidShown = 0;
+    DWORD now = 0, lastInput = 0;
+    void setModeForTest(int m) { mode = m; }
+    void key(int code) {
+        wxKeyEvent event(wxEVT_KEY_DOWN);
+        event.m_keyCode = code;
+        onKeyDown(event);
+    }
+    void tick() {
+        wxTimerEvent event;
+        onIdleTimer(event);
+    }
+
+protected:
+    bool logonUser(const std::string&, const std::string&, const std::string&, DWORD& error) override {
+        error = logonError;
+        return logonResult;
+    }
+    void showInvalidPassword() override { ++invalidShown; }
+    bool readIdleClock(DWORD& n, DWORD& last) override {
+        n = now;
+        last = lastInput;
+        return true;
+    }
+};
+
+class UnlockDialogTest : public testing::Test {
+protected:
+    void SetUp() override {
+        app().reset();
+        app().config.cameraName.clear();  // no graph: the message and the password only
+        app().config.verificationIdleDelay = 300000;
+        dialog = new ScriptedUnlockDialog();
+        dialog->Show();
+        guitest::pump(100);
+    }
+    void TearDown() override {
+        if (!closed()) {
+            dialog->Hide();
+            delete dialog;
+        }
+        guitest::pump(50);
+        app().reset();
+    }
+    bool closed() { return app().lines.has("Closing the Unlock dialog..."); }
+    TestApp& app() { return testApp(); }
+    ScriptedUnlockDialog* dialog = nullptr;
+};
+
+TEST_F(UnlockDialogTest, LayoutWithoutCameraShowsTheMessageAndKeepsThePassword) {
+    EXPECT_TRUE(app().lines.has("Disabling Task switching..."));
+    EXPECT_TRUE(app().lines.has("No webcam selected or found"));
+    EXPECT_FALSE(dialog->videoWindow->IsShown());
+    EXPECT_FALSE(dialog->detectionGauge->IsShown());
+    EXPECT_TRUE(dialog->passwordField->IsShown());
+    const wxSize panel = dialog->backgroundPanel->GetSize();
+    EXPECT_EQ(panel, wxSize(514, 470));
+    // The panel in the middle of the screen; the message centred on the panel.
+    const wxRect screen = dialog->backgroundPanel->GetScreenRect();
+    int sw = 0, sh = 0;
+    wxDisplaySize(&sw, &sh);
+    EXPECT_NEAR(screen.x, (sw - 514) / 2, 1);
+    EXPECT_NEAR(screen.y, (sh - 470) / 2, 1);
+    const auto& message = dialog->backgroundPanel->getLabels().at(1);
+    EXPECT_EQ(message.x, (514 - message.width) / 2);
+    EXPECT_EQ(message.text, "You didn't selected a webcam, or\nnone was found!");
+    // The field ends at the right edge of the verification gauge: 80 + label + (W + 33 - label).
+    EXPECT_EQ(dialog->passwordField->GetRect().GetRight() + 1, 80 + 320 + 33);
+    guitest::screenshot(dialog, "unlock_no_camera");
+}
+
+TEST_F(UnlockDialogTest, WideMessageStartsLeftOfThePanel) {
+    dialog->showMessage(wxString('W', 200));
+    EXPECT_LT(dialog->backgroundPanel->getLabels().at(1).x, 0);
+}
+
+TEST_F(UnlockDialogTest, GaugeColoursAtTheThresholds) {
+    Configuration& c = app().config;
+    dialog->showDetectionConfidence(c.badDetectionConfidence);
+    EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), wxTheColourDatabase->Find("YELLOW"));
+    dialog->showDetectionConfidence(c.goodDetectionConfidence);
+    EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), *wxGREEN);
+    dialog->showDetectionConfidence(INT_MIN);
+    EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), *wxRED);
+    EXPECT_EQ(dialog->detectionGauge->getValue(), 0);
+    dialog->showVerificationResult(c.goodVerificationConfidence);
+    EXPECT_EQ(dialog->verificationGauge->GetForegroundColour(), *wxGREEN);
+}
+
+TEST_F(UnlockDialogTest, NotificationsWaitForTheReadyMessageAndAFaceClosesOnlyInDetection) {
+    EXPECT_FALSE(dialog->MSWWindowProc(WM_FACE_DETECTION, 150, 0));  // mode 0 ignores scores
+    EXPECT_TRUE(dialog->MSWWindowProc(WM_VERIFICATION_READY, 0, 0));
+    EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_DETECTION);
+    ASSERT_TRUE(dialog->getIdleTimer());
+    EXPECT_TRUE(dialog->getIdleTimer()->IsOneShot());
+    EXPECT_EQ(dialog->getIdleTimer()->GetInterval(), 300000);
+    EXPECT_TRUE(dialog->MSWWindowProc(WM_FACE_DETECTION, 150, 0));
+    EXPECT_EQ(dialog->detectionGauge->getValue(), 150);
+
+    dialog->setModeForTest(UnlockDialog::MODE_KEYBOARD);
+    EXPECT_TRUE(dialog->MSWWindowProc(WM_FACE_AUTHENTICATED, 700, 0));
+    EXPECT_FALSE(closed());
+    EXPECT_EQ(dialog->verificationGauge->getValue(), 700);
+
+    dialog->setModeForTest(UnlockDialog::MODE_DETECTION);
+    EXPECT_TRUE(dialog->MSWWindowProc(WM_FACE_AUTHENTICATED, 700, 0));
+    EXPECT_TRUE(app().lines.has("Face authentified, confidence: 0.700000"));
+    EXPECT_TRUE(closed());
+    EXPECT_TRUE(app().lines.has("Enabling the Task Manager..."));
+}
+
+TEST_F(UnlockDialogTest, PostedMessagesReachTheDialog) {
+    PostMessageA(windowHandle(dialog), WM_VERIFICATION_READY, 0, 0);
+    guitest::pump(100);
+    EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_DETECTION);
+}
+
+TEST_F(UnlockDialogTest, IdleTimerRearmsForTheRestThenRestsTheCameraAndWakesOnInput) {
+    dialog->MSWWindowProc(WM_VERIFICATION_READY, 0, 0);
+    dialog->now = 1000000;
+    dialog->lastInput = dialog->now - 120000;
+    dialog->tick();
+    EXPECT_EQ(dialog->getIdleTimer()->GetInterval(), 180000);
+    dialog->lastInput = dialog->now - 300000;
+    dialog->tick();
+    EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_SCREENSAVER);
+    EXPECT_FALSE(dialog->getIdleTimer()->IsOneShot());
+    EXPECT_EQ(dialog->getIdleTimer()->GetInterval(), 1000);
+    EXPECT_TRUE(dialog->idleWindow->IsShown());
+    guitest::screenshot(dialog, "unlock_screensaver_mode");
+    dialog->lastInput = dialog->now - 500;
+    dialog->tick();
+    EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_DETECTION);
+    EXPECT_TRUE(app().lines.has("Entering detection mode..."));
+    EXPECT_EQ(dialog->getIdleTimer()->GetInterval(), 300000);
+}
+
+TEST_F(UnlockDialogTest, PasswordOutcomes) {
+    struct Case {
+        bool logon;
+        DWORD error;
+        const char* typed;
+        bool unlocks;
+        const char* line;
+    };
+    const Case cases[] = {
+        {false, 1326, "wrong", false, "The password isn't valid"},
+        {false, 1327, "", true, "The user don't have any password"},
+        {false, 1327, "typed", false, "The password isn't valid"},
+        {true, 0, "right", true, "The password is valid"},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        dialog->logonResult = c.logon;
+        dialog->logonError = c.error;
+        dialog->passwordField->SetValue(c.typed);
+        dialog->key(WXK_NUMPAD_ENTER);
+        EXPECT_TRUE(app().lines.has(c.line)) << c.typed;
+        EXPECT_EQ(closed(), c.unlocks) << c.typed;
+        if (!c.unlocks) {
+            EXPECT_EQ(dialog->invalidShown, 1);
+            EXPECT_EQ(dialog->passwordField->GetValue(), "");
+            // Without a graph the dialog stays in the keyboard mode.
+            EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_STARTING);
+        }
+    }
+}
+
+}  // namespace
