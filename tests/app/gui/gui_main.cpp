@@ -16,6 +16,9 @@
 // Last: its macros (None, Bool, ...) would clash with the headers above.
 #include <X11/Xlib.h>
 
+// GTK's own start, which the toolkit calls again later as a no-op (no development headers needed).
+extern "C" int gtk_init_check(int* argc, char*** argv);
+
 namespace {
 pid_t g_xvfb = 0;
 
@@ -88,14 +91,16 @@ int main(int argc, char** argv) {
     char* wxArgv[] = {argv[0], nullptr};
     // A server that has just said its number may still be setting up its sockets: try again a few
     // times before giving up.
+    // GTK is set up here, where a failure can be retried; the toolkit then finds it ready.
     bool started = false;
-    for (int attempt = 0; attempt < 20 && !started; ++attempt) {
+    for (int attempt = 0; attempt < 30 && !started; ++attempt) {
         if (attempt) usleep(100000);
         Display* probe = XOpenDisplay(nullptr);
-        if (probe) {
-            XCloseDisplay(probe);
-            started = true;
-        }
+        if (!probe) continue;
+        XCloseDisplay(probe);
+        int gtkArgc = 1;
+        char** gtkArgv = wxArgv;
+        started = gtk_init_check(&gtkArgc, &gtkArgv);
     }
     if (!started || !wxEntryStart(wxArgc, wxArgv)) {
         std::fprintf(stderr, "the toolkit could not start on DISPLAY=%s\n", getenv("DISPLAY"));
