@@ -64,7 +64,7 @@ SettingsDialog::SettingsDialog(wxWindow* parent, int initialPage) {
 
     CreateButtons(wxOK | wxNO | wxCANCEL);
     for (wxWindow* child : GetChildren()) {
-        wxButton* button = wxDynamicCast(child, wxButton);
+        wxButton* button = dynamic_cast<wxButton*>(child);
         if (!button) continue;
         if (button->GetId() == wxID_OK) {
             button->SetLabel("Save");
@@ -79,15 +79,15 @@ SettingsDialog::SettingsDialog(wxWindow* parent, int initialPage) {
     }
     // The standard button row may sit in a sizer of its own rather than directly in the dialog.
     if (!save || !apply || !cancel) {
-        if (!save) save = wxDynamicCast(FindWindow(wxID_OK), wxButton);
+        if (!save) save = dynamic_cast<wxButton*>(FindWindow(wxID_OK));
         if (!apply) {
-            apply = wxDynamicCast(FindWindow(wxID_NO), wxButton);
+            apply = dynamic_cast<wxButton*>(FindWindow(wxID_NO));
             if (apply) {
                 apply->SetLabel("Apply");
                 apply->Disable();
             }
         }
-        if (!cancel) cancel = wxDynamicCast(FindWindow(wxID_CANCEL), wxButton);
+        if (!cancel) cancel = dynamic_cast<wxButton*>(FindWindow(wxID_CANCEL));
         if (save) save->SetLabel("Save");
     }
 

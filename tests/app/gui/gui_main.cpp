@@ -18,6 +18,7 @@
 
 // GTK's own start, which the toolkit calls again later as a no-op (no development headers needed).
 extern "C" int gtk_init_check(int* argc, char*** argv);
+extern "C" void gtk_disable_setlocale(void);
 
 namespace {
 pid_t g_xvfb = 0;
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
     // times before giving up.
     // GTK is set up here, where a failure can be retried; the toolkit then finds it ready.
     bool started = false;
+    gtk_disable_setlocale();  // as the toolkit does: the locale stays the C one
     for (int attempt = 0; attempt < 30 && !started; ++attempt) {
         if (attempt) usleep(100000);
         Display* probe = XOpenDisplay(nullptr);
