@@ -21,6 +21,12 @@ wxBEGIN_EVENT_TABLE(TarveloUnlockDialog, UnlockDialog)
     EVT_SIZE(TarveloUnlockDialog::onSize)
 wxEND_EVENT_TABLE()
 
+// GDK, which the toolkit runs on: the unlock screen takes the keyboard for itself, since the lock
+// desktop of this platform does not keep input away from other windows.
+extern "C" void* gtk_widget_get_window(void* widget);
+extern "C" int gdk_keyboard_grab(void* window, int ownerEvents, unsigned int time);
+extern "C" void gdk_keyboard_ungrab(unsigned int time);
+
 namespace {
 Logger* appLog() { return wxGetApp().logger; }
 void log(const std::string& line) {
@@ -108,6 +114,20 @@ TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent
     helpText->SetSize(helpText->GetTextExtent(helpText->GetLabel()));  // measured with the panel's font
     placeHelpText();
     passwordField->SetFocus();
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        if (event.IsShown()) CallAfter([this] { grabKeyboard(); });
+        event.Skip();
+    });
+}
+
+TarveloUnlockDialog::~TarveloUnlockDialog() {
+    if (keyboardGrabbed) gdk_keyboard_ungrab(0);
+}
+
+void TarveloUnlockDialog::grabKeyboard() {
+    void* window = GetHandle() ? gtk_widget_get_window(GetHandle()) : nullptr;
+    // 0 is GDK_GRAB_SUCCESS; a window that is not viewable yet is tried again on the next show.
+    keyboardGrabbed = window && gdk_keyboard_grab(window, 1, 0) == 0;
 }
 
 void TarveloUnlockDialog::centrePanelOnScreen() {

@@ -14,6 +14,9 @@ class VideoWindow;
 class TarveloUnlockDialog : public UnlockDialog {
 public:
     explicit TarveloUnlockDialog(wxWindow* parent);
+    ~TarveloUnlockDialog() override;
+
+    bool hasKeyboard() const { return keyboardGrabbed; }
 
     void onVerificationStarted() override;
     void showMessage(const wxString& text) override;
@@ -47,6 +50,8 @@ private:
     void layout(int W, int H);
     void centrePanelOnScreen();
     void placeHelpText();
+    void grabKeyboard();
+    bool keyboardGrabbed = false;
 
     wxDECLARE_ABSTRACT_CLASS(TarveloUnlockDialog);
     wxDECLARE_EVENT_TABLE();

@@ -1,0 +1,113 @@
+// The program itself, started as a person starts it: the single-instance rule, the log file's size
+// limit and the unlock-screen instance that refuses to start on a system that is not ready.
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <wx/filename.h>
+#include <wx/stdpaths.h>
+
+#include "platform/kernel.h"
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ProgramTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/tarvelo-program-XXXXXX";
+        ASSERT_TRUE(mkdtemp(folder));
+        work = folder;
+        const std::string bin = wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath().ToStdString();
+        program = bin + "/Tarvelo";
+        std::ofstream(work + "/Tarvelo.cfg.backup") << slurp(bin + "/Tarvelo.cfg.backup");
+    }
+    void TearDown() override { (void)std::system(("rm -rf '" + work + "'").c_str()); }
+
+    // Runs the program in the working folder with its own home; returns its exit status.
+    int run(const std::vector<std::string>& args) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (chdir(work.c_str()) != 0) _exit(126);
+            setenv("HOME", work.c_str(), 1);
+            setenv("TARVELO_REPLAY_CAMERAS", "/nonexistent", 1);  // no camera at all
+            setenv("TARVELO_V4L2_DEVICES", "", 1);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string work;
+    std::string program;
+};
+
+TEST_F(ProgramTest, UnlockScreenRefusesAnUnreadySystemAfterTheConfigurationBootstrap) {
+    run({"--lock"});
+    const std::string log = slurp(work + "/Tarvelo_unlock.log");
+    EXPECT_NE(log.find(std::string(68, '*') + "\n"), std::string::npos);
+    EXPECT_NE(log.find("Tarvelo v1.3.0"), std::string::npos);
+    EXPECT_NE(log.find("Copying the configuration file shipped with the installer into the user folder..."),
+              std::string::npos);
+    EXPECT_NE(log.find("ERROR: The system isn't ready to authenticate faces, shutting down..."), std::string::npos);
+    struct stat st;
+    EXPECT_EQ(::stat((work + "/.Tarvelo/Tarvelo.cfg").c_str(), &st), 0);  // the reference was copied
+    EXPECT_NE(::stat((work + "/Tarvelo.log").c_str(), &st), 0);           // the tray log is untouched
+}
+
+TEST_F(ProgramTest, LogFileIsAppendedUpToOneMebibyteAndEmptiedAbove) {
+    for (const long size : {1048576L, 1048577L}) {
+        {
+            std::ofstream old(work + "/Tarvelo_unlock.log", std::ios::binary | std::ios::trunc);
+            old << std::string(static_cast<size_t>(size), 'x');
+        }
+        run({"--lock"});
+        const std::string log = slurp(work + "/Tarvelo_unlock.log");
+        if (size == 1048576L) {
+            EXPECT_GT(log.size(), 1048576u);
+            EXPECT_EQ(log.compare(0, 10, "xxxxxxxxxx"), 0);
+        } else {
+            EXPECT_LT(log.size(), 100000u);
+            EXPECT_EQ(log.compare(0, 68, std::string(68, '*')), 0);
+        }
+    }
+}
+
+TEST_F(ProgramTest, SecondInstanceOfARunModeEndsWithoutALogLine) {
+    HANDLE held = CreateMutexA(nullptr, TRUE, "Global\\Tarvelo_RunOnceUnlock");
+    ASSERT_TRUE(held);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(held);
+        GTEST_SKIP() << "an unlock screen runs on this machine";
+    }
+    run({"--lock"});
+    struct stat st;
+    EXPECT_NE(::stat((work + "/Tarvelo_unlock.log").c_str(), &st), 0);
+    ReleaseMutex(held);
+    CloseHandle(held);
+    // Once the name is free the instance starts (and logs).
+    run({"--lock"});
+    EXPECT_EQ(::stat((work + "/Tarvelo_unlock.log").c_str(), &st), 0);
+}
+
+TEST_F(ProgramTest, UnknownSwitchIsRefusedByTheParser) {
+    EXPECT_NE(run({"--no-such-switch"}), 0);
+    struct stat st;
+    EXPECT_NE(::stat((work + "/Tarvelo.log").c_str(), &st), 0);
+}
+
+}  // namespace
