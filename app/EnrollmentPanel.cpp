@@ -289,13 +289,11 @@ bool EnrollmentPanel::checkWindowsPassword() {
     std::string domain, user;
     app.currentWindowsUser(domain, user);
     const std::string password = passwordField->GetValue().ToStdString(wxConvUTF8);
-    HANDLE token = nullptr;
+    DWORD error = 0;
     bool valid = false;
-    if (LogonUserA(user.c_str(), domain.c_str(), password.c_str(), LOGON32_LOGON_INTERACTIVE,
-                   LOGON32_PROVIDER_DEFAULT, &token)) {
-        CloseHandle(token);
+    if (app.logonUser(user, domain, password, error)) {
         valid = true;
-    } else if (GetLastError() == 1327 && password.empty()) {
+    } else if (error == 1327 && password.empty()) {
         valid = true;
     } else {
         wxMessageBox("The password you entered is invalid", "Invalid password", wxOK | wxICON_ERROR, this);

@@ -190,6 +190,19 @@ int SessionGuardApp::OnExit() {
     return wxApp::OnExit();
 }
 
+bool SessionGuardApp::logonUser(const std::string& user, const std::string& domain, const std::string& password,
+                                DWORD& error) {
+    HANDLE token = nullptr;
+    if (LogonUserA(user.c_str(), domain.c_str(), password.c_str(), LOGON32_LOGON_INTERACTIVE,
+                   LOGON32_PROVIDER_DEFAULT, &token)) {
+        CloseHandle(token);
+        error = 0;
+        return true;
+    }
+    error = GetLastError();
+    return false;
+}
+
 void SessionGuardApp::setTrayIcon(const char* resource) {
     if (trayIcon) trayIcon->setIconResource(resource, kProductConstants[PC_TITLE]);
 }

@@ -53,6 +53,10 @@ public:
     void setTrayIcon(const char* resource);
     // The unlock thread says that it has ended; after this no forced end may reach it.
     void unlockThreadEnded(UnlockThread* thread);
+    // The system's logon check of the account's password (LogonUserA); false leaves the system's
+    // error code in error. The unlock screen and the enrollment page ask it; tests replace it.
+    virtual bool logonUser(const std::string& user, const std::string& domain, const std::string& password,
+                           DWORD& error);
 
     // Fields after the bases, in the order the program describes them.
     TrayIcon* trayIcon;

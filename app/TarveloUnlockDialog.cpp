@@ -229,19 +229,6 @@ void TarveloUnlockDialog::onSize(wxSizeEvent& event) {
     event.Skip();
 }
 
-bool TarveloUnlockDialog::logonUser(const std::string& user, const std::string& domain, const std::string& password,
-                                    DWORD& error) {
-    HANDLE token = nullptr;
-    if (LogonUserA(user.c_str(), domain.c_str(), password.c_str(), LOGON32_LOGON_INTERACTIVE,
-                   LOGON32_PROVIDER_DEFAULT, &token)) {
-        CloseHandle(token);
-        error = 0;
-        return true;
-    }
-    error = GetLastError();
-    return false;
-}
-
 void TarveloUnlockDialog::showInvalidPassword() {
     wxMessageBox("The password you entered is invalid", "Invalid password", wxOK | wxICON_ERROR, this);
 }
@@ -271,7 +258,7 @@ void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
         log("Check the password provided...");
         const std::string typed = password().ToStdString(wxConvUTF8);
         DWORD error = 0;
-        if (logonUser(user, domain, typed, error)) {
+        if (wxGetApp().logonUser(user, domain, typed, error)) {
             log("The password is valid");
             Close(false);
             return;

@@ -40,10 +40,6 @@ public:
     wxStaticText* helpText = nullptr;
 
 protected:
-    // The password check of the logged-on account; tests replace it. Returns the logon result and
-    // leaves the system's error code in error.
-    virtual bool logonUser(const std::string& user, const std::string& domain, const std::string& password,
-                           DWORD& error);
     virtual void showInvalidPassword();
 
 private:

@@ -10,6 +10,7 @@
 #include "app/EnrollmentPanel.h"
 #include "app/HelpPanel.h"
 #include "app/ParametersPanel.h"
+#include "app/SessionGuardCore.h"
 #include "app/SettingsDialog.h"
 #include "gui_harness.h"
 #include "test_app.h"
@@ -148,6 +149,39 @@ TEST_F(SettingsDialogTest, LiveEnrollmentPageShowsVideoAndDetectionScores) {
     dialog->book()->SetSelection(2);
     EXPECT_FALSE(page->isDetecting());
     EXPECT_EQ(page->detectionGauge->getValue(), 0);
+}
+
+TEST_F(SettingsDialogTest, EnrollingBuildsTheModelFromTheNextFaceAndVerificationStarts) {
+    if (guitest::replayCameraName().empty()) GTEST_SKIP() << "no video data for the replay camera";
+    ASSERT_TRUE(app().createUserInfo("None", "None", 2000, true));
+    std::remove(app().userModelPath().c_str());
+    open(0);
+    app().settingsDialog = dialog;  // the application hands the thread's end to the open dialog
+    EnrollmentPanel* page = dialog->enrollmentPage();
+    ASSERT_TRUE(page->isDetecting());
+    app().logonResult = true;
+    wxCommandEvent enroll(wxEVT_BUTTON, EnrollmentPanel::ID_ENROLL);
+    page->onEnrollButton(enroll);
+    EXPECT_EQ(app().logons, 1);
+    EXPECT_TRUE(app().lines.has("This is the creation of a new model"));
+    EXPECT_EQ(page->title->GetLabel(), "A new model is being created...");
+    EXPECT_FALSE(dialog->saveButton()->IsEnabled());
+    EXPECT_FALSE(page->mayLeave);
+    for (int i = 0; i < 600 && !app().lines.has("Event: Enrollment done"); ++i) guitest::pump(50);
+    ASSERT_TRUE(app().lines.has("Event: A face was detected, will use it to enroll the user model"));
+    ASSERT_TRUE(app().lines.has("Event: Enrollment done"));
+    EXPECT_TRUE(fileExists(app().userModelPath()));
+    EXPECT_EQ(page->title->GetLabel(), "Your model is ready");
+    EXPECT_EQ(page->enrollButton->GetLabel(), "Update model");
+    EXPECT_TRUE(page->deleteButton->IsEnabled());
+    EXPECT_TRUE(dialog->saveButton()->IsEnabled());
+    EXPECT_TRUE(page->mayLeave);
+    // The detection runs again, now with the user's model: the verification gauge leaves -500.
+    ASSERT_TRUE(page->isDetecting());
+    for (int i = 0; i < 300 && page->verificationGauge->getValue() == -500; ++i) guitest::pump(50);
+    EXPECT_NE(page->verificationGauge->getValue(), -500);
+    guitest::screenshot(dialog, "settings_enrollment_model_ready");
+    app().settingsDialog = nullptr;
 }
 
 TEST_F(SettingsDialogTest, EnrollmentBlocksPagesButtonsAndClose) {

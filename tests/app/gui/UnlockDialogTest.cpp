@@ -16,8 +16,6 @@ namespace {
 class ScriptedUnlockDialog : public TarveloUnlockDialog {
 public:
     ScriptedUnlockDialog() : TarveloUnlockDialog(nullptr) {}
-    bool logonResult = false;
-    DWORD logonError = 1326;
     int invalidShown = 0;
     DWORD now = 0, lastInput = 0;
     void setModeForTest(int m) { mode = m; }
@@ -32,10 +30,6 @@ public:
     }
 
 protected:
-    bool logonUser(const std::string&, const std::string&, const std::string&, DWORD& error) override {
-        error = logonError;
-        return logonResult;
-    }
     void showInvalidPassword() override { ++invalidShown; }
     bool readIdleClock(DWORD& n, DWORD& last) override {
         n = now;
@@ -174,8 +168,8 @@ TEST_F(UnlockDialogTest, PasswordOutcomes) {
     for (const Case& c : cases) {
         TearDown();
         SetUp();
-        dialog->logonResult = c.logon;
-        dialog->logonError = c.error;
+        app().logonResult = c.logon;
+        app().logonError = c.error;
         dialog->passwordField->SetValue(c.typed);
         dialog->key(WXK_NUMPAD_ENTER);
         EXPECT_TRUE(app().lines.has(c.line)) << c.typed;

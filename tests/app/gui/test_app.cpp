@@ -37,6 +37,10 @@ void TestApp::reset() {
     }
     lines.clear();
     logger = &lines;
+    logonResult = false;
+    logonError = 1326;
+    logons = 0;
+    settingsDialog = nullptr;
 }
 
 int TestApp::runSettingsDialog(int page, bool& cameraChanged) {

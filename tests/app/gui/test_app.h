@@ -63,6 +63,15 @@ public:
     std::vector<int> settingsPages;
     std::string dataDir;
     LineLogger lines;
+    bool logonResult = false;
+    DWORD logonError = 1326;
+    int logons = 0;
+
+    bool logonUser(const std::string&, const std::string&, const std::string&, DWORD& error) override {
+        ++logons;
+        error = logonError;
+        return logonResult;
+    }
 
 protected:
     std::string baseUserDataDir() override { return dataDir; }
