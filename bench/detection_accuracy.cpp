@@ -2,13 +2,14 @@
 // ../shared/data/cmu-newtest: PGM images, boxes.txt and landmarks.txt).
 //
 //   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T]
-//                      [--fusion-capacity N] [--sweep FROM STEP COUNT]
+//                      [--fusion-capacity N] [--sweep FROM STEP COUNT] [--multiview DIR]
 //
 // The detector is the frontal tracker's: its window steps, scale factor, brightness gate and fusion
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
 // of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused;
 // --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default).
-// Images are scanned from --min-size (default 19).
+// Images are scanned from --min-size (default 19). --multiview DIR runs the multi-view tracker's
+// detector over the model directory DIR instead (final fusion; suppressed patterns not counted).
 //
 // Match rule: a detection matches a face when the detection's box centre lies inside the face's box
 // and the ratio of the two box widths lies within [0.5, 2]; each face and each detection match at
@@ -84,11 +85,12 @@ void match(std::vector<Detection*>& dets, const std::vector<Face>& faces) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]\n"
-                             "       [--sweep FROM STEP COUNT]\n");
+                             "       [--sweep FROM STEP COUNT] [--multiview DIR]\n");
         return 2;
     }
     std::string dir = argv[1], cascade = "models/mct4.cascade";
     ScanSettings settings;
+    std::string multiview;
     float sweep_from = -0.04f, sweep_step = 0.02f;
     int sweep_steps = 10;
     for (int i = 2; i < argc; ++i) {
@@ -97,6 +99,7 @@ int main(int argc, char** argv) {
         else if (a == "--min-size" && i + 1 < argc) settings.min_size = std::atoi(argv[++i]);
         else if (a == "--every-size") settings.force_multiple = false;
         else if (a == "--raw") settings.fuse = false;
+        else if (a == "--multiview" && i + 1 < argc) multiview = argv[++i];
         else if (a == "--sweep" && i + 3 < argc) {
             sweep_from = static_cast<float>(std::atof(argv[++i]));
             sweep_step = static_cast<float>(std::atof(argv[++i]));
@@ -106,8 +109,9 @@ int main(int argc, char** argv) {
         else if (a == "--threshold" && i + 1 < argc) settings.threshold = static_cast<float>(std::atof(argv[++i]));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
-    if (FILE* f = std::fopen(cascade.c_str(), "rb")) std::fclose(f);
-    else { std::fprintf(stderr, "cannot read cascade %s\n", cascade.c_str()); return 1; }
+    const std::string model = multiview.empty() ? cascade : multiview + "/pyramid-cascade.model";
+    if (FILE* f = std::fopen(model.c_str(), "rb")) std::fclose(f);
+    else { std::fprintf(stderr, "cannot read %s\n", model.c_str()); return 1; }
 
     std::map<std::string, std::vector<Face>> truth = readTruth(dir);
     std::vector<std::string> images;
@@ -132,7 +136,10 @@ int main(int argc, char** argv) {
             if (frames[i].width == 0) continue;
             FrameCodes codes(frames[i]);
             std::vector<Detection> dets;
-            for (const Window& w : scanFrame(codes, cascade, s)) dets.push_back({w, static_cast<int>(i)});
+            if (multiview.empty())
+                for (const Window& w : scanFrame(codes, cascade, s)) dets.push_back({w, static_cast<int>(i)});
+            else
+                for (const ViewWindow& w : scanFrameMultiView(codes, multiview, s)) dets.push_back({w, static_cast<int>(i)});
             std::vector<Detection*> all;
             for (Detection& d : dets) all.push_back(&d);
             const std::vector<Face>& faces = truth[images[i]];
@@ -152,7 +159,8 @@ int main(int argc, char** argv) {
         *eye_error = n_eyes ? eyes / n_eyes : 0;
     };
 
-    std::printf("cascade %s, %zu images, %d faces, min size %d, %s%s\n", cascade.c_str(), images.size(), n_faces,
+    std::printf("%s %s, %zu images, %d faces, min size %d, %s%s\n", multiview.empty() ? "cascade" : "multi-view",
+                multiview.empty() ? cascade.c_str() : multiview.c_str(), images.size(), n_faces,
                 settings.min_size, settings.force_multiple ? "tracker levels" : "every window size",
                 settings.fuse ? "" : ", raw windows");
     std::printf("%10s %8s %6s %10s\n", "threshold", "rate%", "false", "eye error");

@@ -4,6 +4,8 @@
 #include "detection/PatternFusion.h"
 #include "detection/PatternMerger.h"
 #include "detection/ipSWmctMS.h"
+#include "detection/ipSWmvfaceBtree.h"
+#include "visionlib/Allocator.h"
 
 namespace cascade_training {
 
@@ -26,6 +28,38 @@ std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, con
     for (int i = 0; i < detector.n_patterns; ++i) {
         const vision::Pattern* p = detector.patterns[i];
         out.push_back({p->x, p->y, p->w, p->h, p->confidence, p->activation});
+    }
+    return out;
+}
+
+std::vector<ViewWindow> scanFrameMultiView(FrameCodes& frame, const std::string& directory, const ScanSettings& s) {
+    const int w = frame.width(), h = frame.height();
+    std::vector<ViewWindow> out;
+    if (w < 23 || h < 23) return out;
+    vision::Allocator owner;
+    vision::ipIntegralImage ii(w, h, "gray", true);
+    ii.process(frame.normalised());
+    vision::ipSWmvfaceBtree* tree = vision::loadMultiViewTree(directory.c_str(), false, ii.sums(), w, h, &owner);
+    vision::meanRectPatternMerger mean;
+    vision::MultiViewPatternFusion views(&mean, 20, 100);
+    views.setParameters(0.2f, s.threshold, true, 1.0f);
+    vision::maxRectPatternMerger strongest;
+    vision::ViewPatternFusion final_fusion(&strongest, -1, 1000);
+    final_fusion.setParameters(0.1f, s.threshold, true, 1.5f);
+    vision::MSPatternDetect detector(tree, &views, &ii, w, h, 19, 19, s.min_size, std::min(s.max_size, std::min(w, h)),
+                                     s.step_x, s.step_y, s.scale, 0.04f, 0.89f, 0.018f, 0.382f, nullptr, 0, 1.0f,
+                                     s.capacity, false);
+    detector.setBoolOption("force sw multiple mw", s.force_multiple);
+    detector.init();
+    detector.process(frame.normalised());
+    if (detector.n_patterns == 0 || !final_fusion.fuse(detector.n_patterns, detector.patterns)) return out;
+    for (int i = 0; i < final_fusion.count; ++i) {
+        const vision::Pattern* p = final_fusion.output[i];
+        if (p->activation <= 0) continue;
+        ViewWindow v;
+        v.x = p->x, v.y = p->y, v.w = p->w, v.h = p->h, v.confidence = p->confidence, v.activation = p->activation;
+        v.view = p->view;
+        out.push_back(v);
     }
     return out;
 }

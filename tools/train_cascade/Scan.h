@@ -26,4 +26,13 @@ struct ScanSettings {
 
 std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& settings);
 
+// The multi-view tracker's detector over a model directory (normalisation off): the tree, the per-view
+// fusion (overlap 0.2, activation 1) and the final fusion over all views (overlap 0.1, strongest
+// pattern of each cluster). The final fusion's patterns that its suppression left active, strongest
+// first; `view` tells each one's view.
+struct ViewWindow : Window {
+    int view;
+};
+std::vector<ViewWindow> scanFrameMultiView(FrameCodes& frame, const std::string& directory, const ScanSettings& settings);
+
 }  // namespace cascade_training
