@@ -85,6 +85,26 @@ TEST_F(UnlockDialogTest, LayoutWithoutCameraShowsTheMessageAndKeepsThePassword) 
     EXPECT_TRUE(dialog->hasKeyboard());
 }
 
+TEST(UnlockScreenTest, LiveVideoInThePanel) {
+    if (guitest::replayCameraName().empty()) GTEST_SKIP() << "no video data for the replay camera";
+    TestApp& app = testApp();
+    app.reset();
+    app.config.cameraName = guitest::replayCameraName();
+    ScriptedUnlockDialog* dialog = new ScriptedUnlockDialog();
+    dialog->Show();
+    for (int i = 0; i < 100 && dialog->videoWindow->framesShown() < 5; ++i) guitest::pump(50);
+    EXPECT_GE(dialog->videoWindow->framesShown(), 5u);
+    EXPECT_TRUE(dialog->videoWindow->IsShown());
+    // Without a user model the verification never gets ready: the screen stays in its first mode.
+    EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_STARTING);
+    guitest::screenshot(dialog, "unlock_screen_live");
+    dialog->Close(false);
+    guitest::pump(100);
+    EXPECT_TRUE(app.lines.has("Closing the Unlock dialog..."));
+    app.config.cameraName.clear();
+    app.reset();
+}
+
 TEST_F(UnlockDialogTest, WideMessageStartsLeftOfThePanel) {
     dialog->showMessage(wxString('W', 200));
     EXPECT_LT(dialog->backgroundPanel->getLabels().at(1).x, 0);
