@@ -177,10 +177,6 @@ void SessionGuardApp::onPresenceCheckFailed(wxCommandEvent&) {
     lockSession(false);
 }
 
-void SessionGuardApp::unlockThreadEnded(UnlockThread* thread) {
-    if (unlockThread == thread) unlockThread = nullptr;
-}
-
 void SessionGuardApp::onSessionUnlocked(wxCommandEvent&) {
     log("Event: Session unlocked");
     Indent indent(logger);

@@ -51,8 +51,6 @@ public:
 
     // Sets the tray icon (when there is one) to the named resource with the product name as tooltip.
     void setTrayIcon(const char* resource);
-    // The unlock thread says that it has ended; after this no forced end may reach it.
-    void unlockThreadEnded(UnlockThread* thread);
     // The system's logon check of the account's password (LogonUserA); false leaves the system's
     // error code in error. The unlock screen and the enrollment page ask it; tests replace it.
     virtual bool logonUser(const std::string& user, const std::string& domain, const std::string& password,

@@ -4,6 +4,8 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <csignal>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -102,6 +104,45 @@ TEST_F(ProgramTest, SecondInstanceOfARunModeEndsWithoutALogLine) {
     // Once the name is free the instance starts (and logs).
     run({"--lock"});
     EXPECT_EQ(::stat((work + "/Tarvelo_unlock.log").c_str(), &st), 0);
+}
+
+TEST_F(ProgramTest, TrayInstanceWithoutReferenceOrCameraStartsOnTheDefaultsAndOpensTheParameters) {
+    std::remove((work + "/Tarvelo.cfg.backup").c_str());
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(work.c_str()) != 0) _exit(126);
+        setenv("HOME", work.c_str(), 1);
+        setenv("TARVELO_REPLAY_CAMERAS", "/nonexistent", 1);
+        setenv("TARVELO_V4L2_DEVICES", "", 1);
+        execl(program.c_str(), program.c_str(), nullptr);
+        _exit(127);
+    }
+    // The settings dialog runs modally inside start-up: wait for it, then end the program.
+    std::string log;
+    for (int i = 0; i < 200 && log.find("Creating the 'Parameters' panel...") == std::string::npos; ++i) {
+        usleep(50000);
+        log = slurp(work + "/Tarvelo.log");
+    }
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_NE(log.find("Copying the configuration file shipped with the installer into the user folder..."),
+              std::string::npos);
+    EXPECT_NE(log.find("Creating the Systray icon..."), std::string::npos);
+    EXPECT_NE(log.find("WARNING: No camera selected"), std::string::npos);
+    EXPECT_NE(log.find("Selecting the default camera..."), std::string::npos);
+    EXPECT_EQ(log.find("Default camera selected"), std::string::npos);
+    EXPECT_NE(log.find("Displaying 'Settings' dialog..."), std::string::npos);
+    // The enrollment page started first (no camera name), then the parameters page was chosen.
+    EXPECT_NE(log.find("No webcam selected or found"), std::string::npos);
+    EXPECT_NE(log.find("Creating the 'Parameters' panel..."), std::string::npos);
+    // The identity record and its twin were created for the account.
+    std::string user = getpwuid(getuid())->pw_name;
+    for (char& c : user)
+        if (c == ' ') c = '_';
+    struct stat st;
+    EXPECT_EQ(::stat((work + "/.Tarvelo/" + user + ".userinfo.txt").c_str(), &st), 0);
+    EXPECT_EQ(::stat((work + "/.Tarvelo/access-" + user + ".userinfo.txt").c_str(), &st), 0);
 }
 
 TEST_F(ProgramTest, UnknownSwitchIsRefusedByTheParser) {
