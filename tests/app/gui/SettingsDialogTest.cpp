@@ -1,6 +1,7 @@
 // The settings dialog with its three pages, on real widgets: the parameters page against the
 // configuration, Apply, page rules, the help page's layout, the live enrollment page.
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -182,6 +183,40 @@ TEST_F(SettingsDialogTest, EnrollingBuildsTheModelFromTheNextFaceAndVerification
     EXPECT_NE(page->verificationGauge->getValue(), -500);
     guitest::screenshot(dialog, "settings_enrollment_model_ready");
     app().settingsDialog = nullptr;
+}
+
+TEST_F(SettingsDialogTest, SettingsLoopWithTheRealDialogReopensAfterSaveWithoutAModel) {
+    if (guitest::replayCameraName().empty()) GTEST_SKIP() << "no video data for the replay camera";
+    app().fakeSettings = false;
+    app().fakeReadiness = false;  // the real camera and model tests: camera yes, model no
+    ASSERT_TRUE(app().createUserInfo("None", "None", 2000, true));
+    std::remove(app().userModelPath().c_str());
+    // Presses Save in the first dialog and Cancel in the next one, once each runs its modal loop.
+    std::vector<int> pages;
+    std::vector<int> buttons{wxID_OK, wxID_CANCEL};
+    struct Presser : wxTimer {
+        std::function<void()> step;
+        void Notify() override { step(); }
+    } presser;
+    presser.step = [&] {
+        SettingsDialog* open = app().settingsDialog;
+        if (buttons.empty() || !open || open->GetName() == "pressed" || !open->IsModal()) return;
+        open->SetName("pressed");  // a later dialog may come at the same address
+        const int button = buttons.front();
+        buttons.erase(buttons.begin());
+        pages.push_back(open->book()->GetSelection());
+        wxCommandEvent click(wxEVT_BUTTON, button);
+        click.SetEventObject(open->FindWindow(button));
+        open->GetEventHandler()->ProcessEvent(click);
+    };
+    presser.Start(50);
+    app().showSettingsDialog(1);
+    EXPECT_EQ(pages, (std::vector<int>{1, 0}));
+    EXPECT_TRUE(app().lines.has("Dialog closed, but the user model isn't created"));
+    EXPECT_EQ(app().settingsDialog, nullptr);
+    EXPECT_TRUE(fileExists(app().configFilePath()));  // "Save" applied and saved
+    EXPECT_FALSE(app().idleTimer && app().idleTimer->IsRunning());  // no model: nothing armed
+    presser.Stop();
 }
 
 TEST_F(SettingsDialogTest, EnrollmentBlocksPagesButtonsAndClose) {
