@@ -157,7 +157,7 @@ SampleSet bootstrap(const std::vector<GrayFrame>& scenes, const std::string& cas
             ScanSettings s;
             s.fuse = false;
             s.threshold = -3.4028235e38f;
-            s.capacity = 4000000;
+            s.capacity = 400000;  // above the windows of the largest scene variant at the tracker's levels
             std::vector<Window> windows = scanFrame(frame, cascade_path, s);
             found += static_cast<long>(windows.size());
             std::shuffle(windows.begin(), windows.end(), rng);
@@ -217,6 +217,14 @@ void calibrateLastStage(std::vector<Stage>* cascade, const SampleSet& faces) {
 
 }  // namespace
 
+int usage(int status) {
+    std::fprintf(status ? stderr : stdout, "usage: train_cascade --data DIR --out FILE [--seed N] [--stages N] "
+                             "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
+                             "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
+                             "        [--turned FOLDER ...]] [--resume FILE]\n");
+    return status;
+}
+
 int main(int argc, char** argv) {
     Options opt;
     for (int i = 1; i < argc; ++i) {
@@ -239,16 +247,11 @@ int main(int argc, char** argv) {
         else if (a == "--turned") opt.turned.push_back(next());
         else if (a == "--view") opt.views.push_back(std::atoi(next()));
         else if (a == "--resume") opt.resume = next();
+        else if (a == "--help") return usage(0);
         else if (a == "--harvest-threshold") opt.harvest_threshold = static_cast<float>(std::atof(next()));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
-    if (opt.data.empty() || opt.out.empty()) {
-        std::fprintf(stderr, "usage: train_cascade --data DIR --out FILE [--seed N] [--stages N] "
-                             "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
-                             "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
-                             "        [--turned FOLDER ...]] [--resume FILE]\n");
-        return 2;
-    }
+    if (opt.data.empty() || opt.out.empty()) return usage(2);
     if (opt.views.empty()) opt.views.push_back(0);
     SampleSet faces;
     std::vector<PersonFrames> people, turning;
