@@ -31,13 +31,9 @@ const AMOVIESETUP_PIN pins[] = {
     {L"Face info Out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, faceTypes},
 };
 
-bool isRgb24Video(const CMediaType* mt) {
-    return mt && mt->majortype == MEDIATYPE_Video && mt->subtype == MEDIASUBTYPE_RGB24;
-}
-
 // The checks every RGB24 video type passes here; the frame header on success.
 HRESULT checkVideoType(const CMediaType* mt, const VIDEOINFOHEADER** header) {
-    if (!isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!vision::isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
     if (mt->formattype != FORMAT_VideoInfo) return E_INVALIDARG;
     // A short block or a frame of no size would have every later step read past the buffers.
     const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
@@ -174,10 +170,7 @@ HRESULT DetectionFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType*
     HRESULT hr = checkVideoType(mt, &vih);
     if (FAILED(hr)) return hr;
     CAutoLock l(&settingsLock);
-    if (inputWidth != 0 && inputHeight != 0 &&
-        (vih->bmiHeader.biWidth != inputWidth || std::abs(vih->bmiHeader.biHeight) != inputHeight))
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    return S_OK;
+    return vision::fitsFrameSize(vih, inputWidth, inputHeight) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT DetectionFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {

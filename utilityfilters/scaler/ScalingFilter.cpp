@@ -16,10 +16,6 @@ const AMOVIESETUP_PIN pins[] = {
     {L"Video out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
 };
 
-bool isRgb24Video(const CMediaType* mt) {
-    return mt && mt->majortype == MEDIATYPE_Video && mt->subtype == MEDIASUBTYPE_RGB24;
-}
-
 }  // namespace
 
 const AMOVIESETUP_FILTER ScalingFilterSetup = {&CLSID_ScalingFilter, L"Strelmont Image Scaler Filter",
@@ -68,23 +64,19 @@ bool ScalingFilter::CreatePins() {
 }
 
 HRESULT ScalingFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
-    if (pin != inputs[0].pin || !isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (pin != inputs[0].pin || !vision::isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
     const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
     if (vih == nullptr) return E_INVALIDARG;
     if (!vision::hasUsableFrameSize(vih)) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (inputWidth == 0 || inputHeight == 0) return S_OK;
-    const LONG w = vih->bmiHeader.biWidth, h = std::abs(vih->bmiHeader.biHeight);
-    return (unsigned)w == inputWidth && (unsigned)h == inputHeight ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return vision::fitsFrameSize(vih, (LONG)inputWidth, (LONG)inputHeight) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT ScalingFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
-    if (!isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!vision::isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
     const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
     if (vih == nullptr) return E_INVALIDARG;
     if (vih->bmiHeader.biHeight > 0 || !vision::hasUsableFrameSize(vih)) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (outputWidth == 0 || outputHeight == 0) return S_OK;
-    const LONG w = vih->bmiHeader.biWidth, h = std::abs(vih->bmiHeader.biHeight);
-    return (unsigned)w == outputWidth && (unsigned)h == outputHeight ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return vision::fitsFrameSize(vih, (LONG)outputWidth, (LONG)outputHeight) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT ScalingFilter::GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) {

@@ -130,14 +130,13 @@ bool VerificationFilter::CreatePins() {
 HRESULT VerificationFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
     if (mt == nullptr) return VFW_E_TYPE_NOT_ACCEPTED;
     if (pin == inputs[0].pin)
-        return mt->majortype == MEDIATYPE_Video && mt->subtype == MEDIASUBTYPE_RGB24 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        return vision::isRgb24Video(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     if (pin == inputs[1].pin) return mt->majortype == MEDIATYPE_FaceInfo ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     return VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT VerificationFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
-    if (mt == nullptr || mt->majortype != MEDIATYPE_Video || mt->subtype != MEDIASUBTYPE_RGB24)
-        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!vision::isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
     if (mt->formattype != FORMAT_VideoInfo) return E_INVALIDARG;
     const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
     if (vih == nullptr || vih->bmiHeader.biHeight > 0) return VFW_E_TYPE_NOT_ACCEPTED;

@@ -18,6 +18,15 @@ bool hasUsableFrameSize(const VIDEOINFOHEADER* vih) {
     return w > 0 && w <= MAX_VIDEO_SIDE && h != 0 && h >= -MAX_VIDEO_SIDE && h <= MAX_VIDEO_SIDE;
 }
 
+bool isRgb24Video(const AM_MEDIA_TYPE* mt) {
+    return mt && mt->majortype == MEDIATYPE_Video && mt->subtype == MEDIASUBTYPE_RGB24;
+}
+
+bool fitsFrameSize(const VIDEOINFOHEADER* vih, LONG width, LONG height) {
+    if (width == 0 || height == 0) return true;
+    return vih->bmiHeader.biWidth == width && std::abs(vih->bmiHeader.biHeight) == height;
+}
+
 bool makeTopDownVideoType(CMediaType* mt, const GUID& subtype, int bytesPerPixel, LONG width, LONG height,
                           REFERENCE_TIME avgTimePerFrame) {
     const ULONG stride = (ULONG)((bytesPerPixel * width + 3) & ~3);

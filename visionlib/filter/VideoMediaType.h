@@ -16,6 +16,12 @@ const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE* mt);
 // Width above 0, height not 0, both sides within MAX_VIDEO_SIDE.
 bool hasUsableFrameSize(const VIDEOINFOHEADER* vih);
 
+// A video type with the RGB24 subtype (null: false).
+bool isRgb24Video(const AM_MEDIA_TYPE* mt);
+
+// The frame is width x |height| pixels, or width or height is 0 (any size wanted).
+bool fitsFrameSize(const VIDEOINFOHEADER* vih, LONG width, LONG height);
+
 // Fills mt with an uncompressed top-down video type of width x height: the given subtype, fixed-size
 // samples of height x stride bytes, a VIDEOINFOHEADER with the frame duration copied and the data
 // rate that follows from it. False when memory runs out.
