@@ -50,6 +50,15 @@ void CustomGauge::setBorderColour(const wxColour& colour) {
     Refresh(true);
 }
 
+void CustomGauge::colourByScore(int value, int bad, int good) {
+    if (value < bad)
+        SetForegroundColour(*wxRED);
+    else if (value < good)
+        SetForegroundColour(wxTheColourDatabase->Find("YELLOW"));
+    else
+        SetForegroundColour(*wxGREEN);
+}
+
 void CustomGauge::setMarkerColour(const wxColour& colour) {
     markerColour = colour;
     dirty = true;

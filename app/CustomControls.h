@@ -23,6 +23,8 @@ public:
     void setValue(int v);
     void setBorderColour(const wxColour& colour);
     void setMarkerColour(const wxColour& colour);
+    // Red below bad, yellow below good, green from good on.
+    void colourByScore(int value, int bad, int good);
 
     int getValue() const { return value; }
     int getMinimum() const { return minimum; }

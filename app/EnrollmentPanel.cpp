@@ -37,15 +37,6 @@ std::string workingFolder() {
     char buffer[4096];
     return getcwd(buffer, sizeof(buffer)) ? std::string(buffer) : std::string(".");
 }
-
-void colourByScore(CustomGauge* gauge, int value, int bad, int good) {
-    if (value < bad)
-        gauge->SetForegroundColour(*wxRED);
-    else if (value < good)
-        gauge->SetForegroundColour(wxTheColourDatabase->Find("YELLOW"));
-    else
-        gauge->SetForegroundColour(*wxGREEN);
-}
 }  // namespace
 
 EnrollmentPanel::EnrollmentPanel(SettingsDialog* owner) : SettingsPanel(owner) {
@@ -256,7 +247,7 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
     const int value = static_cast<int32_t>(static_cast<uint32_t>(wParam));
     switch (message) {
     case WM_FACE_DETECTION:
-        colourByScore(detectionGauge, value, config.badDetectionConfidence, config.goodDetectionConfidence);
+        detectionGauge->colourByScore(value, config.badDetectionConfidence, config.goodDetectionConfidence);
         detectionGauge->setValue(value);
         detectionGauge->Refresh();
         return true;

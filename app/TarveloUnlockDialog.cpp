@@ -33,15 +33,6 @@ void log(const std::string& line) {
     if (Logger* l = appLog()) l->log(line);
 }
 constexpr int kPanelWidth = 514, kPanelHeight = 470;
-
-void colourByScore(CustomGauge* gauge, int value, int bad, int good) {
-    if (value < bad)
-        gauge->SetForegroundColour(*wxRED);
-    else if (value < good)
-        gauge->SetForegroundColour(wxTheColourDatabase->Find("YELLOW"));
-    else
-        gauge->SetForegroundColour(*wxGREEN);
-}
 }  // namespace
 
 TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent) {
@@ -198,14 +189,14 @@ void TarveloUnlockDialog::setMode(int newMode) {
 
 void TarveloUnlockDialog::showDetectionConfidence(int value) {
     const Configuration& config = wxGetApp().config;
-    colourByScore(detectionGauge, value, config.badDetectionConfidence, config.goodDetectionConfidence);
+    detectionGauge->colourByScore(value, config.badDetectionConfidence, config.goodDetectionConfidence);
     detectionGauge->setValue(value);
     detectionGauge->Refresh();
 }
 
 void TarveloUnlockDialog::showVerificationResult(int value) {
     const Configuration& config = wxGetApp().config;
-    colourByScore(verificationGauge, value, config.badVerificationConfidence, config.goodVerificationConfidence);
+    verificationGauge->colourByScore(value, config.badVerificationConfidence, config.goodVerificationConfidence);
     verificationGauge->setValue(value);
     verificationGauge->Refresh();
 }
