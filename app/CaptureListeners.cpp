@@ -8,6 +8,7 @@
 #include "app/ApplicationServices.h"
 #include "app/Notifications.h"
 #include "app/WallClock.h"
+#include "src/Logger.h"
 #include "verification/FaceData.h"
 #include "verification/PrivateFile.h"
 #include "verification/UserInfo.h"
@@ -141,4 +142,17 @@ void VerificationLogic::purgeLastFace() {
     if (!identity) return;
     const std::string base = vision::userFolderPath(dataFolder.c_str(), identity.get()) + "/images/" + nearMissName;
     for (const char* suffix : {".crop.pgm", ".raw.pgm", ".info.txt"}) std::remove((base + suffix).c_str());
+}
+
+void deleteListeners(DetectionLogic*& detection, VerificationLogic*& verification, Logger* logger) {
+    if (detection) {
+        if (logger) logger->log("Destroying the detection logic...");
+        delete detection;
+        detection = nullptr;
+    }
+    if (verification) {
+        if (logger) logger->log("Destroying the verification logic...");
+        delete verification;
+        verification = nullptr;
+    }
 }

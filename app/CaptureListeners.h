@@ -9,6 +9,8 @@
 #include "platform/messages.h"
 #include "verification/filter/IFaceVerificator.h"
 
+class Logger;
+
 // Posts the detection score of every frame the tracker ran on and, once on request, writes the
 // frame and the description of its first face ("<prefix>.raw.pgm", "<prefix>.info.txt").
 class DetectionLogic : public FaceDetectionListener {
@@ -70,3 +72,7 @@ protected:
     float nearMissThreshold;
     int32_t nearMissTime;
 };
+
+// Deletes the listeners a verification graph fed (either may be null) and sets both to null. With a
+// logger, the deletion of each one present is announced.
+void deleteListeners(DetectionLogic*& detection, VerificationLogic*& verification, Logger* logger);

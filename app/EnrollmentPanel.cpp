@@ -197,40 +197,22 @@ void EnrollmentPanel::startFaceDetection() {
     if (page.x >= inner.x && page.y >= inner.y) setPageSize(page);
 }
 
-void EnrollmentPanel::releaseGraph() {
+void EnrollmentPanel::releaseGraph(Logger* logger) {
     if (graphManager) {
         graphManager->destroy();
         delete graphManager;
         graphManager = nullptr;
     }
     detachMessageQueue(this);
-    delete detectionLogic;
-    detectionLogic = nullptr;
-    delete verificationLogic;
-    verificationLogic = nullptr;
+    deleteListeners(detectionLogic, verificationLogic, logger);
 }
 
 void EnrollmentPanel::stopFaceDetection() {
     SessionGuardApp& app = wxGetApp();
     log("Stopping the face detection...");
     LogIndent indent(app.logger);
-    if (graphManager) {
-        graphManager->stop();
-        graphManager->destroy();
-        delete graphManager;
-        graphManager = nullptr;
-    }
-    detachMessageQueue(this);
-    if (detectionLogic) {
-        log("Destroying the detection logic...");
-        delete detectionLogic;
-        detectionLogic = nullptr;
-    }
-    if (verificationLogic) {
-        log("Destroying the verification logic...");
-        delete verificationLogic;
-        verificationLogic = nullptr;
-    }
+    if (graphManager) graphManager->stop();
+    releaseGraph(app.logger);
     if (detectionGauge) {
         detectionGauge->SetForegroundColour(*wxRED);
         detectionGauge->setValue(detectionGauge->getMinimum());

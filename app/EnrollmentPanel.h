@@ -12,6 +12,7 @@
 class CustomGauge;
 class DetectionLogic;
 class FaceVerificatorGraphManager;
+class Logger;
 class VerificationLogic;
 class VerticalStaticText;
 class VideoWindow;
@@ -53,8 +54,8 @@ public:
 private:
     EnrollmentPanel() = default;
     void showFailure(wxWindow* text);
-    // Drops the graph and the listeners without a word, after a failed start.
-    void releaseGraph();
+    // Drops the graph and the listeners; with a logger, the listeners' deletion is announced.
+    void releaseGraph(Logger* logger = nullptr);
     wxSize videoSize();
 
     FaceVerificatorGraphManager* graphManager = nullptr;

@@ -63,10 +63,7 @@ void UnlockDialog::releaseGraph() {
         delete graphManager;
         graphManager = nullptr;
     }
-    delete detectionLogic;
-    detectionLogic = nullptr;
-    delete verificationLogic;
-    verificationLogic = nullptr;
+    deleteListeners(detectionLogic, verificationLogic, nullptr);
 }
 
 void UnlockDialog::startVerification() {
@@ -262,15 +259,6 @@ void UnlockDialog::onClose(wxCloseEvent&) {
         graphManager = nullptr;
     }
     detachMessageQueue(this);
-    if (detectionLogic) {
-        log("Destroying the detection logic...");
-        delete detectionLogic;
-        detectionLogic = nullptr;
-    }
-    if (verificationLogic) {
-        log("Destroying the verification logic...");
-        delete verificationLogic;
-        verificationLogic = nullptr;
-    }
+    deleteListeners(detectionLogic, verificationLogic, appLog());
     Destroy();
 }
