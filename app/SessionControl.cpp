@@ -12,6 +12,7 @@
 #include "app/TestGraphManager.h"
 #include "app/TrayIcon.h"
 #include "app/UnlockThread.h"
+#include "app/WallClock.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
 #include "src/Logger.h"
@@ -33,15 +34,7 @@ private:
 };
 }  // namespace
 
-bool SessionGuardApp::readIdleClock(DWORD& now, DWORD& lastInput) {
-    now = GetTickCount();
-    LASTINPUTINFO info;
-    info.cbSize = sizeof(info);
-    info.dwTime = 0;
-    if (!GetLastInputInfo(&info)) return false;
-    lastInput = info.dwTime;
-    return true;
-}
+bool SessionGuardApp::readIdleClock(DWORD& now, DWORD& lastInput) { return readSystemIdleClock(now, lastInput); }
 
 void SessionGuardApp::startIdleTimer(unsigned int elapsed) {
     if (!(cameraReady() && modelReady() && enabled)) return;

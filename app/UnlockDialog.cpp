@@ -10,6 +10,7 @@
 #include "app/ProductConstants.h"
 #include "app/SessionGuardApp.h"
 #include "app/SessionLockdown.h"
+#include "app/WallClock.h"
 #include "app/WindowBridge.h"
 #include "detection/settings/FaceTrackingSettings.h"
 #include "platform/kernel.h"
@@ -144,15 +145,7 @@ void UnlockDialog::stopIdleTimer() {
     idleTimer->Stop();
 }
 
-bool UnlockDialog::readIdleClock(DWORD& now, DWORD& lastInput) {
-    now = GetTickCount();
-    LASTINPUTINFO info;
-    info.cbSize = sizeof(info);
-    info.dwTime = 0;
-    if (!GetLastInputInfo(&info)) return false;
-    lastInput = info.dwTime;
-    return true;
-}
+bool UnlockDialog::readIdleClock(DWORD& now, DWORD& lastInput) { return readSystemIdleClock(now, lastInput); }
 
 void UnlockDialog::onIdleTimer(wxTimerEvent&) {
     const uint32_t delay = wxGetApp().config.verificationIdleDelay;

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <ctime>
 
+#include "platform/kernel.h"
+#include "platform/user.h"
+
 namespace {
 std::atomic<int32_t (*)()> g_clock{nullptr};
 }
@@ -13,3 +16,13 @@ int32_t wallClockSeconds() {
 }
 
 void setWallClock(int32_t (*clock)()) { g_clock.store(clock); }
+
+bool readSystemIdleClock(DWORD& now, DWORD& lastInput) {
+    now = GetTickCount();
+    LASTINPUTINFO info;
+    info.cbSize = sizeof(info);
+    info.dwTime = 0;
+    if (!GetLastInputInfo(&info)) return false;
+    lastInput = info.dwTime;
+    return true;
+}
