@@ -482,38 +482,29 @@ HRESULT CBaseOutputPin::BreakConnect() {
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) {
     if (!pin || !allocator) return E_POINTER;
-    if (*allocator) {
-        (*allocator)->Release();
-        *allocator = nullptr;
-    }
+    auto drop = [allocator]() {
+        if (*allocator) {
+            (*allocator)->Release();
+            *allocator = nullptr;
+        }
+    };
+    drop();
     ALLOCATOR_PROPERTIES props{};
     pin->GetAllocatorRequirements(&props);
     if (props.cbAlign == 0) props.cbAlign = 1;
+    // Sizes the buffers of *allocator and hands it to the input pin.
+    auto settle = [&]() {
+        HRESULT hr = DecideBufferSize(*allocator, &props);
+        return SUCCEEDED(hr) ? pin->NotifyAllocator(*allocator, FALSE) : hr;
+    };
 
+    // The input pin's own allocator first, then this pin's.
     HRESULT hr = pin->GetAllocator(allocator);
-    if (SUCCEEDED(hr) && *allocator) {
-        hr = DecideBufferSize(*allocator, &props);
-        if (SUCCEEDED(hr)) {
-            hr = pin->NotifyAllocator(*allocator, FALSE);
-            if (SUCCEEDED(hr)) return S_OK;
-        }
-    }
-    if (*allocator) {
-        (*allocator)->Release();
-        *allocator = nullptr;
-    }
+    if (SUCCEEDED(hr) && *allocator && SUCCEEDED(hr = settle())) return S_OK;
+    drop();
     hr = InitAllocator(allocator);
-    if (SUCCEEDED(hr)) {
-        hr = DecideBufferSize(*allocator, &props);
-        if (SUCCEEDED(hr)) {
-            hr = pin->NotifyAllocator(*allocator, FALSE);
-            if (SUCCEEDED(hr)) return S_OK;
-        }
-    }
-    if (*allocator) {
-        (*allocator)->Release();
-        *allocator = nullptr;
-    }
+    if (SUCCEEDED(hr) && SUCCEEDED(hr = settle())) return S_OK;
+    drop();
     return hr;
 }
 
