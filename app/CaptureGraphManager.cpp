@@ -1,5 +1,7 @@
 #include "app/CaptureGraphManager.h"
 
+#include "detection/settings/FaceTrackingSettings.h"
+
 using DirectShowFramework::logError;
 using DirectShowFramework::releaseInterface;
 
@@ -202,6 +204,13 @@ HRESULT CaptureGraphManager::setupFaceDetector(int mode, const std::string& mode
 
 HRESULT CaptureGraphManager::setDetectorSettings(vision::FaceTrackingSettings* settings) {
     return detectorControl->SetSettings(settings);
+}
+
+HRESULT CaptureGraphManager::setDetectorSettings(int maxFaces, int width, int height,
+                                                 const vision::FaceTrackingSettings* base) {
+    vision::FaceTrackingSettings* settings = new vision::FaceTrackingSettings(maxFaces, width, height);
+    if (base) settings->copyFrom(*base);
+    return setDetectorSettings(settings);
 }
 
 HRESULT CaptureGraphManager::setupFaceVerificator(const std::string& userModel, const std::string& worldModel) {

@@ -24,6 +24,9 @@ public:
     HRESULT setupFaceDetector(int mode, const std::string& modelPath, float threshold, bool normalized);
     // Ownership of the settings passes to the detection filter.
     HRESULT setDetectorSettings(vision::FaceTrackingSettings* settings);
+    // New settings for at most maxFaces faces in width x height frames, the values of base (when
+    // given) copied over them, passed to the detection filter.
+    HRESULT setDetectorSettings(int maxFaces, int width, int height, const vision::FaceTrackingSettings* base);
     HRESULT setupFaceVerificator(const std::string& userModel, const std::string& worldModel);
     HRESULT setAuthenticationThreshold(float threshold);
 

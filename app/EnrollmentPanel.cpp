@@ -14,7 +14,6 @@
 #include "app/SessionGuardApp.h"
 #include "app/TrayIcon.h"
 #include "app/WindowBridge.h"
-#include "detection/settings/FaceTrackingSettings.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
 #include "verification/UserInfo.h"
@@ -175,9 +174,7 @@ void EnrollmentPanel::startFaceDetection() {
     if (!graphManager->getVideoSize(w, h)) w = h = 0;
     graphManager->setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
                                     config.detectorNormalized);
-    vision::FaceTrackingSettings* settings = new vision::FaceTrackingSettings(config.maxFaces, w, h);
-    if (config.trackingSettings) settings->copyFrom(*config.trackingSettings);
-    graphManager->setDetectorSettings(settings);
+    graphManager->setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
     if (app.isReadyToAuthenticate()) graphManager->setupFaceVerificator(app.SessionGuardCore::userModelPath(), config.worldModel);
     graphManager->setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
     graphManager->setOneShot(false);

@@ -6,7 +6,6 @@
 #include "app/Notifications.h"
 #include "app/PresenceCheckerGraphManager.h"
 #include "app/WallClock.h"
-#include "detection/settings/FaceTrackingSettings.h"
 #include "src/Logger.h"
 
 namespace {
@@ -53,10 +52,8 @@ bool PresenceChecker::start() {
     }
     graphManager->setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
                                     config.detectorNormalized);
-    auto* settings = new vision::FaceTrackingSettings(config.maxFaces, static_cast<int>(config.formatWidth),
-                                                      static_cast<int>(config.formatHeight));
-    if (config.trackingSettings) settings->copyFrom(*config.trackingSettings);
-    graphManager->setDetectorSettings(settings);
+    graphManager->setDetectorSettings(config.maxFaces, static_cast<int>(config.formatWidth),
+                                      static_cast<int>(config.formatHeight), config.trackingSettings);
     graphManager->setupFaceVerificator(app->userModelPath(), config.worldModel);
     graphManager->setAuthenticationThreshold(static_cast<float>(config.adaptationThreshold * 0.001));
     if (!graphManager->start()) {

@@ -12,7 +12,6 @@
 #include "app/SessionLockdown.h"
 #include "app/WallClock.h"
 #include "app/WindowBridge.h"
-#include "detection/settings/FaceTrackingSettings.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
 #include "verification/UserInfo.h"
@@ -104,9 +103,7 @@ void UnlockDialog::startVerification() {
                                     config.detectorNormalized);
     int32_t w = 0, h = 0;
     if (!graphManager->getVideoSize(w, h)) w = h = 0;
-    vision::FaceTrackingSettings* settings = new vision::FaceTrackingSettings(config.maxFaces, w, h);
-    if (config.trackingSettings) settings->copyFrom(*config.trackingSettings);
-    graphManager->setDetectorSettings(settings);
+    graphManager->setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
     graphManager->setupFaceVerificator(app.SessionGuardCore::userModelPath(), config.worldModel);
     graphManager->setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
     if (!graphManager->start()) {
