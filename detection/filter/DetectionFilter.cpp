@@ -297,23 +297,27 @@ HRESULT DetectionFilter::Transform() {
     auto zeroFaces = [&] {
         if (faceSample) std::memset(faceSample, 0, FACE_SAMPLE_SIZE);
     };
+    auto passThrough = [&] {
+        copyVideo();
+        zeroFaces();
+        return S_OK;
+    };
 
     if (tracker && (rebuild || input.width != trackerWidth || input.height != trackerHeight))
         resetTracker(!rebuild);  // a new frame size keeps the values the tracker ran with
 
     if (tracker == nullptr && mode != 0) {
-        copyVideo();
-        zeroFaces();
-        if (modelRefused) return S_OK;
+        if (modelRefused) return passThrough();
         if (!pathFitsMode(modelPath, mode)) {
             // Looked up again on every frame: the model may appear later.
             if (!pathReported)
                 vision::warning("DetectionFilter: no face model of mode %d at \"%s\"; frames pass through", mode,
                                 modelPath.c_str());
             pathReported = true;
-            return S_OK;
+            return passThrough();
         }
-        if (!buildTracker(input.width, input.height)) return S_OK;
+        // Once built, the tracker writes this frame's outputs below.
+        if (!buildTracker(input.width, input.height)) return passThrough();
     }
 
     if (tracker == nullptr || !enabled) {
@@ -331,9 +335,7 @@ HRESULT DetectionFilter::Transform() {
             // The tracker cannot go on with this model: pass frames through from now on.
             resetTracker(false);
             modelRefused = true;
-            zeroFaces();
-            copyVideo();
-            return S_OK;
+            return passThrough();
         }
         const int n = tracker->n_faces;
         if (faceSample) {
