@@ -177,15 +177,16 @@ HRESULT VerificationFilter::Transform() {
             count = 0;
     }
 
+    auto newStore = [&] {
+        return new vision::FrontalFaceData(identity, frame.width, frame.height, 1, "", false, false, 0, false);
+    };
     // The store cuts faces out of frames of one size.
     if (faceStore && (faceStore->frameWidth != frame.width || faceStore->frameHeight != frame.height)) {
         delete faceStore;
-        faceStore = nullptr;
-        if (userVerifier)
-            faceStore = new vision::FrontalFaceData(identity, frame.width, frame.height, 1, "", false, false, 0, false);
+        faceStore = userVerifier ? newStore() : nullptr;
     }
     if (faceStore == nullptr && userVerifier) {
-        faceStore = new vision::FrontalFaceData(identity, frame.width, frame.height, 1, "", false, false, 0, false);
+        faceStore = newStore();
         if (listener) listener->onReady();
     }
 
