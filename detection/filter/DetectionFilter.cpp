@@ -219,15 +219,7 @@ HRESULT DetectionFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator*
         if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
         return vision::decideSingleFrameBuffer(pin, allocator, request);
     }
-    if (pin == outputs[1].pin) {
-        request->cBuffers = 1;
-        request->cbBuffer = FACE_SAMPLE_SIZE;
-        ALLOCATOR_PROPERTIES actual{};
-        HRESULT hr = allocator->SetProperties(request, &actual);
-        if (FAILED(hr)) return hr;
-        if (actual.cBuffers != 1 || actual.cbBuffer < FACE_SAMPLE_SIZE) return E_FAIL;
-        return S_OK;
-    }
+    if (pin == outputs[1].pin) return vision::decideSingleBuffer(allocator, request, FACE_SAMPLE_SIZE);
     return E_UNEXPECTED;
 }
 

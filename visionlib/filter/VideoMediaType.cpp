@@ -71,18 +71,21 @@ HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const CMediaType& input) {
     return S_OK;
 }
 
-HRESULT decideSingleFrameBuffer(CBasePin* pin, IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
-    const VIDEOINFOHEADER* vih = videoInfoOf(&pin->CurrentMediaType());
-    if (allocator == nullptr || request == nullptr || !hasUsableFrameSize(vih)) return E_UNEXPECTED;
-    const LONG size = (LONG)GetBitmapSize(&vih->bmiHeader);
+HRESULT decideSingleBuffer(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG size) {
     request->cBuffers = 1;
     request->cbBuffer = size;
     ALLOCATOR_PROPERTIES actual{};
     HRESULT hr = allocator->SetProperties(request, &actual);
     if (FAILED(hr)) return hr;
-    // A smaller buffer than a frame would have the transform write past its end.
+    // A smaller buffer would have the transform write past its end.
     if (actual.cBuffers != 1 || actual.cbBuffer < size) return E_FAIL;
     return S_OK;
+}
+
+HRESULT decideSingleFrameBuffer(CBasePin* pin, IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+    const VIDEOINFOHEADER* vih = videoInfoOf(&pin->CurrentMediaType());
+    if (allocator == nullptr || request == nullptr || !hasUsableFrameSize(vih)) return E_UNEXPECTED;
+    return decideSingleBuffer(allocator, request, (LONG)GetBitmapSize(&vih->bmiHeader));
 }
 
 RgbFrame frameInSample(IMediaSample* sample, const AM_MEDIA_TYPE& connectionType, bool outputBuffer) {

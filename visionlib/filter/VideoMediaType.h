@@ -33,6 +33,10 @@ bool makeTopDownVideoType(CMediaType* mt, const GUID& subtype, int bytesPerPixel
 // E_UNEXPECTED when the input has no video format, E_OUTOFMEMORY when memory runs out.
 HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const CMediaType& input);
 
+// Asks for one buffer of size bytes (alignment and prefix as proposed): the allocator's failure,
+// E_FAIL unless exactly one buffer of at least that size was granted, else S_OK.
+HRESULT decideSingleBuffer(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG size);
+
 // Asks for one buffer of the connection format's bitmap size (alignment and prefix as proposed): the
 // allocator's failure, E_FAIL unless exactly one buffer of at least that size was granted, else S_OK.
 HRESULT decideSingleFrameBuffer(CBasePin* pin, IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request);
