@@ -17,6 +17,6 @@ harvest=(); for d in "$data"/video/0?/? "$data"/umist/*; do harvest+=(--harvest 
 "$bin" --data "$data" --out "$work/round1.cascade" --seed 19 --threads 6 --stages 8 > "$work/round1.log"
 "$bin" --data "$data" --out "$work/round2.cascade" --seed 19 --threads 6 --stages 10 \
     --harvest-cascade "$work/round1.cascade" "${harvest[@]}" > "$work/round2.log"
-"$bin" --data "$data" --out "$out" --seed 19 --threads 6 --stages 11 --hit-rate 0.9997 \
+"$bin" --data "$data" --out "$out" --seed 19 --threads 6 --stages 12 --hit-rate 0.9997 \
     --harvest-cascade "$work/round2.cascade" "${harvest[@]}" > "$work/round3.log"
 tail -n 1 "$work/round3.log"

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 data=${1:-../shared/data}
 out=${2:-models/multiview}
-bin=build/bin/train_cascade
+bin=${TRAIN_CASCADE:-build/bin/train_cascade}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
