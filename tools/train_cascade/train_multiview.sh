@@ -31,7 +31,7 @@ done
 # Thresholds chosen on ../shared/data/cmu-newtest with bench/detection_accuracy --multiview.
 cat > "$out/pyramid-cascade.model" <<'M'
 toplevel_model toplevel.cascade
-toplevel_threshold 0.08
+toplevel_threshold 0.12
 inplane_router_model inplane-router.cascade
 inplane_router_threshold 0
 outplane_router_model outplane-router.cascade
