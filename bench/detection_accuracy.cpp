@@ -41,7 +41,6 @@ struct Face {
 
 struct Detection {
     Window box;
-    int image;
     bool matched = false;
     int face = -1;
 };
@@ -137,9 +136,9 @@ int main(int argc, char** argv) {
             FrameCodes codes(frames[i]);
             std::vector<Detection> dets;
             if (multiview.empty())
-                for (const Window& w : scanFrame(codes, cascade, s)) dets.push_back({w, static_cast<int>(i)});
+                for (const Window& w : scanFrame(codes, cascade, s)) dets.push_back({w});
             else
-                for (const ViewWindow& w : scanFrameMultiView(codes, multiview, s)) dets.push_back({w, static_cast<int>(i)});
+                for (const ViewWindow& w : scanFrameMultiView(codes, multiview, s)) dets.push_back({w});
             std::vector<Detection*> all;
             for (Detection& d : dets) all.push_back(&d);
             const std::vector<Face>& faces = truth[images[i]];

@@ -13,8 +13,8 @@ std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, con
     const int w = frame.width(), h = frame.height();
     std::vector<Window> out;
     if (w < 23 || h < 23) return out;
-    vision::ipIntegralImage ii(w, h, "gray", true);
-    ii.process(frame.normalised());
+    // The frame's own integral image: the detector fills it again from the same frame.
+    vision::ipIntegralImage& ii = *frame.integral();
     vision::ipSWmctMS classifier(ii.sums(), w, h, 19, 19, cascade.c_str(), s.threshold, false);
     vision::meanRectPatternMerger merger;
     vision::ViewPatternFusion fusion(&merger, 0, s.fusion_capacity);
@@ -37,8 +37,7 @@ std::vector<ViewWindow> scanFrameMultiView(FrameCodes& frame, const std::string&
     std::vector<ViewWindow> out;
     if (w < 23 || h < 23) return out;
     vision::Allocator owner;
-    vision::ipIntegralImage ii(w, h, "gray", true);
-    ii.process(frame.normalised());
+    vision::ipIntegralImage& ii = *frame.integral();
     vision::ipSWmvfaceBtree* tree = vision::loadMultiViewTree(directory.c_str(), false, ii.sums(), w, h, &owner);
     vision::meanRectPatternMerger mean;
     vision::MultiViewPatternFusion views(&mean, 20, 100);

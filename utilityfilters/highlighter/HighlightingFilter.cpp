@@ -83,7 +83,7 @@ bool HighlightingFilter::CreatePins() {
     inputs[0].pin = new MultiPinInputPin(nullptr, this, &hr, L"Video In");
     inputs[1].pin = new MultiPinInputPin(nullptr, this, &hr, L"FaceInfo In");
     outputs[0].pin = new MultiPinOutputPin(nullptr, this, &hr, L"Video Out");
-    return true;
+    return SUCCEEDED(hr);
 }
 
 HRESULT HighlightingFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {

@@ -60,7 +60,7 @@ bool ScalingFilter::CreatePins() {
     HRESULT hr = S_OK;
     inputs[0].pin = new MultiPinInputPin(nullptr, this, &hr, L"Video In");
     outputs[0].pin = new MultiPinOutputPin(nullptr, this, &hr, L"Video Out");
-    return true;
+    return SUCCEEDED(hr);
 }
 
 HRESULT ScalingFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
