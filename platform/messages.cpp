@@ -1,6 +1,7 @@
 // One queue of posted messages per window.
 #include "platform/messages.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -10,6 +11,26 @@ namespace {
 struct WindowQueue {
     std::deque<MSG> messages;
     std::function<void()> wake;
+    std::vector<UINT> replaceable;
+
+    // Makes room in a full queue: the oldest replaceable message that a newer one of its number
+    // follows. False when there is none.
+    bool dropSuperseded() {
+        // One pass from the newest: a replaceable message is superseded once its number was seen.
+        std::vector<UINT> seen;
+        size_t oldest = messages.size();
+        for (size_t i = messages.size(); i-- > 0;) {
+            const UINT number = messages[i].message;
+            if (std::find(replaceable.begin(), replaceable.end(), number) == replaceable.end()) continue;
+            if (std::find(seen.begin(), seen.end(), number) != seen.end())
+                oldest = i;
+            else
+                seen.push_back(number);
+        }
+        if (oldest == messages.size()) return false;
+        messages.erase(messages.begin() + (long)oldest);
+        return true;
+    }
 };
 
 std::mutex& queuesLock() {
@@ -40,6 +61,11 @@ extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lP
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
+        // A window whose thread stopped draining must not grow its queue without bound.
+        if (it->second.messages.size() >= POSTED_MESSAGE_LIMIT && !it->second.dropSuperseded()) {
+            SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+            return FALSE;
+        }
         it->second.messages.push_back(MSG{window, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
         wake = it->second.wake;
     }
@@ -64,11 +90,12 @@ extern "C" BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterM
 
 namespace tarvelo::user {
 
-void createMessageQueue(HWND window, std::function<void()> wake) {
+void createMessageQueue(HWND window, std::function<void()> wake, std::vector<UINT> replaceable) {
     std::lock_guard<std::mutex> lock(queuesLock());
     WindowQueue& queue = queues()[window];
     queue.messages.clear();
     queue.wake = std::move(wake);
+    queue.replaceable = std::move(replaceable);
 }
 
 void destroyMessageQueue(HWND window) {
