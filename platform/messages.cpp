@@ -1,10 +1,12 @@
 // One queue of posted messages per window.
 #include "platform/messages.h"
+#include "platform/session.h"
 
 #include <algorithm>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -31,6 +33,13 @@ struct WindowQueue {
         messages.erase(messages.begin() + (long)oldest);
         return true;
     }
+
+    // A window whose thread stopped draining must not grow its queue without bound.
+    bool post(const MSG& msg) {
+        if (messages.size() >= POSTED_MESSAGE_LIMIT && !dropSuperseded()) return false;
+        messages.push_back(msg);
+        return true;
+    }
 };
 
 std::mutex& queuesLock() {
@@ -49,10 +58,31 @@ std::map<HWND, WindowQueue>& queues() {
 
 bool inRange(UINT message, UINT low, UINT high) { return (low == 0 && high == 0) || (message >= low && message <= high); }
 
+std::mutex& handlerLock() {
+    static std::mutex lock;
+    return lock;
+}
+tarvelo_platform::SystemMessageHandler& systemHandler() {
+    static auto* handler = new tarvelo_platform::SystemMessageHandler();
+    return *handler;
+}
+
 }  // namespace
 
 extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> waking(wakeLock());
+    if (window == HWND_BROADCAST) {
+        std::vector<std::function<void()>> wakes;
+        {
+            std::lock_guard<std::mutex> lock(queuesLock());
+            for (auto& [hwnd, queue] : queues()) {
+                if (queue.post(MSG{hwnd, message, wParam, lParam, GetTickCount(), POINT{0, 0}}) && queue.wake)
+                    wakes.push_back(queue.wake);
+            }
+        }
+        for (auto& wake : wakes) wake();
+        return TRUE;
+    }
     std::function<void()> wake;
     {
         std::lock_guard<std::mutex> lock(queuesLock());
@@ -61,12 +91,10 @@ extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lP
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        // A window whose thread stopped draining must not grow its queue without bound.
-        if (it->second.messages.size() >= POSTED_MESSAGE_LIMIT && !it->second.dropSuperseded()) {
+        if (!it->second.post(MSG{window, message, wParam, lParam, GetTickCount(), POINT{0, 0}})) {
             SetLastError(ERROR_NOT_ENOUGH_QUOTA);
             return FALSE;
         }
-        it->second.messages.push_back(MSG{window, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
         wake = it->second.wake;
     }
     if (wake) wake();
@@ -87,6 +115,27 @@ extern "C" BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterM
     }
     return FALSE;
 }
+
+namespace tarvelo_platform {
+
+void setSystemMessageHandler(SystemMessageHandler handler) {
+    std::lock_guard<std::mutex> lock(handlerLock());
+    systemHandler() = std::move(handler);
+}
+
+void deliverSystemMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    SystemMessageHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(handlerLock());
+        handler = systemHandler();
+    }
+    if (handler)
+        handler(window, message, wParam, lParam);
+    else
+        PostMessageA(window, message, wParam, lParam);
+}
+
+}  // namespace tarvelo_platform
 
 namespace tarvelo::user {
 

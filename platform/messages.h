@@ -30,10 +30,11 @@ constexpr size_t POSTED_MESSAGE_LIMIT = 10000;
 
 extern "C" {
 // Queues the message for the window and returns at once, from any thread. FALSE (last error
-// ERROR_INVALID_WINDOW_HANDLE) when the window has no queue. A full queue (POSTED_MESSAGE_LIMIT)
-// first drops its oldest message of a number the queue was told a newer one replaces (a score
-// update) when such a newer one is queued; with none to drop, the post fails (last error
-// ERROR_NOT_ENOUGH_QUOTA) and nothing queued is lost.
+// ERROR_INVALID_WINDOW_HANDLE) when the window has no queue. HWND_BROADCAST (session.h) queues it for
+// every window that has one. A full queue (POSTED_MESSAGE_LIMIT) first drops its oldest message of
+// a number the queue was told a newer one replaces (a score update) when such a newer one is
+// queued; with none to drop, the post fails (last error ERROR_NOT_ENOUGH_QUOTA) and nothing queued
+// is lost.
 TARVELO_PLATFORM_API BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Takes (PM_REMOVE) or looks at the oldest message of the window (a null window: of any window)
 // whose number lies in [filterMin, filterMax] (both 0: any number); FALSE when there is none.
