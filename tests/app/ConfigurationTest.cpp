@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Configuration.h"
+#include "app/core/Configuration.h"
 #include "detection/settings/FaceTrackingSettings.h"
 #include "tests/app/app_core_fixtures.h"
 

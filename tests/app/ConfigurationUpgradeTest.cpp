@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/Configuration.h"
-#include "app/ConfigurationUpgrade.h"
+#include "app/core/Configuration.h"
+#include "app/core/ConfigurationUpgrade.h"
 #include "tests/app/app_core_fixtures.h"
 
 namespace {

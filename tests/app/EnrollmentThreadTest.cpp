@@ -11,7 +11,7 @@
 
 #include <wx/app.h>
 
-#include "app/EnrollmentThread.h"
+#include "app/core/EnrollmentThread.h"
 #include "tests/app/app_core_fixtures.h"
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"

@@ -1,10 +1,10 @@
 #include <sys/stat.h>
 
-#include "app/CaptureListeners.h"
-#include "app/FaceVerificatorGraphManager.h"
-#include "app/Notifications.h"
-#include "app/PresenceCheckerGraphManager.h"
-#include "app/TestGraphManager.h"
+#include "app/capture/CaptureListeners.h"
+#include "app/capture/FaceVerificatorGraphManager.h"
+#include "app/capture/Notifications.h"
+#include "app/capture/PresenceCheckerGraphManager.h"
+#include "app/capture/TestGraphManager.h"
 #include "tests/app/app_fixtures.h"
 #include "tests/capture/graph_fixtures.h"
 #include "tests/detection/detect_helpers.h"

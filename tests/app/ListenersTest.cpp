@@ -6,12 +6,12 @@
 #include <thread>
 #include <sstream>
 
-#include "app/ApplicationServices.h"
-#include "app/CaptureListeners.h"
-#include "app/Notifications.h"
-#include "app/PresenceChecker.h"
-#include "app/PresenceCheckerGraphManager.h"
-#include "app/WallClock.h"
+#include "app/capture/ApplicationServices.h"
+#include "app/capture/CaptureListeners.h"
+#include "app/capture/Notifications.h"
+#include "app/capture/PresenceChecker.h"
+#include "app/capture/PresenceCheckerGraphManager.h"
+#include "app/capture/WallClock.h"
 #include "detection/settings/FaceTrackingSettings.h"
 #include "tests/app/app_fixtures.h"
 #include "tests/capture/graph_fixtures.h"

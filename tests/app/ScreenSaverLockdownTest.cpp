@@ -9,8 +9,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include "app/ScreenSaver.h"
-#include "app/SessionLockdown.h"
+#include "app/core/ScreenSaver.h"
+#include "app/core/SessionLockdown.h"
 #include "platform/kernel.h"
 #include "tests/app/app_core_fixtures.h"
 #include "tests/common/private_display.h"

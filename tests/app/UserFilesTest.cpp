@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/SessionGuardCore.h"
+#include "app/core/SessionGuardCore.h"
 #include "tests/app/app_core_fixtures.h"
 #include "verification/UserInfo.h"
 

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/SessionGuardCore.h"
+#include "app/core/SessionGuardCore.h"
 #include "tests/app/app_fixtures.h"
 
 class TestCore : public SessionGuardCore {

@@ -5,7 +5,7 @@
 #include <wx/frame.h>
 #include <wx/image.h>
 
-#include "app/CustomControls.h"
+#include "app/gui/CustomControls.h"
 #include "gui_harness.h"
 
 namespace {

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/EnrollmentPanel.h"
-#include "app/SessionGuardCore.h"
-#include "app/SettingsDialog.h"
-#include "app/UnlockThread.h"
+#include "app/core/SessionGuardCore.h"
+#include "app/gui/EnrollmentPanel.h"
+#include "app/gui/SettingsDialog.h"
+#include "app/gui/UnlockThread.h"
 #include "gui_harness.h"
 #include "test_app.h"
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/Notifications.h"
-#include "app/TrayIcon.h"
+#include "app/capture/Notifications.h"
+#include "app/gui/TrayIcon.h"
 #include "gui_harness.h"
 #include "test_app.h"
 #include "verification/UserInfo.h"

@@ -7,12 +7,12 @@
 #include <gtest/gtest.h>
 #include <wx/listbook.h>
 
-#include "app/CustomControls.h"
-#include "app/EnrollmentPanel.h"
-#include "app/HelpPanel.h"
-#include "app/ParametersPanel.h"
-#include "app/SessionGuardCore.h"
-#include "app/SettingsDialog.h"
+#include "app/core/SessionGuardCore.h"
+#include "app/gui/CustomControls.h"
+#include "app/gui/EnrollmentPanel.h"
+#include "app/gui/HelpPanel.h"
+#include "app/gui/ParametersPanel.h"
+#include "app/gui/SettingsDialog.h"
 #include "gui_harness.h"
 #include "test_app.h"
 

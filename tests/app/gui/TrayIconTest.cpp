@@ -1,7 +1,7 @@
 // The tray icon's menu, double-click, balloon and window procedure.
 #include <gtest/gtest.h>
 
-#include "app/TrayIcon.h"
+#include "app/gui/TrayIcon.h"
 #include "gui_harness.h"
 #include "test_app.h"
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/CustomControls.h"
-#include "app/Notifications.h"
-#include "app/TarveloUnlockDialog.h"
-#include "app/WindowBridge.h"
+#include "app/capture/Notifications.h"
+#include "app/gui/CustomControls.h"
+#include "app/gui/TarveloUnlockDialog.h"
+#include "app/gui/WindowBridge.h"
 #include "gui_harness.h"
 #include "test_app.h"
 

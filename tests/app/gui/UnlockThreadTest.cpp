@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ScreenSaver.h"
-#include "app/UnlockThread.h"
+#include "app/core/ScreenSaver.h"
+#include "app/gui/UnlockThread.h"
 #include "gui_harness.h"
 #include "test_app.h"
 

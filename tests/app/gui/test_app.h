@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/SessionGuardApp.h"
+#include "app/gui/SessionGuardApp.h"
 #include "src/Logger.h"
 
 class LineLogger : public Logger {

@@ -1,0 +1,33 @@
+#pragma once
+// The graph of the unlock dialog and the enrollment page: the camera's picture with the detected
+// faces outlined, shown in a window of the program, while the verification filter scores every
+// detected face against the user's model.
+//
+//   camera -> smart tee -(preview)-> [image scaler] -> face detector -> video tee, face infos tee
+//   video tee + face infos tee -> face highlighter -> renderer (child of the given window)
+//   video tee + face infos tee -> face verificator
+#include "app/capture/CaptureGraphManager.h"
+
+class FaceVerificatorGraphManager : public CaptureGraphManager {
+public:
+    explicit FaceVerificatorGraphManager(Logger* logger);
+    ~FaceVerificatorGraphManager() override;
+    void releaseFilters() override;
+
+    // Builds the whole graph, not running. width x height is the size the detector is to receive
+    // (0 in either: any). The listeners may be null. On failure the graph is torn down.
+    bool initialize(const std::string& cameraName, HWND window, unsigned width, unsigned height,
+                    FaceDetectionListener* detectionListener, VerificationListener* verificationListener);
+    void setOneShot(bool oneShot);
+
+    IBaseFilter* getRenderer() const { return renderer; }
+    IBaseFilter* getHighlighter() const { return highlighter; }
+
+private:
+    void setupRenderingWindow(IVideoWindow* videoWindow, HWND window);
+
+    IBaseFilter* videoTee = nullptr;
+    IBaseFilter* faceInfosTee = nullptr;
+    IBaseFilter* highlighter = nullptr;
+    IBaseFilter* renderer = nullptr;
+};

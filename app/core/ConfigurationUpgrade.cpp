@@ -1,0 +1,111 @@
+#include "app/core/ConfigurationUpgrade.h"
+
+#include <cstdio>
+#include <vector>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/core/Configuration.h"
+#include "app/core/ProductConstants.h"
+#include "app/core/SessionGuardCore.h"
+#include "src/Logger.h"
+
+namespace {
+
+void log(const std::string& line) {
+    if (Logger* logger = appLogger()) logger->log(line);
+}
+
+// The model a detector of that type reads: a cascade file, or a model folder for the multi-view tree.
+bool detectorModelExists(const Configuration& c) {
+    return c.detectorType == 2 ? folderExists(c.detectorModel) : fileExists(c.detectorModel);
+}
+
+void logReplacement(const std::string& what, const std::string& previous, const std::string& next) {
+    log(what);
+    LogIndent deeper(appLogger());
+    log("Previous model file: " + previous);
+    log("New model file:      " + next);
+}
+
+}  // namespace
+
+bool CheckModels(Configuration& current, const Configuration& reference) {
+    log("Checking the models...");
+    LogIndent indent(appLogger());
+    bool changed = false;
+    if (!detectorModelExists(current)) {
+        logReplacement("The face detector model file don't exist anymore, will use another one", current.detectorModel,
+                       reference.detectorModel);
+        current.detectorModel = reference.detectorModel;
+        // The path means a file or a folder by the detector's type: the two travel together.
+        if (current.detectorType != reference.detectorType) {
+            current.detectorType = reference.detectorType;
+            current.detectorNormalized = reference.detectorNormalized;
+        }
+        changed = true;
+    }
+    if (!fileExists(current.worldModel)) {
+        logReplacement("The face verificator world model file don't exist anymore, will use another one",
+                       current.worldModel, reference.worldModel);
+        current.worldModel = reference.worldModel;
+        changed = true;
+        ClearUserModel();
+    }
+    return changed;
+}
+
+bool upgradeConfiguration(Configuration& current) {
+    Configuration reference;
+    bool referenceLoaded = reference.load(kProductConstants[PC_REFERENCE_CONFIG]);
+    // Without a reference there is nothing to upgrade to; clearing the user model then would only
+    // lose it at every start.
+    if (!referenceLoaded || current.version == reference.version) return CheckModels(current, reference);
+    if (current.version == "0.0" && reference.version == "1.3")
+        log("Upgrading from version 0.0 to 1.3...");
+    else if (current.version == "1.2" && reference.version == "1.3")
+        log("Upgrading from version 1.2 to 1.3...");
+    else
+        log("Upgrading from unknown version to 1.3...");
+    ClearUserModel();
+    CheckModels(current, reference);
+    // The reference's version, so that the next start finds the two alike and keeps the user model.
+    current.version = reference.version;
+    return true;
+}
+
+void removeFolderFiles(const std::string& folder) {
+    if (!folderExists(folder)) return;
+    std::vector<std::string> files;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name.empty() || name[0] == '.') continue;  // hidden files stay
+            struct stat st;
+            std::string path = folder + "/" + name;
+            if (::lstat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) files.push_back(path);
+        }
+        ::closedir(dir);
+    }
+    for (auto& f : files) std::remove(f.c_str());
+    ::rmdir(folder.c_str());
+}
+
+void ClearUserModel() {
+    log("Clear the user model...");
+    SessionGuardCore* core = appCorePointer();
+    if (!core) return;
+    std::string dataDir = core->userDataDir();
+    // Without an identity record no per-user folder can be named; the data folder's files still go.
+    std::string user = core->userFolderPath();
+    if (!user.empty()) {
+        for (const char* sub : {"models", "data", "images"}) {
+            removeFolderFiles(user + "/" + sub + "/backup");
+            removeFolderFiles(user + "/" + sub);
+        }
+        removeFolderFiles(user);
+    }
+    removeFolderFiles(dataDir);
+}

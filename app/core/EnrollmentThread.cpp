@@ -1,0 +1,110 @@
+#include "app/core/EnrollmentThread.h"
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/event.h>
+
+#include "app/core/SessionGuardCore.h"
+#include "verification/FaceData.h"
+#include "verification/FaceVerif.h"
+#include "verification/PrivateFile.h"
+#include "verification/UserInfo.h"
+#include "visionlib/DiskXFile.h"
+#include "visionlib/Image.h"
+#include "visionlib/Message.h"
+#include "visionlib/Random.h"
+#include "visionlib/filter/FaceInfo.h"
+
+namespace {
+const int kStoreCapacity = 10;
+}  // namespace
+
+std::string EnrollmentThread::sampleName() const {
+    char name[254];
+    std::time_t now = std::time(nullptr);
+    std::tm local;
+    localtime_r(&now, &local);
+    std::strftime(name, sizeof name, "%Y%m%d_%H%M%S", &local);
+    return name;
+}
+
+EnrollmentThread::EnrollmentThread(const std::string& capturePrefix, bool adapt_)
+    : wxThread(wxTHREAD_DETACHED), prefix(capturePrefix), adapt(adapt_) {
+    if (SessionGuardCore* core = appCorePointer()) worldModel = core->config.worldModel;
+}
+
+EnrollmentThread::~EnrollmentThread() = default;
+
+bool EnrollmentThread::start(const std::string& capturePrefix, bool adapt) {
+    auto* thread = new EnrollmentThread(capturePrefix, adapt);
+    if (thread->Create() != wxTHREAD_NO_ERROR) {
+        delete thread;
+        return false;
+    }
+    thread->SetPriority(wxPRIORITY_MIN);
+    if (thread->Run() != wxTHREAD_NO_ERROR) {
+        delete thread;
+        return false;
+    }
+    return true;
+}
+
+wxThread::ExitCode EnrollmentThread::Entry() {
+    buildModel();
+    if (SessionGuardCore* core = appCorePointer()) core->addPendingCommandEvent(ID_MODEL_THREAD_DONE);
+    return 0;
+}
+
+bool EnrollmentThread::buildModel() {
+    SessionGuardCore* core = appCorePointer();
+    if (!core) return false;
+    std::unique_ptr<vision::UserInfo> identity(core->loadUserInfo(""));
+    if (!identity) return false;  // no user to build for; the capture is kept for a later run
+
+    const std::string dataDir = core->userDataDir();
+    const std::string userFolder = vision::userFolderPath(dataDir.c_str(), identity.get());
+    const std::string modelsFolder = userFolder + "/models";
+    const std::string dataFolder = userFolder + "/data";
+    const std::string listPath = modelsFolder + "/" + identity->userName + ".facedata.txt";
+    const std::string modelPath = modelsFolder + "/" + identity->userName + ".face.model";
+
+    vision::Random::seed();
+    if (!folderExists(modelsFolder) || !folderExists(dataFolder)) {
+        vision::makePrivateFolder(userFolder.c_str());
+        vision::makePrivateFolder(modelsFolder.c_str());
+        vision::makePrivateFolder(dataFolder.c_str());
+    }
+
+    bool written = vision::runRecoverable([&] {
+        vision::ImageGray image((prefix + ".raw.pgm").c_str());
+        vision::FrontalFaceData store(identity.get(), image.width, image.height, kStoreCapacity, dataDir.c_str(),
+                                      true, false, 0, true);
+        if (adapt && fileExists(listPath)) {
+            vision::DiskXFile list(listPath.c_str(), "r");
+            store.loadXFile(&list);
+        }
+        vision::FaceInfo face;
+        {
+            vision::DiskXFile info((prefix + ".info.txt").c_str(), "r");
+            if (!vision::readCaptureDescription(&info, &face))
+                vision::error("EnrollmentThread: the capture description <%s.info.txt> cannot be read.", prefix.c_str());
+        }
+        store.addFaceData(&image, &face, sampleName().c_str());
+
+        vision::FaceVerif_GmmDCTmod2 world(worldModel.c_str(), 0);
+        vision::FaceVerif_MapGmmDCTmod2 user(&world, 0);
+        if (!user.enroll(&store)) vision::error("EnrollmentThread: the user model could not be enrolled.");
+        // Each file replaces its old one only once it is whole.
+        vision::writePrivateFile(listPath.c_str(), [&](vision::XFile* file) { store.saveXFile(file); });
+        vision::writePrivateFile(modelPath.c_str(), [&](vision::XFile* file) { user.saveXFile(file); });
+    });
+
+    // The capture has been used (or cannot be); it goes either way.
+    for (const char* suffix : {".raw.pgm", ".crop.pgm", ".info.txt"}) std::remove((prefix + suffix).c_str());
+    ::rmdir((userFolder + "/images").c_str());
+    return written;
+}

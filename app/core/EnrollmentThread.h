@@ -1,0 +1,40 @@
+#pragma once
+// Builds the user's face model away from the GUI thread: one captured face (prefix + ".raw.pgm" and
+// ".info.txt", with a ".crop.pgm" beside a near miss) joins the user's store of at most ten samples,
+// the world model is MAP-adapted to every sample of the store, the face list and the model are
+// written, the capture files are deleted, and the application object gets ID_MODEL_THREAD_DONE.
+//
+// A capture, a face list or a world model that cannot be read, or a file that cannot be written,
+// ends the run and leaves the model and face list as they were: the new ones replace the old only
+// once they are whole. Without an identity record nothing is built and the capture stays.
+#include <string>
+
+#include <wx/thread.h>
+
+// ID_MODEL_THREAD_DONE: the command event (wxEVT_COMMAND_MENU_SELECTED) posted to the application
+// object at the end of a run.
+#include "app/capture/Notifications.h"
+
+class EnrollmentThread : public wxThread {
+public:
+    // adapt: start from the samples already stored, else from an empty store.
+    EnrollmentThread(const std::string& capturePrefix, bool adapt);
+    ~EnrollmentThread() override;
+
+    // Creates a detached thread at the lowest priority and runs it; it deletes itself. False when it
+    // could not be started (the object is then deleted too).
+    static bool start(const std::string& capturePrefix, bool adapt);
+
+    // The work of the thread without the completion event; true when a model was written.
+    bool buildModel();
+
+protected:
+    ExitCode Entry() override;
+    // The new sample's name: the local time, "%Y%m%d_%H%M%S".
+    virtual std::string sampleName() const;
+
+private:
+    std::string prefix;
+    bool adapt;
+    std::string worldModel;  // taken from the configuration on the creating thread
+};

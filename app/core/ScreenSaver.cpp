@@ -1,0 +1,34 @@
+#include "app/core/ScreenSaver.h"
+
+#include "app/core/SessionGuardCore.h"
+#include "platform/user.h"
+#include "src/Logger.h"
+
+bool screenSaverConfigured = false;
+
+namespace {
+// A refused question reads as "no".
+bool ask(UINT action) {
+    BOOL answer = FALSE;
+    return SystemParametersInfoA(action, 0, &answer, 0) && answer == TRUE;
+}
+}  // namespace
+
+ScreenSaver::ScreenSaver() {
+    if (!screenSaverConfigured) screenSaverConfigured = ask(SPI_GETSCREENSAVEACTIVE);
+}
+
+void ScreenSaver::disable() {
+    if (!ask(SPI_GETSCREENSAVEACTIVE)) return;
+    if (Logger* logger = appLogger()) logger->log("Disabling the screensaver...");
+    // No update flags: the change holds for this session and is not written to the profile.
+    SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
+}
+
+void ScreenSaver::restore() {
+    if (!screenSaverConfigured) return;
+    if (Logger* logger = appLogger()) logger->log("Enabling the screensaver...");
+    SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, TRUE, nullptr, 0);
+}
+
+bool ScreenSaver::isRunning() { return ask(SPI_GETSCREENSAVERRUNNING); }

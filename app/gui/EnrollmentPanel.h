@@ -1,0 +1,67 @@
+#pragma once
+// The "Enrollment" page: the camera picture with the faces outlined, the detection and
+// authentication gauges, and the buttons that create, update or delete the user's face model after
+// the user typed the account's password.
+#include <wx/button.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include "app/gui/SettingsDialog.h"
+#include "platform/user.h"
+
+class CustomGauge;
+class DetectionLogic;
+class FaceVerificatorGraphManager;
+class Logger;
+class VerificationLogic;
+class VerticalStaticText;
+class VideoWindow;
+
+class EnrollmentPanel : public SettingsPanel {
+public:
+    enum { ID_ENROLL = 6000, ID_DELETE = 6001 };
+
+    explicit EnrollmentPanel(SettingsDialog* owner);
+    ~EnrollmentPanel() override;
+
+    void startFaceDetection();
+    void stopFaceDetection();
+    void onEnrollmentDone();
+    // The listeners' notifications; false for messages the page does not handle now.
+    bool MSWWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    void onEnrollButton(wxCommandEvent& event);
+    void onDeleteButton(wxCommandEvent& event);
+    bool checkWindowsPassword();
+    void onResize(const wxSize& size) override;
+
+    bool isDetecting() const { return graphManager != nullptr; }
+    FaceVerificatorGraphManager* getGraphManager() const { return graphManager; }
+    DetectionLogic* getDetectionLogic() const { return detectionLogic; }
+
+    wxStaticText* title = nullptr;
+    VideoWindow* videoWindow = nullptr;
+    VerticalStaticText* detectionCaption = nullptr;
+    CustomGauge* detectionGauge = nullptr;
+    VerticalStaticText* verificationCaption = nullptr;
+    CustomGauge* verificationGauge = nullptr;
+    wxStaticText* passwordLabel = nullptr;
+    wxTextCtrl* passwordField = nullptr;
+    wxButton* enrollButton = nullptr;
+    wxButton* deleteButton = nullptr;
+    // The failure text shown in place of the controls, once a start failed.
+    wxWindow* failureText = nullptr;
+
+private:
+    EnrollmentPanel() = default;
+    void showFailure(wxWindow* text);
+    // Drops the graph and the listeners; with a logger, the listeners' deletion is announced.
+    void releaseGraph(Logger* logger = nullptr);
+    wxSize videoSize();
+
+    FaceVerificatorGraphManager* graphManager = nullptr;
+    DetectionLogic* detectionLogic = nullptr;
+    VerificationLogic* verificationLogic = nullptr;
+
+    wxDECLARE_DYNAMIC_CLASS_NO_COPY(EnrollmentPanel);
+    wxDECLARE_EVENT_TABLE();
+};

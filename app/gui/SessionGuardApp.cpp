@@ -1,0 +1,198 @@
+#include "app/gui/SessionGuardApp.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+#include "app/capture/Notifications.h"
+#include "app/capture/PresenceChecker.h"
+#include "app/core/ConfigurationUpgrade.h"
+#include "app/core/ProductConstants.h"
+#include "app/gui/SettingsDialog.h"
+#include "app/gui/TarveloUnlockDialog.h"
+#include "app/gui/TrayIcon.h"
+#include "app/gui/UnlockThread.h"
+#include "platform/kernel.h"
+#include "src/Logger.h"
+
+
+wxBEGIN_EVENT_TABLE(SessionGuardApp, wxApp)
+    EVT_TIMER(1, SessionGuardApp::onIdleTimeout)
+    EVT_MENU(ID_MODEL_THREAD_DONE, SessionGuardApp::onModelThreadDone)
+    EVT_MENU(ID_PRESENCE_OK, SessionGuardApp::onPresenceCheckSucceeded)
+    EVT_MENU(ID_PRESENCE_FAILED, SessionGuardApp::onPresenceCheckFailed)
+    EVT_MENU(ID_SESSION_UNLOCKED, SessionGuardApp::onSessionUnlocked)
+wxEND_EVENT_TABLE()
+
+SessionGuardApp::SessionGuardApp()
+    : trayIcon(nullptr), lockMode(false), idleTimer(nullptr), runOnceMutex(nullptr), enabled(true),
+      settingsDialog(nullptr), presenceChecker(nullptr), unlockThread(nullptr), fileLogger(nullptr) {}
+
+SessionGuardApp::~SessionGuardApp() {
+    // The release that counts when start-up failed after taking the mutex.
+    if (runOnceMutex) ReleaseMutex(runOnceMutex);
+    logger = nullptr;
+    delete fileLogger;
+    fileLogger = nullptr;
+}
+
+void SessionGuardApp::log(const std::string& line) {
+    if (logger) logger->log(line);
+}
+void SessionGuardApp::logIndentUp() {
+    if (logger) logger->raiseIndent();
+}
+void SessionGuardApp::logIndentDown() {
+    if (logger) logger->lowerIndent();
+}
+
+void SessionGuardApp::OnInitCmdLine(wxCmdLineParser& parser) {
+    wxApp::OnInitCmdLine(parser);
+    parser.AddSwitch("l", "lock", "Display the unlock screen");
+    parser.AddSwitch("s", "screensaver", "Indicates that a screensaver is configured, but not active");
+}
+
+bool SessionGuardApp::OnCmdLineParsed(wxCmdLineParser& parser) {
+    if (parser.Found("l")) lockMode = true;
+    if (parser.Found("s")) screenSaverConfigured = true;
+    return wxApp::OnCmdLineParsed(parser);
+}
+
+namespace {
+long long fileSize(const char* path) {
+    struct stat st;
+    if (::stat(path, &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+}  // namespace
+
+bool SessionGuardApp::OnInit() {
+    if (!wxApp::OnInit()) return false;
+
+    const char* mutexName = kProductConstants[lockMode ? PC_MUTEX_UNLOCK : PC_MUTEX_TRAY];
+    runOnceMutex = CreateMutexA(nullptr, TRUE, mutexName);
+    if (!runOnceMutex || GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Another instance of this run mode owns the name; it keeps it.
+        if (runOnceMutex) CloseHandle(runOnceMutex);
+        runOnceMutex = nullptr;
+        return false;
+    }
+
+    const char* logName = lockMode ? kUnlockLogFile : kTrayLogFile;
+    fileLogger = new FileLogger(logName, fileSize(logName) > kLogFileLimit);
+    logger = fileLogger;
+
+    log(std::string(68, '*'));
+    log("Initializing the application...");
+    log(std::string(kProductConstants[PC_TITLE]) + " " + kProductConstants[PC_VERSION]);
+    LogIndent indent(logger);  // for the rest of start-up, on every exit path
+    log(screenSaverConfigured ? "A screensaver is configured" : "No screensaver configured");
+
+    bootstrapConfiguration();
+    log("Loading the configuration file of the user...");
+    const std::string path = configFilePath();
+    if (fileExists(path)) {
+        if (!config.load(path)) return false;
+    }
+    return lockMode ? initUnlockInstance() : initTrayInstance();
+}
+
+void SessionGuardApp::bootstrapConfiguration() {
+    const std::string path = configFilePath();
+    if (fileExists(path)) {
+        Configuration scratch;
+        log("Checking the configuration file of the user...");
+        if (scratch.load(path)) {
+            if (upgradeConfiguration(scratch)) {
+                scratch.save(path);
+                (void)std::system(kRegisterBatch);
+            }
+        } else {
+            log("ERROR: Failed to load the configuration file of the user, delete it");
+            DeleteFileA(path.c_str());
+        }
+    }
+    if (!fileExists(path)) {
+        log("Copying the configuration file shipped with the installer into the user folder...");
+        CopyFileA(kProductConstants[PC_REFERENCE_CONFIG], path.c_str(), FALSE);
+        (void)std::system(kRegisterBatch);
+    }
+}
+
+bool SessionGuardApp::initTrayInstance() {
+    log("Creating the Systray icon...");
+    trayIcon = new TrayIcon();
+    setTrayIcon("systrayDisabled");
+    trayIcon->registerSystemHooks();
+
+    screenSaver.disable();
+
+    if (!fileExists(userInfoFilePath(""))) createUserInfo("None", "None", 2000, true);
+
+    if (!cameraReady()) {
+        log("WARNING: No camera selected");
+        const bool selected = selectDefaultCamera();
+        showSettingsDialog(selected ? 0 : 1);
+    } else if (!modelReady()) {
+        log("WARNING: User model not created");
+        showSettingsDialog(0);
+    } else {
+        startIdleTimer(0);
+        setTrayIcon("systray");
+    }
+    return true;
+}
+
+bool SessionGuardApp::initUnlockInstance() {
+    if (!isReadyToAuthenticate()) {
+        log("ERROR: The system isn't ready to authenticate faces, shutting down...");
+        return false;
+    }
+    TarveloUnlockDialog* dialog = new TarveloUnlockDialog(nullptr);
+    dialog->Show(true);
+    SetTopWindow(dialog);
+    return true;
+}
+
+int SessionGuardApp::OnExit() {
+    log("Exiting the application...");
+    logIndentUp();
+    if (idleTimer) {
+        log("Destroying the idle timer...");
+        idleTimer->Stop();
+        delete idleTimer;
+        idleTimer = nullptr;
+    }
+    if (presenceChecker) {
+        log("Destroying the Presence checker...");
+        deletePresenceChecker();
+    }
+    if (trayIcon) {
+        log("Destroying the Systray icon...");
+        trayIcon->unregisterSystemHooks();
+        trayIcon->RemoveIcon();
+        delete trayIcon;
+        trayIcon = nullptr;
+    }
+    screenSaver.restore();
+    if (runOnceMutex) ReleaseMutex(runOnceMutex);
+    logIndentDown();
+    return wxApp::OnExit();
+}
+
+bool SessionGuardApp::logonUser(const std::string& user, const std::string& domain, const std::string& password,
+                                DWORD& error) {
+    HANDLE token = nullptr;
+    if (LogonUserA(user.c_str(), domain.c_str(), password.c_str(), LOGON32_LOGON_INTERACTIVE,
+                   LOGON32_PROVIDER_DEFAULT, &token)) {
+        CloseHandle(token);
+        error = 0;
+        return true;
+    }
+    error = GetLastError();
+    return false;
+}
+
+void SessionGuardApp::setTrayIcon(const char* resource) {
+    if (trayIcon) trayIcon->setIconResource(resource, kProductConstants[PC_TITLE]);
+}

@@ -1,0 +1,102 @@
+#pragma once
+// The application object of both instances of the program: the tray instance, which watches the
+// user's inactivity and locks the session, and the unlock-screen instance ("--lock"), which shows
+// the unlock dialog on the lock desktop. Every component reaches it through wxGetApp().
+#include <string>
+
+#include <wx/app.h>
+#include <wx/cmdline.h>
+#include <wx/timer.h>
+
+#include "app/core/ProductConstants.h"
+#include "app/core/ScreenSaver.h"
+#include "app/core/SessionGuardCore.h"
+#include "platform/windows_types.h"
+
+class FileLogger;
+class PresenceChecker;
+class SettingsDialog;
+class TrayIcon;
+class UnlockThread;
+
+// A log file longer than this is emptied at start-up.
+constexpr long long kLogFileLimit = 1048576;
+
+class SessionGuardApp : public wxApp, public SessionGuardCore {
+public:
+    SessionGuardApp();
+    ~SessionGuardApp() override;
+
+    bool OnInit() override;
+    int OnExit() override;
+    void OnInitCmdLine(wxCmdLineParser& parser) override;
+    bool OnCmdLineParsed(wxCmdLineParser& parser) override;
+
+    // ---- session control (tray instance, GUI thread) ----
+    void startIdleTimer(unsigned int elapsed);
+    void stopIdleTimer();
+    void onIdleTimeout(wxTimerEvent& event);
+    void lockSession(bool checkPresence);
+    void onPresenceCheckSucceeded(wxCommandEvent& event);
+    void onPresenceCheckFailed(wxCommandEvent& event);
+    void onSessionUnlocked(wxCommandEvent& event);
+    void onModelThreadDone(wxCommandEvent& event);
+    void onSuspend();
+    void onResume();
+    void toggleEnabled();
+    void showSettingsDialog(int page);
+    bool selectDefaultCamera();
+    bool isEnabled() const { return enabled; }
+    bool isAdaptationRunning() const { return adaptationRunning; }
+
+    // Sets the tray icon (when there is one) to the named resource with the product name as tooltip.
+    void setTrayIcon(const char* resource);
+    // The system's logon check of the account's password (LogonUserA); false leaves the system's
+    // error code in error. The unlock screen and the enrollment page ask it; tests replace it.
+    virtual bool logonUser(const std::string& user, const std::string& domain, const std::string& password,
+                           DWORD& error);
+
+    // Fields after the bases, in the order the program describes them.
+    TrayIcon* trayIcon;
+    bool lockMode;
+    wxTimer* idleTimer;
+    HANDLE runOnceMutex;
+    bool enabled;
+    SettingsDialog* settingsDialog;
+    ScreenSaver screenSaver;
+    PresenceChecker* presenceChecker;
+    UnlockThread* unlockThread;
+    FileLogger* fileLogger;  // the process-wide logger; SessionGuardCore::logger points to it
+
+protected:
+    // The outside world of the session control, replaced by the tests.
+    virtual bool cameraReady() { return isCameraAvailable(); }
+    virtual bool modelReady() { return userModelExists(); }
+    // The tick count and the tick of the last user input; false when the input time is unknown.
+    virtual bool readIdleClock(DWORD& now, DWORD& lastInput);
+    virtual bool screenSaverRunning() { return screenSaver.isRunning(); }
+    virtual void showScreenSaverMessage();
+    // Creates and starts the presence checker into presenceChecker; false when it cannot start
+    // (presenceChecker is then null again).
+    virtual bool startPresenceChecker();
+    virtual void deletePresenceChecker();
+    virtual void startUnlockThread();
+    virtual void startAdaptation(const std::string& prefix);
+    virtual void setTaskLockdown(bool locked);
+    // Runs one settings dialog modally; returns its result and whether the camera was changed.
+    virtual int runSettingsDialog(int page, bool& cameraChanged);
+
+    void log(const std::string& line);
+    void logIndentUp();
+    void logIndentDown();
+
+private:
+    bool initTrayInstance();
+    bool initUnlockInstance();
+    void bootstrapConfiguration();
+    void handleUnlockEnd();
+
+    wxDECLARE_EVENT_TABLE();
+};
+
+wxDECLARE_APP(SessionGuardApp);

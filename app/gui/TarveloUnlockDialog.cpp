@@ -1,0 +1,274 @@
+#include "app/gui/TarveloUnlockDialog.h"
+
+#include <wx/display.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/msgdlg.h>
+
+#include "app/capture/FaceVerificatorGraphManager.h"
+#include "app/core/ProductConstants.h"
+#include "app/gui/CustomControls.h"
+#include "app/gui/SessionGuardApp.h"
+#include "app/gui/WindowBridge.h"
+#include "platform/kernel.h"
+#include "src/Logger.h"
+
+wxIMPLEMENT_ABSTRACT_CLASS(TarveloUnlockDialog, UnlockDialog);
+
+wxBEGIN_EVENT_TABLE(TarveloUnlockDialog, UnlockDialog)
+    EVT_KEY_DOWN(TarveloUnlockDialog::onKeyDown)
+    EVT_SIZE(TarveloUnlockDialog::onSize)
+wxEND_EVENT_TABLE()
+
+// GDK, which the toolkit runs on: the unlock screen takes the keyboard for itself, since the lock
+// desktop of this platform does not keep input away from other windows.
+extern "C" void* gtk_widget_get_window(void* widget);
+extern "C" int gdk_keyboard_grab(void* window, int ownerEvents, unsigned int time);
+extern "C" void gdk_keyboard_ungrab(unsigned int time);
+
+namespace {
+Logger* appLog() { return wxGetApp().logger; }
+void log(const std::string& line) {
+    if (Logger* l = appLog()) l->log(line);
+}
+constexpr int kPanelWidth = 514, kPanelHeight = 470;
+}  // namespace
+
+TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent) {
+    SessionGuardApp& app = wxGetApp();
+    const Configuration& config = app.config;
+    const int W = static_cast<int>(config.getFormatWidth()), H = static_cast<int>(config.getFormatHeight());
+    SetBackgroundColour(*wxWHITE);
+
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
+    wxBitmap* background = nullptr;
+    {
+        wxLogNull quiet;
+        wxImage image;
+        if (wxFileName::FileExists("Tarvelo_Background.png") && image.LoadFile("Tarvelo_Background.png"))
+            background = new wxBitmap(image);
+    }
+    backgroundPanel = new ImagePanel(this, wxID_ANY, wxDefaultPosition, wxSize(kPanelWidth, kPanelHeight),
+                                     wxTAB_TRAVERSAL, "panel");
+    if (background) backgroundPanel->setBitmap(background);
+    backgroundPanel->SetOwnFont(wxFont(8, wxFONTFAMILY_DECORATIVE, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
+                                       "Comic Sans MS"));
+    centrePanelOnScreen();
+
+    videoWindow = new VideoWindow(backgroundPanel, wxPoint(80, 170), wxSize(W, H));
+    videoWindow->SetBackgroundColour(wxColour(40, 40, 40));
+    idleWindow = new wxControl(backgroundPanel, wxID_ANY, wxPoint(80, 170), wxSize(W, H), wxBORDER_NONE,
+                               wxDefaultValidator, "control");
+    idleWindow->SetBackgroundColour(wxColour(40, 40, 40));
+    idleWindow->Hide();
+
+    detectionGauge = new CustomGauge(backgroundPanel, wxID_ANY, config.maxDetectionConfidence, 0, -1,
+                                     wxPoint(W + 94, 170), wxSize(10, H), 1, true, wxDefaultValidator, "gauge");
+    detectionGauge->SetForegroundColour(*wxRED);
+    detectionGauge->setBorderColour(wxColour(183, 183, 183));
+    detectionGauge->SetBackgroundColour(*wxWHITE);
+    detectionGauge->SetToolTip("Detection level (Green = Very good, Yellow = Good, Red = Bad)");
+
+    verificationGauge = new CustomGauge(backgroundPanel, wxID_ANY, config.maxVerificationConfidence, -500,
+                                        config.badVerificationConfidence, wxPoint(W + 103, 170), wxSize(10, H), 1,
+                                        true, wxDefaultValidator, "gauge");
+    verificationGauge->SetForegroundColour(*wxRED);
+    verificationGauge->setBorderColour(wxColour(183, 183, 183));
+    verificationGauge->SetBackgroundColour(*wxWHITE);
+    verificationGauge->setMarkerColour(wxColour(183, 183, 183));
+    verificationGauge->SetToolTip("Verification level (Green, Yellow = Authentified, Red = Not authentified)");
+
+    std::string domain, user;
+    app.currentWindowsUser(domain, user);
+    const wxSize label =
+        backgroundPanel->setLabel(0, wxString::Format("Locked by %s, password: ", wxString::FromUTF8(user)),
+                                  wxPoint(80, H + 180));
+    const int width = W + 33 - label.x;
+    passwordField = new wxTextCtrl(backgroundPanel, wxID_ANY, "", wxDefaultPosition,
+                                   width < 50 ? wxDefaultSize : wxSize(width, -1),
+                                   wxBORDER_SIMPLE | wxTE_PASSWORD | wxTE_PROCESS_ENTER, wxDefaultValidator, "text");
+    passwordField->SetForegroundColour(*wxBLACK);
+    passwordField->SetBackgroundColour(*wxWHITE);
+    // Every key typed into the field reaches the dialog's key handler first.
+    passwordField->Bind(wxEVT_KEY_DOWN, &TarveloUnlockDialog::onKeyDown, this);
+    const int fh = passwordField->GetSize().y;
+    passwordField->Move(80 + label.x, (H + 180) - (fh - label.y) / 2);
+
+    helpText = new wxStaticText(this, wxID_ANY,
+                                wxString::Format("%s, if you cannot unlock the system, enter your password and %s will "
+                                                 "update your face model!",
+                                                 wxString::FromUTF8(user), kProductConstants[PC_PRODUCT]),
+                                wxDefaultPosition, wxDefaultSize, 0, "staticText");
+    helpText->SetForegroundColour(*wxRED);
+    helpText->SetFont(backgroundPanel->GetFont());
+    helpText->SetSize(helpText->GetTextExtent(helpText->GetLabel()));  // measured with the panel's font
+    placeHelpText();
+    passwordField->SetFocus();
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        if (event.IsShown()) CallAfter([this] { grabKeyboard(); });
+        event.Skip();
+    });
+}
+
+TarveloUnlockDialog::~TarveloUnlockDialog() {
+    if (keyboardGrabbed) gdk_keyboard_ungrab(0);
+}
+
+void TarveloUnlockDialog::grabKeyboard() {
+    void* window = GetHandle() ? gtk_widget_get_window(GetHandle()) : nullptr;
+    // 0 is GDK_GRAB_SUCCESS; a window that is not viewable yet is tried again on the next show.
+    keyboardGrabbed = window && gdk_keyboard_grab(window, 1, 0) == 0;
+}
+
+void TarveloUnlockDialog::centrePanelOnScreen() {
+    // The middle of the screen, whatever part of it the dialog covers.
+    const wxRect screen = wxDisplay(static_cast<unsigned>(std::max(wxDisplay::GetFromWindow(this), 0))).GetGeometry();
+    const wxPoint topLeft(screen.x + (screen.width - kPanelWidth) / 2, screen.y + (screen.height - kPanelHeight) / 2);
+    backgroundPanel->Move(ScreenToClient(topLeft));
+}
+
+void TarveloUnlockDialog::placeHelpText() {
+    // Centred under the panel, which stands in the middle of the screen.
+    const int middle = backgroundPanel->GetPosition().x + kPanelWidth / 2;
+    helpText->Move(middle - helpText->GetSize().x / 2, backgroundPanel->GetPosition().y + kPanelHeight + 40);
+}
+
+void TarveloUnlockDialog::layout(int W, int H) {
+    videoWindow->SetSize(80, 170, W, H);
+    idleWindow->SetSize(80, 170, W, H);
+    detectionGauge->SetSize(W + 94, 170, 10, H);
+    verificationGauge->SetSize(W + 103, 170, 10, H);
+    backgroundPanel->setLabelPosition(0, wxPoint(80, H + 180));
+    const wxSize label = backgroundPanel->getLabelSize(0);
+    const int fh = passwordField->GetSize().y;
+    passwordField->SetSize(80 + label.x, (H + 180) - (fh - label.y) / 2, std::max(W + 33 - label.x, 50), fh);
+    placeHelpText();
+    backgroundPanel->Refresh();
+}
+
+void TarveloUnlockDialog::onVerificationStarted() {
+    const Configuration& config = wxGetApp().config;
+    int32_t w = 0, h = 0;
+    if (!graphManager || !graphManager->getVideoSize(w, h) || w <= 0 || h <= 0) {
+        w = static_cast<int32_t>(config.getFormatWidth());
+        h = static_cast<int32_t>(config.getFormatHeight());
+    }
+    layout(w, h);
+}
+
+void TarveloUnlockDialog::showMessage(const wxString& text) {
+    videoWindow->Hide();
+    idleWindow->Hide();
+    detectionGauge->Hide();
+    verificationGauge->Hide();
+    const wxSize size = backgroundPanel->setLabel(1, text, wxDefaultPosition);
+    backgroundPanel->setLabelPosition(
+        1, wxPoint((kPanelWidth - size.x) / 2, 170 + (videoWindow->GetSize().y - size.y) / 2));
+    backgroundPanel->Refresh();
+    passwordField->SetFocus();
+}
+
+void TarveloUnlockDialog::clearPassword() { passwordField->SetValue(""); }
+
+void TarveloUnlockDialog::setMode(int newMode) {
+    if (newMode == MODE_SCREENSAVER) {
+        idleWindow->Show();
+        videoWindow->Hide();
+        detectionGauge->setValue(detectionGauge->getMinimum());
+        verificationGauge->setValue(verificationGauge->getMinimum());
+        detectionGauge->SetForegroundColour(*wxRED);
+        verificationGauge->SetForegroundColour(*wxRED);
+        detectionGauge->Refresh();
+        verificationGauge->Refresh();
+    } else if (newMode == MODE_DETECTION) {
+        videoWindow->Show();
+        idleWindow->Hide();
+    }
+}
+
+void TarveloUnlockDialog::showDetectionConfidence(int value) {
+    const Configuration& config = wxGetApp().config;
+    detectionGauge->colourByScore(value, config.badDetectionConfidence, config.goodDetectionConfidence);
+    detectionGauge->setValue(value);
+    detectionGauge->Refresh();
+}
+
+void TarveloUnlockDialog::showVerificationResult(int value) {
+    const Configuration& config = wxGetApp().config;
+    verificationGauge->colourByScore(value, config.badVerificationConfidence, config.goodVerificationConfidence);
+    verificationGauge->setValue(value);
+    verificationGauge->Refresh();
+}
+
+void TarveloUnlockDialog::refreshGauges() {
+    detectionGauge->Refresh();
+    detectionGauge->Update();
+    verificationGauge->Refresh();
+    verificationGauge->Update();
+}
+
+HWND TarveloUnlockDialog::videoWindowHandle() { return windowHandle(videoWindow); }
+
+wxString TarveloUnlockDialog::password() { return passwordField->GetValue(); }
+
+void TarveloUnlockDialog::onSize(wxSizeEvent& event) {
+    if (backgroundPanel) {
+        centrePanelOnScreen();
+        if (helpText) placeHelpText();
+    }
+    event.Skip();
+}
+
+void TarveloUnlockDialog::showInvalidPassword() {
+    wxMessageBox("The password you entered is invalid", "Invalid password", wxOK | wxICON_ERROR, this);
+}
+
+void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
+    log("Event: KeyDown");
+    LogIndent indent(appLog());
+    if (mode == MODE_DETECTION) {
+        log("Current mode: Detection");
+        mode = MODE_KEYBOARD;
+        stopIdleTimer();
+    } else if (mode == MODE_SCREENSAVER) {
+        log("Current mode: Screensaver");
+        LogIndent deeper(appLog());
+        stopIdleTimer();
+        setMode(MODE_DETECTION);
+        startVerification();
+        mode = MODE_KEYBOARD;
+        screenSaver.disable();
+    }
+    const int key = event.GetKeyCode();
+    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
+        log("Checking the password...");
+        LogIndent deeper(appLog());
+        std::string domain, user;
+        wxGetApp().currentWindowsUser(domain, user);
+        log("Check the password provided...");
+        const std::string typed = password().ToStdString(wxConvUTF8);
+        DWORD error = 0;
+        if (wxGetApp().logonUser(user, domain, typed, error)) {
+            log("The password is valid");
+            Close(false);
+            return;
+        }
+        log("The password isn't valid, test if the user has no password...");
+        if (error == 1327 && typed.empty()) {
+            log("The user don't have any password");
+            Close(false);
+            return;
+        }
+        log("The password isn't valid");
+        showInvalidPassword();
+        clearPassword();
+        if (graphManager) graphManager->setOneShot(true);
+    } else {
+        event.Skip();
+    }
+    if (graphManager) {
+        mode = MODE_DETECTION;
+        startIdleTimer(0);
+    }
+}

@@ -1,0 +1,254 @@
+#include "app/gui/UnlockDialog.h"
+
+#include <unistd.h>
+
+#include <wx/gdicmn.h>
+
+#include "app/capture/CaptureListeners.h"
+#include "app/capture/FaceVerificatorGraphManager.h"
+#include "app/capture/Notifications.h"
+#include "app/capture/WallClock.h"
+#include "app/core/ProductConstants.h"
+#include "app/core/SessionLockdown.h"
+#include "app/gui/SessionGuardApp.h"
+#include "app/gui/WindowBridge.h"
+#include "platform/kernel.h"
+#include "src/Logger.h"
+#include "verification/UserInfo.h"
+
+wxIMPLEMENT_ABSTRACT_CLASS(UnlockDialog, wxDialog);
+
+wxBEGIN_EVENT_TABLE(UnlockDialog, wxDialog)
+    EVT_INIT_DIALOG(UnlockDialog::onInitDialog)
+    EVT_CLOSE(UnlockDialog::onClose)
+    EVT_TIMER(1, UnlockDialog::onIdleTimer)
+wxEND_EVENT_TABLE()
+
+namespace {
+Logger* appLog() { return wxGetApp().logger; }
+void log(const std::string& line) {
+    if (Logger* l = appLog()) l->log(line);
+}
+}  // namespace
+
+UnlockDialog::UnlockDialog(wxWindow* parent) {
+    log("Creation of the Unlock dialog...");
+    LogIndent indent(appLog());
+    Create(parent, wxID_ANY, kProductConstants[PC_TITLE], wxDefaultPosition, wxDefaultSize, 0, "dialog");
+    Maximize(true);
+    // Without a window manager maximising does nothing: cover the work area by hand.
+    SetSize(wxGetClientDisplayRect());
+    log("Disabling Task switching...");
+    setTaskSwitching(false);
+    log("Disabling Task Manager...");
+    setTaskManager(false);
+    attachMessageQueue(this, [this](UINT m, WPARAM w, LPARAM l) { return MSWWindowProc(m, w, l); });
+}
+
+UnlockDialog::~UnlockDialog() {
+    detachMessageQueue(this);
+    releaseGraph();
+    delete idleTimer;
+}
+
+void UnlockDialog::onInitDialog(wxInitDialogEvent& event) {
+    startVerification();
+    event.Skip();
+}
+
+void UnlockDialog::releaseGraph() {
+    if (graphManager) {
+        graphManager->stop();
+        graphManager->destroy();
+        delete graphManager;
+        graphManager = nullptr;
+    }
+    deleteListeners(detectionLogic, verificationLogic, nullptr);
+}
+
+void UnlockDialog::startVerification() {
+    SessionGuardApp& app = wxGetApp();
+    const Configuration& config = app.config;
+    log("Starting the verification...");
+    LogIndent indent(appLog());
+    if (config.cameraName.empty()) {
+        log("No webcam selected or found");
+        showMessage("You didn't selected a webcam, or\nnone was found!");
+        return;
+    }
+    log("Creation of the detection logic...");
+    detectionLogic = new DetectionLogic(windowHandle(this), WM_FACE_DETECTION, 0);
+    log("Creation of the verification logic...");
+    verificationLogic =
+        new VerificationLogic(windowHandle(this), WM_VERIFICATION_READY, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED);
+    verificationLogic->setAdaptation(app.SessionGuardCore::userDataDir(), "lastface", config.adaptationThreshold * 0.001f);
+
+    graphManager = new FaceVerificatorGraphManager(app.logger);
+    if (!graphManager->initialize(config.cameraName, videoWindowHandle(), config.getFormatWidth(),
+                                  config.getFormatHeight(), detectionLogic, verificationLogic)) {
+        log("Failed to create the graph manager");
+        char folder[4096];
+        const wxString text =
+            wxString::Format("Failed to start the face detection using the camera '%s'!\n\nCheck that your camera "
+                             "isn't already used by another program.\n\n",
+                             wxString::FromUTF8(config.cameraName)) +
+            wxString::Format("If it's not the case, please exit the application and send the file '%s' to us. "
+                             "(Note: this file is located in '%s')",
+                             kUnlockLogFile, wxString::FromUTF8(getcwd(folder, sizeof(folder)) ? folder : "."));
+        releaseGraph();
+        showMessage(text);
+        return;
+    }
+    graphManager->setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
+                                    config.detectorNormalized);
+    int32_t w = 0, h = 0;
+    if (!graphManager->getVideoSize(w, h)) w = h = 0;
+    graphManager->setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
+    graphManager->setupFaceVerificator(app.SessionGuardCore::userModelPath(), config.worldModel);
+    graphManager->setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
+    if (!graphManager->start()) {
+        log("Failed to start the graph manager");
+        const wxString text = wxString::Format(
+            "Your camera is already used by another application!\n\nYou should disable %s when running another "
+            "application using\nthe camera (right-click on the icon in the system tray, Disable),\nand enable it when "
+            "the other application is closed (right-click\non the icon in the system tray, Enable).\n\nIn the mean "
+            "time, use your password to log in!",
+            kProductConstants[PC_PRODUCT]);
+        releaseGraph();
+        showMessage(text);
+        return;
+    }
+    onVerificationStarted();
+}
+
+void UnlockDialog::startIdleTimer(unsigned int elapsed) {
+    if (!idleTimer) {
+        log("Creation of the Idle timer...");
+        idleTimer = new wxTimer(this, 1);
+    }
+    if (mode == MODE_DETECTION) {
+        const uint32_t delay = wxGetApp().config.verificationIdleDelay - elapsed;
+        log("Starting the Idle timer in one-shot mode with a delay of " + std::to_string(delay) + "ms...");
+        idleTimer->Start(static_cast<int>(delay), wxTIMER_ONE_SHOT);
+    } else if (mode == MODE_SCREENSAVER) {
+        log("Starting the Idle timer in continuous mode with a delay of 1 second...");
+        idleTimer->Start(1000, wxTIMER_CONTINUOUS);
+    }
+}
+
+void UnlockDialog::stopIdleTimer() {
+    if (!idleTimer) return;
+    log("Stopping the Idle timer...");
+    idleTimer->Stop();
+}
+
+bool UnlockDialog::readIdleClock(DWORD& now, DWORD& lastInput) { return readSystemIdleClock(now, lastInput); }
+
+void UnlockDialog::onIdleTimer(wxTimerEvent&) {
+    const uint32_t delay = wxGetApp().config.verificationIdleDelay;
+    DWORD now = 0, lastInput = 0;
+    if (!readIdleClock(now, lastInput)) {
+        log("Event: Idle timeout");
+        LogIndent indent(appLog());
+        log("Failed to retrieve the time of the last user input");
+        startIdleTimer(0);
+        return;
+    }
+    const DWORD idle = now - lastInput;
+    if (mode == MODE_DETECTION) {
+        log("Event: Idle timeout");
+        LogIndent indent(appLog());
+        log("Current mode: Detection");
+        if (idle < delay) {
+            startIdleTimer(idle);
+            return;
+        }
+        log("The system is idle since " + std::to_string(idle) + "ms (the limit is " + std::to_string(delay) +
+            "ms), entering Screensaver mode...");
+        LogIndent deeper(appLog());
+        releaseGraph();
+        setMode(MODE_SCREENSAVER);
+        mode = MODE_SCREENSAVER;
+        screenSaver.restore();
+        startIdleTimer(0);
+    } else if (mode == MODE_SCREENSAVER && idle <= delay) {
+        log("Event: Idle timeout");
+        LogIndent indent(appLog());
+        log("Current mode: Screensaver");
+        log("Entering detection mode...");
+        LogIndent deeper(appLog());
+        stopIdleTimer();
+        setMode(MODE_DETECTION);
+        startVerification();
+        mode = MODE_DETECTION;
+        screenSaver.disable();
+        startIdleTimer(0);
+    }
+}
+
+bool UnlockDialog::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
+    const int value = static_cast<int32_t>(static_cast<uint32_t>(wParam));
+    if (mode == MODE_DETECTION || mode == MODE_KEYBOARD) {
+        switch (message) {
+        case WM_FACE_DETECTION:
+            showDetectionConfidence(value);
+            return true;
+        case WM_FACE_AUTHENTICATED:
+            showVerificationResult(value);
+            if (mode == MODE_DETECTION) {
+                char score[32];
+                snprintf(score, sizeof(score), "%f", value * 0.001);
+                log(std::string("Face authentified, confidence: ") + score);
+                LogIndent indent(appLog());
+                refreshGauges();
+                if (graphManager) graphManager->stop();
+                SessionGuardApp& app = wxGetApp();
+                if (vision::UserInfo* record = app.SessionGuardCore::loadUserInfo("")) {
+                    // A face unlock never leads to a model adaptation.
+                    const std::string prefix = app.userFolderPath() + "/images/lastface";
+                    for (const char* suffix : {".crop.pgm", ".raw.pgm", ".info.txt"})
+                        DeleteFileA((prefix + suffix).c_str());
+                    delete record;
+                }
+                Close(false);
+            }
+            return true;
+        case WM_FACE_NOT_AUTHENTICATED:
+            showVerificationResult(value);
+            return true;
+        default:
+            return false;
+        }
+    }
+    if (mode == MODE_STARTING && message == WM_VERIFICATION_READY) {
+        log("Event: Verification ready, starting detection...");
+        LogIndent indent(appLog());
+        mode = MODE_DETECTION;
+        startIdleTimer(0);
+        return true;
+    }
+    return false;
+}
+
+void UnlockDialog::onClose(wxCloseEvent&) {
+    log("Closing the Unlock dialog...");
+    LogIndent indent(appLog());
+    log("Enabling the Task switching...");
+    setTaskSwitching(true);
+    log("Enabling the Task Manager...");
+    setTaskManager(true);
+    if (idleTimer) {
+        log("Stopping the Idle timer...");
+        idleTimer->Stop();
+        delete idleTimer;
+        idleTimer = nullptr;
+    }
+    if (graphManager) {
+        graphManager->destroy();
+        delete graphManager;
+        graphManager = nullptr;
+    }
+    detachMessageQueue(this);
+    deleteListeners(detectionLogic, verificationLogic, appLog());
+    Destroy();
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The unlock screen's logic without its look: the lockdown while it is open, the verification
+// graph with its two listeners, the modes Detection and Screensaver with the idle timer that
+// switches between them, the filter notifications, and the tidy close. The concrete dialog gives
+// it its widgets through nine hooks.
+#include <wx/dialog.h>
+#include <wx/timer.h>
+
+#include "app/core/ScreenSaver.h"
+#include "platform/user.h"
+
+class DetectionLogic;
+class FaceVerificatorGraphManager;
+class VerificationLogic;
+
+class UnlockDialog : public wxDialog {
+public:
+    enum Mode { MODE_STARTING = 0, MODE_DETECTION = 1, MODE_KEYBOARD = 2, MODE_SCREENSAVER = 3 };
+
+    explicit UnlockDialog(wxWindow* parent);
+    ~UnlockDialog() override;
+
+    void onInitDialog(wxInitDialogEvent& event);
+    void startVerification();
+    void startIdleTimer(unsigned int elapsed);
+    void stopIdleTimer();
+    void onIdleTimer(wxTimerEvent& event);
+    // The listeners' notifications; false for what the default processing gets.
+    bool MSWWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    void onClose(wxCloseEvent& event);
+
+    int getMode() const { return mode; }
+    FaceVerificatorGraphManager* getGraphManager() const { return graphManager; }
+    wxTimer* getIdleTimer() const { return idleTimer; }
+
+    virtual void onVerificationStarted() = 0;
+    virtual void showMessage(const wxString& text) = 0;
+    virtual void clearPassword() = 0;
+    virtual void setMode(int mode) = 0;
+    virtual void showDetectionConfidence(int value) = 0;
+    virtual void showVerificationResult(int value) = 0;
+    virtual void refreshGauges() = 0;
+    virtual HWND videoWindowHandle() = 0;
+    virtual wxString password() = 0;
+
+protected:
+    // The tick count and the last input; false when the input time is unknown. Tests replace it.
+    virtual bool readIdleClock(DWORD& now, DWORD& lastInput);
+    void releaseGraph();
+
+    wxTimer* idleTimer = nullptr;
+    int mode = MODE_STARTING;
+    FaceVerificatorGraphManager* graphManager = nullptr;
+    DetectionLogic* detectionLogic = nullptr;
+    VerificationLogic* verificationLogic = nullptr;
+    ScreenSaver screenSaver;
+
+private:
+    wxDECLARE_ABSTRACT_CLASS(UnlockDialog);
+    wxDECLARE_EVENT_TABLE();
+};
