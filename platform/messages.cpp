@@ -1,9 +1,11 @@
 // One queue of posted messages per window.
 #include "platform/messages.h"
+#include "platform/session.h"
 
 #include <deque>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -28,10 +30,31 @@ std::map<HWND, WindowQueue>& queues() {
 
 bool inRange(UINT message, UINT low, UINT high) { return (low == 0 && high == 0) || (message >= low && message <= high); }
 
+std::mutex& handlerLock() {
+    static std::mutex lock;
+    return lock;
+}
+tarvelo_platform::SystemMessageHandler& systemHandler() {
+    static auto* handler = new tarvelo_platform::SystemMessageHandler();
+    return *handler;
+}
+
 }  // namespace
 
 extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> waking(wakeLock());
+    if (window == HWND_BROADCAST) {
+        std::vector<std::function<void()>> wakes;
+        {
+            std::lock_guard<std::mutex> lock(queuesLock());
+            for (auto& [hwnd, queue] : queues()) {
+                queue.messages.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
+                if (queue.wake) wakes.push_back(queue.wake);
+            }
+        }
+        for (auto& wake : wakes) wake();
+        return TRUE;
+    }
     std::function<void()> wake;
     {
         std::lock_guard<std::mutex> lock(queuesLock());
@@ -61,6 +84,27 @@ extern "C" BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterM
     }
     return FALSE;
 }
+
+namespace tarvelo_platform {
+
+void setSystemMessageHandler(SystemMessageHandler handler) {
+    std::lock_guard<std::mutex> lock(handlerLock());
+    systemHandler() = std::move(handler);
+}
+
+void deliverSystemMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    SystemMessageHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(handlerLock());
+        handler = systemHandler();
+    }
+    if (handler)
+        handler(window, message, wParam, lParam);
+    else
+        PostMessageA(window, message, wParam, lParam);
+}
+
+}  // namespace tarvelo_platform
 
 namespace tarvelo::user {
 

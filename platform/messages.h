@@ -25,7 +25,8 @@ constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
 extern "C" {
 // Queues the message for the window and returns at once, from any thread. FALSE (last error
-// ERROR_INVALID_WINDOW_HANDLE) when the window has no queue.
+// ERROR_INVALID_WINDOW_HANDLE) when the window has no queue. HWND_BROADCAST (session.h) queues it for
+// every window that has one.
 TARVELO_PLATFORM_API BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Takes (PM_REMOVE) or looks at the oldest message of the window (a null window: of any window)
 // whose number lies in [filterMin, filterMax] (both 0: any number); FALSE when there is none.
