@@ -94,9 +94,7 @@ void SessionGuardApp::startUnlockThread() {
     unlockThread->Run();
 }
 
-void SessionGuardApp::startAdaptation(const std::string& prefix) {
-    EnrollmentThread::start(prefix, true);
-}
+bool SessionGuardApp::startAdaptation(const std::string& prefix) { return EnrollmentThread::start(prefix, true); }
 
 void SessionGuardApp::setTaskLockdown(bool locked) {
     setTaskSwitching(!locked);
@@ -179,26 +177,34 @@ void SessionGuardApp::handleUnlockEnd() {
         if (trayIcon)
             trayIcon->showBalloon(kProductConstants[PC_TITLE], "Your model is being adapted...", 10000, 1);
         setTrayIcon("systrayBusy");
-        startAdaptation(prefix);
-        return;
+        if (startAdaptation(prefix)) return;
+        // No thread, so no end of it would ever come: back to watching, the near miss left for the
+        // next unlock.
+        log("ERROR: Failed to start the adaptation of the model");
+        adaptationRunning = false;
+        setTrayIcon("systray");
     }
     if (trayIcon) trayIcon->enable();
     startIdleTimer(0);
 }
 
-void SessionGuardApp::onModelThreadDone(wxCommandEvent&) {
+void SessionGuardApp::onModelThreadDone(wxCommandEvent& event) {
+    const bool built = event.GetInt() == MODEL_BUILT;
     if (adaptationRunning) {
         log("Event: Adaptation of the model done");
         LogIndent indent(logger);
+        if (!built) log("ERROR: The adaptation of the model failed, the previous model is kept");
         if (trayIcon)
-            trayIcon->showBalloon(kProductConstants[PC_TITLE], "The adaptation of the model is done!", 10000,
-                                  1);
+            trayIcon->showBalloon(kProductConstants[PC_TITLE],
+                                  built ? "The adaptation of the model is done!"
+                                        : "The adaptation of the model failed, your previous model is kept.",
+                                  10000, built ? NIIF_INFO : NIIF_ERROR);
         setTrayIcon("systray");
         if (trayIcon) trayIcon->enable();
         adaptationRunning = false;
         startIdleTimer(0);
     } else if (settingsDialog) {
-        settingsDialog->onEnrollmentDone();
+        settingsDialog->onEnrollmentDone(built);
     }
 }
 
@@ -290,7 +296,7 @@ bool SessionGuardApp::selectDefaultCamera() {
         config.cameraName = name;
         config.save(configFilePath());
         const std::string model = SessionGuardCore::userModelPath();
-        if (!model.empty()) DeleteFileA(model.c_str());
+        if (!model.empty() && !keepModelOnCameraChoice) DeleteFileA(model.c_str());
         log("Default camera selected");
         return true;
     }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "app/capture/Notifications.h"
+#include "app/core/EnrollmentThread.h"
 #include "app/gui/TrayIcon.h"
 #include "gui_harness.h"
 #include "test_app.h"
@@ -30,8 +31,18 @@ protected:
         wxTimerEvent event;
         app().onIdleTimeout(event);
     }
-    void command(void (SessionGuardApp::*handler)(wxCommandEvent&)) {
+    // What an unlock by password leaves behind; returns the images folder.
+    std::string leaveNearMiss() {
+        EXPECT_TRUE(app().createUserInfo("None", "None", 2000, true));
+        const std::string images = app().userFolderPath() + "/images";
+        ::mkdir(app().userFolderPath().c_str(), 0700);
+        ::mkdir(images.c_str(), 0700);
+        std::ofstream(images + "/lastface.raw.pgm") << "P5\n1 1\n255\n";
+        return images;
+    }
+    void command(void (SessionGuardApp::*handler)(wxCommandEvent&), int value = 0) {
         wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED);
+        event.SetInt(value);
         (app().*handler)(event);
     }
 };
@@ -158,11 +169,7 @@ TEST_F(SessionControlTest, UnlockWithoutNearMissLiftsTheLockdownAndWatchesAgain)
 }
 
 TEST_F(SessionControlTest, UnlockAfterANearMissAdaptsBeforeWatching) {
-    ASSERT_TRUE(app().createUserInfo("None", "None", 2000, true));
-    const std::string images = app().userFolderPath() + "/images";
-    ::mkdir(app().userFolderPath().c_str(), 0700);
-    ::mkdir(images.c_str(), 0700);
-    std::ofstream(images + "/lastface.raw.pgm") << "P5\n1 1\n255\n";
+    const std::string images = leaveNearMiss();
 
     command(&SessionGuardApp::onSessionUnlocked);
     ASSERT_EQ(app().adaptations.size(), 1u);
@@ -175,8 +182,31 @@ TEST_F(SessionControlTest, UnlockAfterANearMissAdaptsBeforeWatching) {
     EXPECT_EQ(app().adaptations.size(), 1u);
     EXPECT_TRUE(timerStopped());
 
-    command(&SessionGuardApp::onModelThreadDone);
+    command(&SessionGuardApp::onModelThreadDone, MODEL_BUILT);
     EXPECT_TRUE(app().lines.has("Event: Adaptation of the model done"));
+    EXPECT_FALSE(app().lines.has("ERROR: The adaptation of the model failed, the previous model is kept"));
+    EXPECT_FALSE(app().isAdaptationRunning());
+    EXPECT_TRUE(timerArmed(600000));
+    std::remove((images + "/lastface.raw.pgm").c_str());
+}
+
+TEST_F(SessionControlTest, AdaptationThatFailsOrCannotStartGoesBackToWatching) {
+    const std::string images = leaveNearMiss();
+
+    command(&SessionGuardApp::onSessionUnlocked);
+    ASSERT_TRUE(app().isAdaptationRunning());
+    command(&SessionGuardApp::onModelThreadDone, MODEL_NOT_BUILT);
+    EXPECT_TRUE(app().lines.has("ERROR: The adaptation of the model failed, the previous model is kept"));
+    EXPECT_FALSE(app().isAdaptationRunning());
+    EXPECT_TRUE(timerArmed(600000));
+
+    // A thread that cannot start would never end: the tray must not wait for it.
+    app().reset();
+    app().config.idleDelay = 600000;
+    app().adaptationStarts = false;
+    command(&SessionGuardApp::onSessionUnlocked);
+    EXPECT_EQ(app().adaptations.size(), 1u);
+    EXPECT_TRUE(app().lines.has("ERROR: Failed to start the adaptation of the model"));
     EXPECT_FALSE(app().isAdaptationRunning());
     EXPECT_TRUE(timerArmed(600000));
     std::remove((images + "/lastface.raw.pgm").c_str());
