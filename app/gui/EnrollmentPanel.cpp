@@ -326,7 +326,8 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
     owner->disableButtons();
     mayLeave = false;
     waitingForCapture = true;
-    detectionLogic->requestCapture("lastface");
+    // A weak detection may be background: a model built from it would accept anything but the user.
+    detectionLogic->requestCapture("lastface", app.config.goodDetectionConfidence * 0.001f);
     captureTimer.StartOnce(captureTimeoutMs);
     onResize(GetSize());
 }

@@ -171,8 +171,8 @@ TEST_F(Listeners, DetectionPostsScoresAndWritesOneRequestedCapture) {
     EXPECT_NE(std::string::npos, info.find("SCORE -0.4567\n"));
 }
 
-// A small gray frame with one face, as the detection filter hands them over.
-struct DetectedFrame {
+// A small grey frame with one face.
+struct GreyFrameWithFace {
     std::vector<unsigned char> pixels = std::vector<unsigned char>(4 * 4 * 3, 100);
     vision::RgbFrame frame{pixels.data(), 4, 4, vision::RgbFrame::RGB24, true};
     vision::FaceInfo face;
@@ -181,11 +181,9 @@ struct DetectedFrame {
 
 TEST_F(Listeners, CaptureThatCannotBeWrittenIsReportedWithoutEndingTheProgram) {
     DetectionLogic logic(window, WM_FACE_DETECTION, WM_FACE_CAPTURED);
-    DetectedFrame f;
-    auto& frame = f.frame;
-    auto& faces = f.faces;
+    GreyFrameWithFace f;
     logic.requestCapture(dir.path + "/no/such/folder/lastface");
-    logic.onFaces(1, faces, &frame);
+    logic.onFaces(1, f.faces, &f.frame);
     EXPECT_FALSE(logic.isCaptureRequested());
     std::vector<MSG> messages = drain();
     ASSERT_EQ(2u, messages.size());
@@ -212,14 +210,12 @@ protected:
 
 TEST_F(Listeners, CaptureRequestedDuringAWriteIsKeptForTheNextFace) {
     RequestDuringWrite logic(window, WM_FACE_DETECTION, WM_FACE_CAPTURED);
-    DetectedFrame f;
-    auto& frame = f.frame;
-    auto& faces = f.faces;
+    GreyFrameWithFace f;
     logic.second = dir.path + "/second";
     logic.requestCapture(dir.path + "/first");
-    logic.onFaces(1, faces, &frame);
+    logic.onFaces(1, f.faces, &f.frame);
     EXPECT_TRUE(logic.isCaptureRequested());
-    logic.onFaces(1, faces, &frame);
+    logic.onFaces(1, f.faces, &f.frame);
     EXPECT_FALSE(logic.isCaptureRequested());
     EXPECT_EQ((std::vector<std::string>{dir.path + "/first", dir.path + "/second"}), logic.written);
     EXPECT_TRUE(exists(dir.path + "/second.info.txt"));
@@ -227,6 +223,27 @@ TEST_F(Listeners, CaptureRequestedDuringAWriteIsKeptForTheNextFace) {
     for (const MSG& m : drain())
         if (m.message == WM_FACE_CAPTURED && m.wParam == CAPTURE_WRITTEN) ++captured;
     EXPECT_EQ(2, captured);
+}
+
+// The enrollment capture waits for a confident face: a weak detection (often background) is shown on
+// the gauge but not captured, and the first face reaching the score is.
+TEST_F(Listeners, CaptureWaitsForAFaceThatReachesItsScore) {
+    DetectionLogic logic(window, WM_FACE_DETECTION, WM_FACE_CAPTURED);
+    GreyFrameWithFace f;
+    logic.requestCapture(dir.path + "/lastface", 0.1f);
+    f.face.score = 0.0999f;
+    logic.onFaces(1, f.faces, &f.frame);
+    EXPECT_TRUE(logic.isCaptureRequested());
+    EXPECT_FALSE(exists(dir.path + "/lastface.raw.pgm"));
+    f.face.score = 0.1f;
+    logic.onFaces(1, f.faces, &f.frame);
+    EXPECT_FALSE(logic.isCaptureRequested());
+    EXPECT_TRUE(exists(dir.path + "/lastface.raw.pgm"));
+    std::vector<MSG> messages = drain();
+    ASSERT_EQ(3u, messages.size());
+    EXPECT_EQ(99u, messages[0].wParam);
+    EXPECT_EQ(WM_FACE_DETECTION, messages[1].message);
+    EXPECT_EQ(WM_FACE_CAPTURED, messages[2].message);
 }
 
 TEST_F(Listeners, VerificationVerdictsAndTheNearMissWindow) {
