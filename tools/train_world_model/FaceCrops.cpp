@@ -220,6 +220,64 @@ int collectAnnotated(const std::string& dir, const std::string& cascade, Feature
     return added;
 }
 
+int collectWebcamFaces(const std::vector<facekit::EyeFace>& faces, const std::string& cascade, FeatureSet* set,
+                       const WebcamFaces& o) {
+    std::vector<const facekit::EyeFace*> chosen;
+    for (const facekit::EyeFace& f : faces)
+        if (std::hypot(f.eyes.right_x - f.eyes.left_x, f.eyes.right_y - f.eyes.left_y) >= o.min_source_eyes)
+            chosen.push_back(&f);
+    if (o.limit > 0 && (int)chosen.size() > o.limit) {
+        std::vector<const facekit::EyeFace*> picked;
+        for (int i = 0; i < o.limit; i++)
+            picked.push_back(chosen[(size_t)i * chosen.size() / o.limit]);
+        chosen.swap(picked);
+    }
+    int added = 0;
+    for (size_t i = 0; i < chosen.size(); i++) {
+        const facekit::EyeFace& f = *chosen[i];
+        GrayFrame original;
+        if (!facekit::loadGray(f.path, &original))
+            continue;
+        const double eyes = std::hypot(f.eyes.right_x - f.eyes.left_x, f.eyes.right_y - f.eyes.left_y);
+        if (eyes <= 0)
+            continue;
+        // Eye distances spread evenly over the range (golden-ratio steps), the same for every run.
+        const double u = std::fmod(i * 0.6180339887498949, 1.0);
+        const float target = (float)(o.min_eyes + u * (o.max_eyes - o.min_eyes));
+        const bool soft = i % 2 == 1;
+        const float pad = 0.25f;
+        const float scale = target / (float)eyes * (soft ? 0.5f : 1.0f);
+        // The margin repeats the edge pixels so that windows can reach past a tight picture.
+        GrayFrame frame = rescaled(original, scale, pad);
+        const int smallW = std::max(1, (int)(original.width * scale + 0.5f));
+        const int smallH = std::max(1, (int)(original.height * scale + 0.5f));
+        const float sx = (float)smallW / original.width, sy = (float)smallH / original.height;
+        const float px = (float)(int)(smallW * pad + 0.5f), py = (float)(int)(smallH * pad + 0.5f);
+        const int paddedWidth = frame.width;
+        if (soft)
+            frame = rescaled(frame, 2.0f, 0.0f);
+        const float k = (float)frame.width / paddedWidth;
+        facekit::Eyes at;
+        at.left_x = (f.eyes.left_x * sx + px) * k;
+        at.left_y = (f.eyes.left_y * sy + py) * k;
+        at.right_x = (f.eyes.right_x * sx + px) * k;
+        at.right_y = (f.eyes.right_y * sy + py) * k;
+        const std::vector<Window> found = detectFaces(frame, cascade);
+        for (const Window& w : found) {
+            const double error = facekit::eyeError(w, at);
+            if (error < 0 || error > o.max_eye_error)
+                continue;
+            std::unique_ptr<ImageGray> image = toImage(frame);
+            FaceInfo face;
+            faceFromWindow(w, &face);
+            set->add(image.get(), &face);
+            added++;
+            break;
+        }
+    }
+    return added;
+}
+
 std::unique_ptr<FaceVerif_GmmDCTmod2> trainWorldModel(MemoryDataSet* data, const TrainOptions& o) {
     const int D = 18;
     const int G = o.gaussians;

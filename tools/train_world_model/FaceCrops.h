@@ -94,6 +94,20 @@ int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet
 int collectAnnotated(const std::string& dir, const std::string& cascade, FeatureSet* set, int limit = 0,
                      int minSize = 24);
 
+// Pictures of one face with known eyes (lfw, utkface, webfaces), brought to what a webcam gives at run
+// time before the system cuts them: scaled so that the eyes lie between min_eyes and max_eyes pixels
+// apart in the detector's 320x240 frame, every second picture first at half that size and doubled
+// again, as the scaling filter enlarges a 160x120 camera (soft); then the detector's best window whose
+// box puts the eyes (`computeEyesFromBbx`) within max_eye_error eye distances of the known eyes.
+struct WebcamFaces {
+    float min_eyes = 18, max_eyes = 36;
+    float min_source_eyes = 0;  // pictures whose eyes are closer are left out
+    float max_eye_error = 0.5f;
+    int limit = 0;  // at most this many pictures, spread over the list (0: all)
+};
+int collectWebcamFaces(const std::vector<facekit::EyeFace>& faces, const std::string& cascade, FeatureSet* set,
+                       const WebcamFaces& options);
+
 struct TrainOptions {
     int gaussians = 256;
     int maxIterations = 100;
