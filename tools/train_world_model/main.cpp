@@ -6,8 +6,8 @@
 //                     [--scales 1,0.5] [--pictures N] [--webcam-eyes 18,36] [--min-source-eyes E] [--verbose]
 //
 // --sets names folders of DIR: lfw, utkface and webfaces are pictures with known eyes, brought to a
-// webcam's size and sharpness before they are cut (eyes --webcam-eyes pixels apart in the 320x240
-// frame, every second picture through a 160x120 frame; at most --pictures of each set, webfaces only
+// webcam's size and sharpness before they are cut (eyes --webcam-eyes pixels apart in the camera's
+// frame, 320x240 or, every second picture, 160x120 doubled; at most --pictures of each set, webfaces only
 // where its eyes are at least E (12) pixels apart); a folder with boxes.txt is read as an annotated
 // set, any other as one sub-folder of images per person, whose best detection counts when it is at
 // least S (0.4) of the image width, at each of the --scales (1 alone by default). --limit keeps at most
@@ -21,10 +21,10 @@
 #include <vector>
 #include <sys/stat.h>
 
-#include "tools/train_world_model/FaceCrops.h"
+#include "tools/facekit/FaceCrops.h"
 #include "visionlib/DiagonalGMM.h"
 
-using namespace world_model;
+using namespace facekit;
 
 static void usage(const char* self) {
     std::fprintf(stderr,
@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
         if (set == "lfw" || set == "utkface" || set == "webfaces") {
             WebcamFaces o = webcam;
             if (set == "webfaces") o.min_source_eyes = minSourceEyes;
-            n = collectWebcamFaces(set == "lfw" ? facekit::lfwFaces(dir)
-                                   : set == "utkface" ? facekit::utkFaces(dir) : facekit::readWebFaces(dir),
+            n = collectWebcamFaces(set == "lfw" ? lfwFaces(dir)
+                                   : set == "utkface" ? utkFaces(dir) : readWebFaces(dir),
                                    cascade, &features, o);
         } else {
             n = annotated ? collectAnnotated(dir, cascade, &features, limit)
