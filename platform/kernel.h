@@ -1,10 +1,13 @@
 // Kernel services of the platform stand-in: named mutexes, files and folders, processes, the
 // account name and password check, and the small file-backed registry.
 //
-// Named mutexes live in the abstract unix socket namespace ("Global\" names are machine-wide,
-// others are per user); the kernel removes a name when the last handle of every process holding it
-// is gone, exactly as a mutex object disappears with its last handle. Processes are started with
-// posix_spawn; a STARTUPINFOA desktop name reaches the child as TARVELO_DESKTOP (see user.h).
+// Named mutexes are locks (flock) on files in a folder that only the account can open
+// ($XDG_RUNTIME_DIR/tarvelo-mutex, else ~/.cache/tarvelo-mutex, else /tmp/tarvelo-mutex-UID, each
+// used only when it belongs to the account and is closed to others), so another account can neither
+// hold nor see this account's names; "Global\" names are one per account on the machine. The kernel
+// drops a lock with the last descriptor, so a name disappears with its last handle, also when its
+// holder is killed. Processes are started with posix_spawn; a STARTUPINFOA desktop name reaches the
+// child as TARVELO_DESKTOP (see user.h).
 #pragma once
 
 #include "platform/windows_types.h"
@@ -15,6 +18,7 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_SUCH_LOGON_SESSION = 1312;
 constexpr DWORD ERROR_NONE_MAPPED = 1332;
 constexpr DWORD ERROR_LOGON_FAILURE = 1326;
+constexpr DWORD ERROR_ACCOUNT_RESTRICTION = 1327;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 
 struct SECURITY_ATTRIBUTES {
@@ -120,8 +124,11 @@ TARVELO_PLATFORM_API BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 
 // "HOST\login" from the host name (upper case) and the passwd entry of the effective user.
 TARVELO_PLATFORM_API BOOL GetUserNameExA(EXTENDED_NAME_FORMAT format, LPSTR buffer, PULONG size);
-// Checks the password through PAM (service "tarvelo", which falls back to the system's "other"
-// policy); the token is a handle for CloseHandle. The domain is not used.
+// Checks the password through PAM, service "tarvelo" (platform/pam/tarvelo, installed in
+// /etc/pam.d; without it PAM uses the system's "other" policy): authentication, then the account's
+// state. The token is a handle for CloseHandle. The domain is not used. An empty password never logs
+// on: it fails with ERROR_ACCOUNT_RESTRICTION when the service accepts it (the account has no
+// password), else with ERROR_LOGON_FAILURE, like any wrong password.
 TARVELO_PLATFORM_API BOOL LogonUserA(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD logonType,
                                      DWORD provider, PHANDLE token);
 

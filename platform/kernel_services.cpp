@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <cctype>
 #include <climits>
+#include <cstdio>
 #include <csignal>
 #include <memory>
 #include <mutex>
@@ -14,12 +16,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <strings.h>
 #include <spawn.h>
-#include <sys/socket.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,34 +82,82 @@ std::string posixPath(const char* path) {
 namespace {
 
 struct MutexObject : KernelObject {
-    int socketFd = -1;
+    int lockFd = -1;  // the held lock of the name; -1 for a handle to a name held elsewhere
     DWORD owner = 0;  // thread id, 0 when not owned
     MutexObject() : KernelObject(Mutex) {}
     ~MutexObject() override {
-        if (socketFd >= 0) ::close(socketFd);
+        if (lockFd >= 0) ::close(lockFd);
     }
 };
 
-// "Global\X" is one name for the machine; any other name is private to the user, as session-local
-// names are to a logon session.
-bool socketAddress(const char* name, sockaddr_un& address, socklen_t& length) {
-    std::string n = name;
-    std::string scope;
-    if (n.compare(0, 7, "Global\\") == 0) {
-        scope = "Global/";
-        n = n.substr(7);
-    } else {
-        if (n.compare(0, 6, "Local\\") == 0) n = n.substr(6);
-        scope = "uid" + std::to_string(getuid()) + "/";
+// A folder of our own for the names: it must be ours and closed to everyone else, or another
+// account could hold our names (an abstract socket name, even one carrying our uid, can be bound by
+// anyone). Opened without following links; -1 when it is not usable.
+int privateFolder(const std::string& path, bool create) {
+    if (create && ::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+        ::close(fd);
+        return -1;
     }
-    std::string full = "tarvelo-mutex/" + scope + n;
-    if (full.size() + 1 > sizeof(address.sun_path)) return false;
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    // Abstract namespace: a leading NUL, no file, gone with the last descriptor.
-    std::memcpy(address.sun_path + 1, full.data(), full.size());
-    length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + full.size());
-    return true;
+    return fd;
+}
+
+// $XDG_RUNTIME_DIR/tarvelo-mutex, else ~/.cache/tarvelo-mutex of the passwd entry (not $HOME, so
+// every process of the account agrees), else /tmp/tarvelo-mutex-UID. Each is checked as above.
+int namesFolder() {
+    std::vector<std::string> candidates;
+    if (const char* run = getenv("XDG_RUNTIME_DIR"); run && *run) {
+        int fd = privateFolder(run, false);
+        if (fd >= 0) {
+            ::close(fd);
+            candidates.push_back(std::string(run) + "/tarvelo-mutex");
+        }
+    }
+    std::vector<char> scratch(16384);
+    passwd entry;
+    passwd* found = nullptr;
+    if (getpwuid_r(::geteuid(), &entry, scratch.data(), scratch.size(), &found) == 0 && found && found->pw_dir &&
+        *found->pw_dir) {
+        std::string cache = std::string(found->pw_dir) + "/.cache";
+        struct stat st;
+        if (::stat(found->pw_dir, &st) == 0 && st.st_uid == ::geteuid()) {
+            if (::mkdir(cache.c_str(), 0700) == 0 || errno == EEXIST) candidates.push_back(cache + "/tarvelo-mutex");
+        }
+    }
+    candidates.push_back("/tmp/tarvelo-mutex-" + std::to_string(::geteuid()));
+    for (const std::string& c : candidates) {
+        int fd = privateFolder(c, true);
+        if (fd >= 0) return fd;
+    }
+    return -1;
+}
+
+// "Global\X" (one per account on the machine) and "Local\X" or "X" (the same for a single
+// session per account) are two file names in the folder; other characters than letters, digits,
+// '_', '-' and '.' are escaped.
+bool lockFileName(const char* name, std::string& file) {
+    std::string n = name;
+    std::string scope = "Local.";
+    if (n.compare(0, 7, "Global\\") == 0) {
+        scope = "Global.";
+        n = n.substr(7);
+    } else if (n.compare(0, 6, "Local\\") == 0) {
+        n = n.substr(6);
+    }
+    file = scope;
+    for (unsigned char c : n) {
+        if (std::isalnum(c) || c == '_' || c == '-' || c == '.') {
+            file += char(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            file += escaped;
+        }
+    }
+    return file.size() <= 255;
 }
 
 }  // namespace
@@ -260,25 +310,33 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
     auto* mutex = new MutexObject();
     DWORD lastError = ERROR_SUCCESS;
     if (name && *name) {
-        sockaddr_un address;
-        socklen_t length;
-        if (!socketAddress(name, address, length)) {
+        std::string file;
+        if (!lockFileName(name, file)) {
             delete mutex;
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
+        int folder = namesFolder();
+        if (folder < 0) {
             delete mutex;
-            SetLastError(errorFromErrno(errno));
+            SetLastError(ERROR_ACCESS_DENIED);
             return nullptr;
         }
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0) {
-            mutex->socketFd = fd;
+        int fd = ::openat(folder, file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int e = errno;
+        ::close(folder);
+        if (fd < 0) {
+            delete mutex;
+            SetLastError(errorFromErrno(e));
+            return nullptr;
+        }
+        // The kernel drops the lock with the last descriptor, so a crashed holder leaves no name.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            mutex->lockFd = fd;
         } else {
-            int e = errno;
+            e = errno;
             ::close(fd);
-            if (e != EADDRINUSE) {
+            if (e != EWOULDBLOCK) {
                 delete mutex;
                 SetLastError(errorFromErrno(e));
                 return nullptr;

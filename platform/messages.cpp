@@ -1,15 +1,45 @@
 // One queue of posted messages per window.
 #include "platform/messages.h"
+#include "platform/session.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace {
 
 struct WindowQueue {
     std::deque<MSG> messages;
     std::function<void()> wake;
+    std::vector<UINT> replaceable;
+
+    // Makes room in a full queue: the oldest replaceable message that a newer one of its number
+    // follows. False when there is none.
+    bool dropSuperseded() {
+        // One pass from the newest: a replaceable message is superseded once its number was seen.
+        std::vector<UINT> seen;
+        size_t oldest = messages.size();
+        for (size_t i = messages.size(); i-- > 0;) {
+            const UINT number = messages[i].message;
+            if (std::find(replaceable.begin(), replaceable.end(), number) == replaceable.end()) continue;
+            if (std::find(seen.begin(), seen.end(), number) != seen.end())
+                oldest = i;
+            else
+                seen.push_back(number);
+        }
+        if (oldest == messages.size()) return false;
+        messages.erase(messages.begin() + (long)oldest);
+        return true;
+    }
+
+    // A window whose thread stopped draining must not grow its queue without bound.
+    bool post(const MSG& msg) {
+        if (messages.size() >= POSTED_MESSAGE_LIMIT && !dropSuperseded()) return false;
+        messages.push_back(msg);
+        return true;
+    }
 };
 
 std::mutex& queuesLock() {
@@ -28,10 +58,31 @@ std::map<HWND, WindowQueue>& queues() {
 
 bool inRange(UINT message, UINT low, UINT high) { return (low == 0 && high == 0) || (message >= low && message <= high); }
 
+std::mutex& handlerLock() {
+    static std::mutex lock;
+    return lock;
+}
+tarvelo_platform::SystemMessageHandler& systemHandler() {
+    static auto* handler = new tarvelo_platform::SystemMessageHandler();
+    return *handler;
+}
+
 }  // namespace
 
 extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> waking(wakeLock());
+    if (window == HWND_BROADCAST) {
+        std::vector<std::function<void()>> wakes;
+        {
+            std::lock_guard<std::mutex> lock(queuesLock());
+            for (auto& [hwnd, queue] : queues()) {
+                if (queue.post(MSG{hwnd, message, wParam, lParam, GetTickCount(), POINT{0, 0}}) && queue.wake)
+                    wakes.push_back(queue.wake);
+            }
+        }
+        for (auto& wake : wakes) wake();
+        return TRUE;
+    }
     std::function<void()> wake;
     {
         std::lock_guard<std::mutex> lock(queuesLock());
@@ -40,7 +91,10 @@ extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lP
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        it->second.messages.push_back(MSG{window, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
+        if (!it->second.post(MSG{window, message, wParam, lParam, GetTickCount(), POINT{0, 0}})) {
+            SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+            return FALSE;
+        }
         wake = it->second.wake;
     }
     if (wake) wake();
@@ -62,13 +116,35 @@ extern "C" BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterM
     return FALSE;
 }
 
+namespace tarvelo_platform {
+
+void setSystemMessageHandler(SystemMessageHandler handler) {
+    std::lock_guard<std::mutex> lock(handlerLock());
+    systemHandler() = std::move(handler);
+}
+
+void deliverSystemMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    SystemMessageHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(handlerLock());
+        handler = systemHandler();
+    }
+    if (handler)
+        handler(window, message, wParam, lParam);
+    else
+        PostMessageA(window, message, wParam, lParam);
+}
+
+}  // namespace tarvelo_platform
+
 namespace tarvelo::user {
 
-void createMessageQueue(HWND window, std::function<void()> wake) {
+void createMessageQueue(HWND window, std::function<void()> wake, std::vector<UINT> replaceable) {
     std::lock_guard<std::mutex> lock(queuesLock());
     WindowQueue& queue = queues()[window];
     queue.messages.clear();
     queue.wake = std::move(wake);
+    queue.replaceable = std::move(replaceable);
 }
 
 void destroyMessageQueue(HWND window) {

@@ -99,11 +99,19 @@ BOOL LogonUserA(LPCSTR user, LPCSTR, LPCSTR password, DWORD, DWORD, PHANDLE toke
         SetLastError(ERROR_LOGON_FAILURE);
         return FALSE;
     }
-    int rc = pam_authenticate(pam, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
+    // An empty password is let through only to learn whether the account has none (the service's
+    // policy decides, pam_unix "nullok"): that is reported as Windows reports a blank password,
+    // ERROR_ACCOUNT_RESTRICTION, and never as a logon.
+    const bool empty = !*password;
+    int rc = pam_authenticate(pam, PAM_SILENT | (empty ? 0 : PAM_DISALLOW_NULL_AUTHTOK));
     if (rc == PAM_SUCCESS) rc = pam_acct_mgmt(pam, PAM_SILENT);
     pam_end(pam, rc);
     if (rc != PAM_SUCCESS) {
         SetLastError(ERROR_LOGON_FAILURE);
+        return FALSE;
+    }
+    if (empty) {
+        SetLastError(ERROR_ACCOUNT_RESTRICTION);
         return FALSE;
     }
     *token = registerHandle(new TokenObject(user));

@@ -23,7 +23,7 @@
 //   (those of the program started on that desktop) show. It does not stop other clients from
 //   raising their windows or taking input; the unlock screen grabs the keyboard itself. A process
 //   started with a desktop name in its STARTUPINFOA finds it through GetThreadDesktop.
-// - Session notifications do not exist here: WTSRegisterSessionNotification fails.
+// - Session notifications and power broadcasts come from logind over D-Bus (session.h).
 #pragma once
 
 #include "platform/windows_types.h"
@@ -122,15 +122,23 @@ TARVELO_PLATFORM_API BOOL SetThreadDesktop(HDESK desktop);
 TARVELO_PLATFORM_API BOOL SwitchDesktop(HDESK desktop);
 TARVELO_PLATFORM_API BOOL CloseDesktop(HDESK desktop);
 
+// See session.h. FALSE with ERROR_NOT_SUPPORTED where logind cannot be reached; unregistering a
+// window that is not registered fails with ERROR_INVALID_PARAMETER.
 TARVELO_PLATFORM_API BOOL WTSRegisterSessionNotification(HWND window, DWORD flags);
 TARVELO_PLATFORM_API BOOL WTSUnRegisterSessionNotification(HWND window);
 }
 
 namespace tarvelo_platform {
-// Receives every WM_HOTKEY on the platform's X thread in place of the window's message queue; an
-// empty handler restores the posting.
-typedef std::function<void(HWND window, UINT message, WPARAM wParam, LPARAM lParam)> HotKeyHandler;
-TARVELO_PLATFORM_API void setHotKeyHandler(HotKeyHandler handler);
+// Receives the messages that the system sends rather than posts (WM_HOTKEY on the platform's X
+// thread; WM_WTSSESSION_CHANGE and WM_POWERBROADCAST on its D-Bus thread, session.h) in place of the
+// windows' message queues; an empty handler restores the posting.
+typedef std::function<void(HWND window, UINT message, WPARAM wParam, LPARAM lParam)> SystemMessageHandler;
+TARVELO_PLATFORM_API void setSystemMessageHandler(SystemMessageHandler handler);
+// Delivers a system message: to the handler when one is set, else posted (HWND_BROADCAST: to every
+// window with a queue). For the platform's own threads.
+TARVELO_PLATFORM_API void deliverSystemMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+typedef SystemMessageHandler HotKeyHandler;
+inline void setHotKeyHandler(HotKeyHandler handler) { setSystemMessageHandler(std::move(handler)); }
 // Name of a desktop handle ("" for none), for tests and logs.
 TARVELO_PLATFORM_API const char* desktopName(HDESK desktop);
 }  // namespace tarvelo_platform

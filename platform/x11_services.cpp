@@ -167,8 +167,6 @@ public:
     }
 
     std::atomic<HOOKPROC> hookProcedure{nullptr};
-    std::mutex handlerMutex;
-    tarvelo_platform::HotKeyHandler handler;
 
 private:
     Display* display_ = nullptr;
@@ -247,19 +245,9 @@ private:
                 }
             }
         }
-        if (hotkey && press) {
-            tarvelo_platform::HotKeyHandler h;
-            {
-                std::lock_guard<std::mutex> lock(handlerMutex);
-                h = handler;
-            }
-            WPARAM w = WPARAM(found.id);
-            LPARAM l = LPARAM((found.vk << 16) | found.winModifiers);
-            if (h)
-                h(found.window, WM_HOTKEY, w, l);
-            else
-                PostMessageA(found.window, WM_HOTKEY, w, l);
-        }
+        if (hotkey && press)
+            tarvelo_platform::deliverSystemMessage(found.window, WM_HOTKEY, WPARAM(found.id),
+                                                   LPARAM((found.vk << 16) | found.winModifiers));
         bool swallow = true;
         HOOKPROC proc = hookProcedure;
         if (hookKey && proc) {
@@ -341,11 +329,6 @@ void hideCover() {
 }  // namespace
 
 namespace tarvelo_platform {
-void setHotKeyHandler(HotKeyHandler handler) {
-    GrabThread& t = GrabThread::instance();
-    std::lock_guard<std::mutex> lock(t.handlerMutex);
-    t.handler = std::move(handler);
-}
 const char* desktopName(HDESK desktop) {
     std::lock_guard<std::mutex> lock(g_desktopMutex);
     DesktopObject* d = desktopOf(desktop);
@@ -614,20 +597,6 @@ BOOL CloseDesktop(HDESK desktop) {
     g_desktops.erase(desktop);
     delete d;
     return TRUE;
-}
-
-BOOL WTSRegisterSessionNotification(HWND, DWORD) {
-    static std::once_flag told;
-    std::call_once(told, [] {
-        std::fprintf(stderr, "platform: session notifications are not available on this system\n");
-    });
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-}
-
-BOOL WTSUnRegisterSessionNotification(HWND) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
 }
 
 }  // extern "C"

@@ -5,8 +5,9 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev
   libwxgtk3.2-dev libpng-dev zlib1g-dev
-  libjpeg62-turbo-dev libpam0g-dev libx11-dev libxss-dev libxtst-dev
+  libjpeg62-turbo-dev libpam0g-dev libx11-dev libxss-dev libxtst-dev libglib2.0-dev
   xvfb xauth
+  libpam-wrapper dbus-daemon python3-dbusmock
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,11 +1,13 @@
 // Named mutexes, files, processes, the account name, the password check and the registry store.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/kernel.h"
@@ -51,6 +53,81 @@ TEST(NamedMutex, SecondCreationReportsExistingUntilLastHandleCloses) {
     CloseHandle(again);
     EXPECT_FALSE(CloseHandle(again));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// Another account cannot hold this account's names (it has names of its own), and a holder that is
+// killed leaves nothing behind.
+TEST(NamedMutex, NamesBelongToTheAccountAndGoWithAKilledHolder) {
+    const std::string name = "Global\\TarveloTest_Owner_" + std::to_string(getpid());
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    auto holder = [&](bool otherAccount) {
+        pid_t child = fork();
+        if (child == 0) {
+            if (otherAccount && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+            HANDLE h = CreateMutexA(nullptr, TRUE, name.c_str());
+            char c = h && GetLastError() == ERROR_SUCCESS ? 'y' : 'n';
+            (void)!write(ready[1], &c, 1);
+            pause();
+            _exit(0);
+        }
+        char c = 0;
+        EXPECT_EQ(read(ready[0], &c, 1), 1);
+        EXPECT_EQ(c, 'y') << "the holder got the name";
+        return child;
+    };
+    auto stop = [](pid_t child) {
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+    };
+
+    pid_t same = holder(false);
+    HANDLE h = CreateMutexA(nullptr, TRUE, name.c_str());
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    CloseHandle(h);
+    stop(same);
+    h = CreateMutexA(nullptr, TRUE, name.c_str());
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "a killed holder leaves no name";
+    CloseHandle(h);
+
+    if (geteuid() == 0) {
+        pid_t other = holder(true);
+        h = CreateMutexA(nullptr, TRUE, name.c_str());
+        EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "another account's mutex of the same name is not ours";
+        CloseHandle(h);
+        stop(other);
+    }
+    close(ready[0]);
+    close(ready[1]);
+    (void)std::system("rm -rf /tmp/tarvelo-mutex-65534");
+}
+
+// The names' folder must be the account's own and closed to others; one that is not is passed over.
+TEST(NamedMutex, FolderOpenToOthersIsNotUsed) {
+    const char* saved = getenv("XDG_RUNTIME_DIR");
+    const std::string keep = saved ? saved : "";
+    const std::string name = "TarveloTest_Folder_" + std::to_string(getpid());
+    for (mode_t mode : {0700, 0777}) {
+        std::string run = tempDir();
+        chmod(run.c_str(), mode);
+        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+        HANDLE h = CreateMutexA(nullptr, TRUE, name.c_str());
+        ASSERT_NE(h, nullptr);
+        struct stat st;
+        bool inRun = stat((run + "/tarvelo-mutex/Local." + name).c_str(), &st) == 0;
+        EXPECT_EQ(inRun, mode == 0700) << std::oct << mode;
+        if (inRun) {
+            EXPECT_EQ(st.st_mode & 0777, 0600u);
+        }
+        CloseHandle(h);
+        (void)std::system(("rm -rf '" + run + "'").c_str());
+    }
+    if (saved) {
+        setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
+    } else {
+        unsetenv("XDG_RUNTIME_DIR");
+    }
 }
 
 TEST(Files, CopyDeleteAttributesAndFolders) {

@@ -261,11 +261,6 @@ TEST_F(X11Services, LockDesktopCoversTheScreenUntilTheInputReturns) {
     EXPECT_FALSE(SwitchDesktop(lock));
 }
 
-TEST(SessionNotifications, AreReportedUnavailable) {
-    EXPECT_FALSE(WTSRegisterSessionNotification(nullptr, NOTIFY_FOR_THIS_SESSION));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-}
-
 }  // namespace
 
 namespace {
