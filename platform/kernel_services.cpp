@@ -188,9 +188,9 @@ struct ProcessState {
             else if (WIFSIGNALED(status))
                 exitCode = DWORD(128 + WTERMSIG(status));
         } else if (r < 0 && errno == ECHILD) {
-            // Someone else reaped it; the exit code is lost.
+            // Someone else reaped it; the exit code is lost, and a lost code never reads as success.
             reaped = true;
-            exitCode = terminated ? terminateCode : 0;
+            exitCode = terminated ? terminateCode : DWORD(0xFFFFFFFF);
         }
     }
 };
