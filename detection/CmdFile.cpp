@@ -7,6 +7,9 @@
 #include <cstring>
 #include <locale.h>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "visionlib/Allocator.h"
 #include "visionlib/DiskXFile.h"
@@ -34,7 +37,13 @@ double parseReal(const char* text) {
 }  // namespace
 
 CmdFile::CmdFile()
-    : n_entries(0), n_parameters(0), entries(nullptr), info_text(nullptr), n_tokens(0), tokens(nullptr) {}
+    : n_entries(0),
+      n_parameters(0),
+      entries(nullptr),
+      info_text(nullptr),
+      n_tokens(0),
+      tokens(nullptr),
+      entry_capacity(0) {}
 
 char* CmdFile::copyText(const char* text) {
     if (text == nullptr) text = "";
@@ -53,7 +62,10 @@ char* CmdFile::indexedName(const char* format, int i) {
 }
 
 CmdEntry& CmdFile::addEntry(const char* name, void* address, int type, int kind, const char* help) {
-    entries = (CmdEntry*)allocator->realloc(entries, (long)sizeof(CmdEntry) * (n_entries + 1));
+    if (n_entries == entry_capacity) {
+        entry_capacity = entry_capacity < 16 ? 16 : 2 * entry_capacity;
+        entries = (CmdEntry*)allocator->realloc(entries, (long)sizeof(CmdEntry) * entry_capacity);
+    }
     CmdEntry& e = entries[n_entries++];
     e.name = copyText(name);
     e.help = copyText(help);
@@ -199,10 +211,10 @@ std::vector<std::string> readFileWords(const char* path) {
 void CmdFile::read(const char* path, bool check) {
     const std::vector<std::string> words = readFileWords(path);
     clearTokens();
+    tokens = (char**)allocator->alloc((long)sizeof(char*) * ((long)words.size() + 2));
     // Name and value alternate; a commented-out name takes its value with it.
     for (size_t i = 0; i < words.size(); i += 2) {
         if (words[i][0] == '#') continue;
-        tokens = (char**)allocator->realloc(tokens, (long)sizeof(char*) * (n_tokens + 2));
         tokens[n_tokens++] = copyText(words[i].c_str());
         tokens[n_tokens++] = i + 1 < words.size() ? copyText(words[i + 1].c_str()) : nullptr;
     }
@@ -215,27 +227,27 @@ void CmdFile::setValues() {
 }
 
 void CmdFile::applyValues(bool check) {
+    // Names looked up by hashing: a list of many models has as many entries as words, and pairing
+    // each word with each entry took minutes.
+    std::unordered_map<std::string_view, int> first_entry;
+    first_entry.reserve((size_t)n_entries);
+    for (int i = 0; i < n_entries; i++)
+        if (entries[i].kind != CMD_TEXT) first_entry.emplace(entries[i].name, i);
+    std::unordered_set<std::string_view> names;
+    names.reserve((size_t)n_tokens);
+    for (int t = 0; t < n_tokens; t += 2) names.insert(tokens[t]);
+
     for (int i = 0; i < n_entries; i++) {
         if (entries[i].kind != CMD_PARAMETER) continue;
-        bool found = false;
-        for (int t = 0; t < n_tokens && !found; t += 2) found = std::strcmp(tokens[t], entries[i].name) == 0;
-        if (!found) error("CmdFile: parameter <%s> not found", entries[i].name);
+        if (names.count(entries[i].name) == 0) error("CmdFile: parameter <%s> not found", entries[i].name);
     }
     if (check) {
-        for (int t = 0; t < n_tokens; t += 2) {
-            bool known = false;
-            for (int i = 0; i < n_entries && !known; i++)
-                known = entries[i].kind != CMD_TEXT && std::strcmp(tokens[t], entries[i].name) == 0;
-            if (!known) error("CmdFile: <%s> option or parameter incorrect", tokens[t]);
-        }
+        for (int t = 0; t < n_tokens; t += 2)
+            if (first_entry.count(tokens[t]) == 0) error("CmdFile: <%s> option or parameter incorrect", tokens[t]);
     }
     for (int t = 0; t < n_tokens; t += 2) {
-        for (int i = 0; i < n_entries; i++) {
-            CmdEntry& e = entries[i];
-            if (e.kind == CMD_TEXT || std::strcmp(tokens[t], e.name) != 0) continue;
-            setValue(e, tokens[t + 1]);
-            break;
-        }
+        const auto found = first_entry.find(tokens[t]);
+        if (found != first_entry.end()) setValue(entries[found->second], tokens[t + 1]);
     }
 }
 

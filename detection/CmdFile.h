@@ -68,6 +68,7 @@ public:
     void print();
 
 private:
+    int entry_capacity;  // entries grow geometrically: a long model list registers thousands
     char* copyText(const char* text);
     char* indexedName(const char* format, int i);
     CmdEntry& addEntry(const char* name, void* address, int type, int kind, const char* help);

@@ -36,7 +36,7 @@ void Pattern::copy(const Pattern* other) {
 
 PatternList::PatternList(int width_pattern_, int height_pattern_, int max_patterns_)
     : width_pattern(width_pattern_), height_pattern(height_pattern_), max_patterns(max_patterns_), count(0),
-      patterns(nullptr) {
+      patterns(nullptr), warned_full(false) {
     if (max_patterns <= 0) {
         warning("max_patterns (%d) is not positive. All patterns will be counted but not stored.", max_patterns);
         return;
@@ -50,7 +50,8 @@ PatternList::~PatternList() {}
 void PatternList::add(int x, int y, int w, int h, real confidence, int view) {
     if (max_patterns > 0) {
         if (count >= max_patterns) {
-            warning("The maximum of patterns (%d) is reached.\n", max_patterns);
+            if (!warned_full) warning("The maximum of patterns (%d) is reached.\n", max_patterns);
+            warned_full = true;
             return;
         }
         Pattern& p = patterns[count];

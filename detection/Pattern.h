@@ -30,11 +30,18 @@ public:
     PatternList(int width_pattern, int height_pattern, int max_patterns);
     ~PatternList() override;
 
-    void clear() { count = 0; }
-    // Drops the pattern with a warning when the list is full.
+    void clear() {
+        count = 0;
+        warned_full = false;
+    }
+    // Drops the pattern when the list is full, with one warning until the next clear (once a frame:
+    // a frame can drop tens of thousands of windows).
     void add(int x, int y, int w, int h, real confidence, int view);
     // Patterns actually held (count may exceed it when storage is full or absent).
     int stored() const;
+
+private:
+    bool warned_full;
 };
 
 }  // namespace vision

@@ -39,15 +39,21 @@ PatternDetect::PatternDetect(ipSubWindow* ip_sw_, PatternFusion* fusion_, ipInte
     }
 }
 
-void PatternDetect::init() {
-    sw_min = min_size > model_width ? min_size : model_width;
-    sw_max = width;
+bool PatternDetect::windowRange(int width, int height, int model_width, int model_height, int min_size,
+                                int max_size, int* sw_min, int* sw_max) {
+    *sw_min = min_size > model_width ? min_size : model_width;
+    *sw_max = width;
     if ((real)height / (real)model_height < (real)width / (real)model_width)
-        sw_max = detectorRound((real)height / (real)model_height * (real)model_width);
+        *sw_max = detectorRound((real)height / (real)model_height * (real)model_width);
     int limit = max_size;
-    if (limit < model_width) limit = sw_max;
-    if (limit < sw_max) sw_max = limit;
-    if (sw_max < sw_min) error("sw_max (%d) must be >= to sw_min (%d)!", sw_max, sw_min);
+    if (limit < model_width) limit = *sw_max;
+    if (limit < *sw_max) *sw_max = limit;
+    return *sw_max >= *sw_min;
+}
+
+void PatternDetect::init() {
+    if (!windowRange(width, height, model_width, model_height, min_size, max_size, &sw_min, &sw_max))
+        error("sw_max (%d) must be >= to sw_min (%d)!", sw_max, sw_min);
     if (verbose) {
         print(" scanning window size:  sw_min = %d\n", sw_min);
         print("                        sw_max = %d\n", sw_max);

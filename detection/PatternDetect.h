@@ -52,6 +52,10 @@ public:
     virtual void setROIs(int n, int* rois);
 
     void init();
+    // The window widths a width x height frame is scanned with: false when no window of at least
+    // min_size (and the model's width) fits the frame and max_size.
+    static bool windowRange(int width, int height, int model_width, int model_height, int min_size, int max_size,
+                            int* sw_min, int* sw_max);
 
 protected:
     Pattern** sorted;  // the raw patterns, sorted for the fusion

@@ -189,6 +189,9 @@ CmdFile* ipSWmvfaceBtree::readList(const char* list_file, bool inplane, int* n, 
     cmd->addIntParameter("n_models", &n_models, "Number of models");
     cmd->read(path.c_str(), false);
     if (n_models < 1) error("Number of models in file %s must be at least 1.", path.c_str());
+    // Every model needs its own "model[i]" line in this file: a count beyond what the file holds
+    // would register millions of entries before the check below refused them.
+    if (n_models > cmd->n_tokens / 2 - 1) error("Number of models declared != Number of models actually listed");
 
     char** models;
     char** names;

@@ -2,6 +2,7 @@
 #include "platform/messages.h"
 #include "platform/session.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -12,6 +13,33 @@ namespace {
 struct WindowQueue {
     std::deque<MSG> messages;
     std::function<void()> wake;
+    std::vector<UINT> replaceable;
+
+    // Makes room in a full queue: the oldest replaceable message that a newer one of its number
+    // follows. False when there is none.
+    bool dropSuperseded() {
+        // One pass from the newest: a replaceable message is superseded once its number was seen.
+        std::vector<UINT> seen;
+        size_t oldest = messages.size();
+        for (size_t i = messages.size(); i-- > 0;) {
+            const UINT number = messages[i].message;
+            if (std::find(replaceable.begin(), replaceable.end(), number) == replaceable.end()) continue;
+            if (std::find(seen.begin(), seen.end(), number) != seen.end())
+                oldest = i;
+            else
+                seen.push_back(number);
+        }
+        if (oldest == messages.size()) return false;
+        messages.erase(messages.begin() + (long)oldest);
+        return true;
+    }
+
+    // A window whose thread stopped draining must not grow its queue without bound.
+    bool post(const MSG& msg) {
+        if (messages.size() >= POSTED_MESSAGE_LIMIT && !dropSuperseded()) return false;
+        messages.push_back(msg);
+        return true;
+    }
 };
 
 std::mutex& queuesLock() {
@@ -48,8 +76,8 @@ extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lP
         {
             std::lock_guard<std::mutex> lock(queuesLock());
             for (auto& [hwnd, queue] : queues()) {
-                queue.messages.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
-                if (queue.wake) wakes.push_back(queue.wake);
+                if (queue.post(MSG{hwnd, message, wParam, lParam, GetTickCount(), POINT{0, 0}}) && queue.wake)
+                    wakes.push_back(queue.wake);
             }
         }
         for (auto& wake : wakes) wake();
@@ -63,7 +91,10 @@ extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lP
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        it->second.messages.push_back(MSG{window, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
+        if (!it->second.post(MSG{window, message, wParam, lParam, GetTickCount(), POINT{0, 0}})) {
+            SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+            return FALSE;
+        }
         wake = it->second.wake;
     }
     if (wake) wake();
@@ -108,11 +139,12 @@ void deliverSystemMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 namespace tarvelo::user {
 
-void createMessageQueue(HWND window, std::function<void()> wake) {
+void createMessageQueue(HWND window, std::function<void()> wake, std::vector<UINT> replaceable) {
     std::lock_guard<std::mutex> lock(queuesLock());
     WindowQueue& queue = queues()[window];
     queue.messages.clear();
     queue.wake = std::move(wake);
+    queue.replaceable = std::move(replaceable);
 }
 
 void destroyMessageQueue(HWND window) {

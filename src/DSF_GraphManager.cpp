@@ -95,7 +95,8 @@ HRESULT GraphManager::createFilter(REFCLSID clsid, IBaseFilter** filter) {
 }
 
 HRESULT GraphManager::addFilter(IBaseFilter* filter, const char* name) {
-    return graph->AddFilter(filter, tarvelo::com::widen(name).c_str());
+    // Before the graph builder exists (or after its creation failed) there is no graph to add to.
+    return graph ? graph->AddFilter(filter, tarvelo::com::widen(name).c_str()) : E_POINTER;
 }
 
 bool GraphManager::createGraphBuilder() {
@@ -273,7 +274,7 @@ bool GraphManager::removeFilter(IBaseFilter* filter) {
     if (!filter) return true;
     logLine("Remove a filter from the graph");
     LogIndent indent(logger);
-    HRESULT hr = graph->RemoveFilter(filter);
+    HRESULT hr = graph ? graph->RemoveFilter(filter) : E_POINTER;
     if (FAILED(hr)) {
         logError(logger, "Failed to remove the filter", hr, "DirectShowFramework::GraphManager::removeFilter", kFile,
                  __LINE__);
@@ -291,7 +292,7 @@ bool GraphManager::connectFilters(IPin* output, IBaseFilter* downstream) {
         logError(logger, "Failed to retrieve an unconnected input pin", method, kFile, __LINE__);
         return false;
     }
-    HRESULT hr = graph->Connect(output, input);
+    HRESULT hr = graph ? graph->Connect(output, input) : E_POINTER;
     input->Release();
     if (FAILED(hr)) {
         logError(logger, "Failed to connect the filters", hr, method, kFile, __LINE__);

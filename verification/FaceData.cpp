@@ -206,21 +206,29 @@ void FaceData::saveXFile(XFile* file) {
         file->printf("%s\n", names[i] ? names[i] : "");
 }
 
-// One crop into an empty place; false when the crop is not 64x80.
-bool FaceData::loadCrop(int place, const char* name) {
+// One crop into an empty place: CROP_LOADED, CROP_WRONG_SIZE for a crop that is not 64x80, or
+// CROP_UNREADABLE for a binary crop that is missing or shorter than its header says.
+FaceData::CropLoad FaceData::loadCrop(int place, const char* name) {
     ImageGray* image = nullptr;
     if (binaryCrops) {
         std::string path = cropPath(name);
+        FILE* probe = fopen(path.c_str(), "rb");
+        if (!probe)
+            return CROP_UNREADABLE;
+        fclose(probe);
         DiskXFile file(path.c_str(), "r");
         int32_t size[2] = {0, 0};
-        if (file.read(size, 4, 2) != 2 || size[0] != FACE_CROP_WIDTH || size[1] != FACE_CROP_HEIGHT)
-            return false;
+        if (file.read(size, 4, 2) != 2)
+            return CROP_UNREADABLE;
+        if (size[0] != FACE_CROP_WIDTH || size[1] != FACE_CROP_HEIGHT)
+            return CROP_WRONG_SIZE;
         image = new (allocator) ImageGray(size[0], size[1]);
         int expected = size[0] * size[1];
         int got = file.read(image->byte_pixels, 1, expected);
-        if (got != expected)
-            error("FaceData::loadXFile() impossible to read the image (%d bytes read != %d bytes expected)\n",
-                  got, expected);
+        if (got != expected) {
+            allocator->free(image);
+            return CROP_UNREADABLE;
+        }
         image->updateReals();
     } else {
         std::string path = imagePath(name, ".crop.pgm");
@@ -235,11 +243,11 @@ bool FaceData::loadCrop(int place, const char* name) {
         image->load(path.c_str());
         if (image->width != FACE_CROP_WIDTH || image->height != FACE_CROP_HEIGHT) {
             allocator->free(image);
-            return false;
+            return CROP_WRONG_SIZE;
         }
     }
     images[place] = image;
-    return true;
+    return CROP_LOADED;
 }
 
 // The list is read by position, key words unchecked. Its WIDTH and HEIGHT are only read: the store
@@ -273,10 +281,22 @@ bool FaceData::loadList(XFile* file) {
         ok = ok && len > 0 && (int)len <= nameLength && strcspn(line, " \t/\\") == len &&
              strcmp(line, ".") != 0 && strcmp(line, "..") != 0;
         if (ok) {
-            names[i] = (char*)allocator->alloc((long)len + 1);
-            memcpy(names[i], line, len + 1);
-            count = i + 1;
-            ok = loadCrop(i, line);
+            const int place = count;
+            names[place] = (char*)allocator->alloc((long)len + 1);
+            memcpy(names[place], line, len + 1);
+            count = place + 1;
+            const CropLoad loaded = loadCrop(place, line);
+            if (loaded == CROP_UNREADABLE) {
+                // One lost or cut sample file costs that sample only: the others still enroll and
+                // adapt the model.
+                warning("FaceData::loadXFile() : the crop of sample %s is missing or cut; the sample is skipped.",
+                        line);
+                allocator->free(names[place]);
+                names[place] = nullptr;
+                count = place;
+                continue;
+            }
+            ok = loaded == CROP_LOADED;
             if (!ok)
                 warning("FaceData::loadXFile() : the crop of sample %s is not %dx%d; the store starts empty.",
                         line, FACE_CROP_WIDTH, FACE_CROP_HEIGHT);
@@ -291,8 +311,7 @@ bool FaceData::loadList(XFile* file) {
             return false;
         }
     }
-    count = n;
-    currentSlot = n < capacity ? n : capacity - 1;
+    currentSlot = count < capacity ? count : capacity - 1;
     return true;
 }
 

@@ -72,7 +72,8 @@ protected:
     void moveToBackup(const char* name);
     void releaseSample(int place);
     void emptyStore();
-    bool loadCrop(int place, const char* name);
+    enum CropLoad { CROP_LOADED, CROP_WRONG_SIZE, CROP_UNREADABLE };
+    CropLoad loadCrop(int place, const char* name);
 };
 
 class FrontalFaceData : public FaceData {

@@ -16,7 +16,9 @@ bool readTextLine(XFile* file, char* buffer) {
     } else if (n == (size_t)TEXT_LINE_SIZE - 1 && !file->eof()) {
         return false;  // cut: the rest of the line is still in the file
     }
-    if (n > 0 && buffer[n - 1] == '\r')
+    // Every carriage return: one left behind would be dropped by the next save and re-read, changing
+    // what the line names between runs.
+    while (n > 0 && buffer[n - 1] == '\r')
         buffer[--n] = '\0';
     return true;
 }

@@ -52,7 +52,17 @@ void* Allocator::realloc(void* ptr, long size) {
         ::free(ptr);
         error("Allocator: not enough memory. Buy new ram.");
     }
-    node->ptr = checkedRealloc(ptr, size);
+    void* moved = checkedRealloc(ptr, size);
+    if (moved != ptr) {
+        if (node->older)
+            index[ptr] = node->older;
+        else
+            index.erase(ptr);
+        node->ptr = moved;
+        auto& newest = index[moved];
+        node->older = newest;
+        newest = node;
+    }
     return node->ptr;
 }
 
@@ -83,6 +93,9 @@ void Allocator::track(void* ptr, int kind) {
     node->kind = kind;
     node->prev = nullptr;
     node->next = head;
+    auto& newest = index[ptr];
+    node->older = newest;
+    newest = node;
     if (head) head->prev = node;
     head = node;
 }
@@ -95,15 +108,18 @@ int Allocator::untrack(void* ptr) {
     else
         head = node->next;
     if (node->next) node->next->prev = node->prev;
+    if (node->older)
+        index[ptr] = node->older;
+    else
+        index.erase(ptr);
     int kind = node->kind;
     ::free(node);
     return kind;
 }
 
 AllocatorNode* Allocator::owns(void* ptr) {
-    for (AllocatorNode* n = head; n; n = n->next)
-        if (n->ptr == ptr) return n;
-    return nullptr;
+    const auto found = index.find(ptr);
+    return found == index.end() ? nullptr : found->second;
 }
 
 void Allocator::adopt(void* ptr, Allocator* other) { track(ptr, other->untrack(ptr)); }

@@ -1,6 +1,7 @@
 #pragma once
 // Owns memory blocks and objects; releasing the allocator releases everything it holds, newest first.
 #include <cstddef>
+#include <unordered_map>
 
 namespace vision {
 
@@ -17,6 +18,7 @@ struct AllocatorNode {
     int kind;
     AllocatorNode* prev;
     AllocatorNode* next;
+    AllocatorNode* older;  // an earlier node for the same pointer (an object placed at a block's start)
 };
 
 class Allocator {
@@ -40,6 +42,8 @@ public:
     void freeAll();
 
 private:
+    // The newest node of each pointer: ownership look-ups in constant time, however many blocks.
+    std::unordered_map<void*, AllocatorNode*> index;
     void release(void* ptr, int kind);
 };
 

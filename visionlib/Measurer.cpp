@@ -75,12 +75,12 @@ void FrameMeanMeasurer::measureExample() {
 
 MeasurerGroups groupMeasurers(MeasurerList* measurers, DataSet* train) {
     MeasurerGroups groups;
-    groups.allocator = new Allocator;
+    groups.allocator.reset(new Allocator);
     groups.n_datas = 0;
     groups.datas = nullptr;
     groups.n_measurers = nullptr;
     groups.measurers = nullptr;
-    Allocator* a = groups.allocator;
+    Allocator* a = groups.allocator.get();
 
     const int n_list = measurers ? measurers->n_nodes : 0;
     // At most one data set per measurer, plus the training set.

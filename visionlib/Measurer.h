@@ -1,6 +1,9 @@
 #pragma once
 // Measurers are told about every example, iteration and end of a pass over
 // their data set and write what they measure to a file.
+#include <memory>
+
+#include "visionlib/Allocator.h"
 #include "visionlib/DataSet.h"
 #include "visionlib/Object.h"
 #include "visionlib/PointerList.h"
@@ -43,9 +46,10 @@ public:
 
 // The measurers of a list grouped by the data set they measure: the training
 // set first when given, then the others in the order the list first names
-// them. The arrays belong to allocator, which the caller deletes.
+// them. The arrays belong to allocator.
 struct MeasurerGroups {
-    Allocator* allocator;
+    // Owns the tables: a measurer's fatal error unwinding through a recoverable scope frees them.
+    std::unique_ptr<Allocator> allocator;
     int n_datas;
     DataSet** datas;
     int* n_measurers;

@@ -59,7 +59,6 @@ void measurePasses(MeasurerList* measurers, const std::function<void(DataSet*)>&
         for (int m = 0; m < n_ms; m++)
             ms[m]->measureEnd();
     }
-    delete groups.allocator;
 }
 
 }  // namespace
@@ -169,7 +168,6 @@ void EMTrainer::train(DataSet* data, MeasurerList* measurers) {
     for (int k = 0; k < groups.n_datas; k++)
         for (int m = 0; m < groups.n_measurers[k]; m++)
             groups.measurers[k][m]->measureEnd();
-    delete groups.allocator;
 }
 
 void EMTrainer::test(MeasurerList* measurers) {

@@ -1,7 +1,9 @@
 #include "visionlib/ipFaceExtract.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "visionlib/FaceModel.h"
 #include "visionlib/Message.h"
@@ -48,12 +50,13 @@ void ipFaceExtract::process(Sequence* input) {
     // Level the eyes: the frame turns about its centre and the landmarks move with it. Only the
     // parts of the turned frame that a crop needs are computed, unless a jittered rotation needs
     // the whole of it.
-    ipRotate* rotation = new ipRotate(a, input_width, input_height, coding_gray);
+    // Owned here so that a refused face unwinding through a recoverable scope frees it.
+    std::unique_ptr<ipRotate> rotation(new ipRotate(a, input_width, input_height, coding_gray));
     rotation->setBoolOption("verbose", verbose);
     width = rotation->getOutputWidth();
     height = rotation->getOutputHeight();
     bool levelled = false;
-    if (roll != 0) model->transformPoints(rotation);
+    if (roll != 0) model->transformPoints(rotation.get());
 
     if (!model->ldm2bbx()) error("ipFaceExtract::process() impossible to create the face model from eyes coordinates.");
 
@@ -69,6 +72,11 @@ void ipFaceExtract::process(Sequence* input) {
             angle;
         if (w < 1) w = 1;
         if (h < 1) h = 1;
+        // Eyes far apart give a box of millions of pixels a side: its size overflows an int and its
+        // crop could not be held. A face is never much larger than the frame it is seen in.
+        const long long limit = 4LL * (width > height ? width : height);
+        if (w > limit || h > limit || (long long)w * h > INT_MAX)
+            error("ipFaceExtract::process() impossible to create the face model from eyes coordinates.");
         Sequence crop(1, w * h);
         if (r == 0) {
             rotation->processWindow(input, x, y, w, h, crop.frames[0]);
@@ -91,7 +99,6 @@ void ipFaceExtract::process(Sequence* input) {
         const int n = model_width * model_height;
         for (int i = 0; i < n; i++) out[i] = (real)(int)(scaled[i] + 0.5f);
     }
-    delete rotation;
 }
 
 real FaceExtract::computeRandomBox(int n_shift, int n_scale, int n_rotation, int* x, int* y, int* w, int* h,

@@ -25,9 +25,10 @@ DetectionLogic::DetectionLogic(HWND window, unsigned faceMessage, unsigned captu
 
 DetectionLogic::~DetectionLogic() {}
 
-void DetectionLogic::requestCapture(const std::string& prefix) {
+void DetectionLogic::requestCapture(const std::string& prefix, float minScore) {
     std::lock_guard<std::mutex> lock(captureLock);
     capturePrefix = prefix;
+    captureMinScore = minScore;
     captureRequested = true;
 }
 
@@ -42,7 +43,7 @@ void DetectionLogic::onFaces(int count, vision::FaceInfo** faces, const vision::
     std::string prefix;
     {
         std::lock_guard<std::mutex> lock(captureLock);
-        if (!captureRequested) return;
+        if (!captureRequested || faces[0]->score < captureMinScore) return;
         prefix = capturePrefix;
     }
     if (!frame) return;

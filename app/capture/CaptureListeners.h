@@ -2,6 +2,7 @@
 // The program's listeners of the detection and verification filters. Each callback arrives on a
 // filter's streaming thread with the filter's lock held; the listeners touch no window and only
 // post messages to the window they were given.
+#include <cfloat>
 #include <mutex>
 #include <string>
 
@@ -18,9 +19,10 @@ public:
     DetectionLogic(HWND window, unsigned faceMessage, unsigned captureMessage);
     ~DetectionLogic() override;
 
-    // Arms the capture of the next frame with a face; a second call before it replaces the prefix.
-    // GUI thread, also while the graph runs.
-    void requestCapture(const std::string& prefix);
+    // Arms the capture of the next frame whose first face scores at least minScore (any face by
+    // default); a second call before it replaces the prefix and the score. GUI thread, also while the
+    // graph runs.
+    void requestCapture(const std::string& prefix, float minScore = -FLT_MAX);
     bool isCaptureRequested();
 
     void onFaces(int count, vision::FaceInfo** faces, const vision::RgbFrame* frame) override;
@@ -36,6 +38,7 @@ protected:
     // The prefix and the flag travel together between the GUI and the streaming thread.
     std::mutex captureLock;
     std::string capturePrefix;
+    float captureMinScore = -FLT_MAX;
     bool captureRequested;
 };
 

@@ -295,7 +295,8 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
     deleteButton->Disable();
     owner->disableButtons();
     mayLeave = false;
-    detectionLogic->requestCapture("lastface");
+    // A weak detection may be background: a model built from it would accept anything but the user.
+    detectionLogic->requestCapture("lastface", app.config.goodDetectionConfidence * 0.001f);
     onResize(GetSize());
 }
 

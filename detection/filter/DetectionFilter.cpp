@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "detection/FaceTrackerAPI.h"
+#include "detection/PatternDetect.h"
 #include "detection/settings/FaceTrackingSettings.h"
 #include "visionlib/Message.h"
 #include "visionlib/filter/FaceInfo.h"
@@ -22,6 +23,8 @@ namespace {
 
 // Every face information buffer: room for four records.
 const LONG FACE_SAMPLE_SIZE = 196;
+// Both trackers scan with a 19 x 19 model window.
+const int kModelSize = 19;
 
 const AMOVIESETUP_MEDIATYPE videoTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
 const AMOVIESETUP_MEDIATYPE faceTypes[] = {{&MEDIATYPE_FaceInfo, &GUID_NULL}};
@@ -72,6 +75,8 @@ DetectionFilter::DetectionFilter(const TCHAR* name, LPUNKNOWN outer)
       modelRefused(false),
       pathReported(false),
       trackerWidth(0),
+      tooSmallWidth(0),
+      tooSmallHeight(0),
       trackerHeight(0) {}
 
 DetectionFilter::~DetectionFilter() {
@@ -241,6 +246,20 @@ bool DetectionFilter::buildTracker(int width, int height) {
     FaceTrackingSettings* settings = new FaceTrackingSettings(maxFaces, width, height);
     // The handed-over object's own maximum number of faces replaces the filter's.
     if (pendingSettings) settings->copyFrom(*pendingSettings);
+    // A frame too small for the windows says nothing about the model: pass frames through until
+    // the frame size or the settings change, and keep the handed-over values for then.
+    int smallest = 0, largest = 0;
+    if (!vision::PatternDetect::windowRange(width, height, kModelSize, kModelSize, settings->min_size.value,
+                                            settings->max_size.value, &smallest, &largest)) {
+        if (width != tooSmallWidth || height != tooSmallHeight)
+            vision::warning("DetectionFilter: frames of %dx%d cannot hold a face window of %d pixels; frames pass "
+                            "through", width, height, smallest);
+        tooSmallWidth = width;
+        tooSmallHeight = height;
+        delete settings;
+        return false;
+    }
+    tooSmallWidth = tooSmallHeight = 0;
     FaceTrackerAPI* made = nullptr;
     const bool built = vision::runRecoverable([&] {
         if (mode == 1)

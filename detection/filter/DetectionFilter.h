@@ -65,6 +65,8 @@ protected:
     // The model path was missing or of the wrong kind and that was reported.
     bool pathReported;
     int trackerWidth, trackerHeight;
+    // The last frame size too small for the face windows (reported once; tried again at another size).
+    int tooSmallWidth, tooSmallHeight;
 };
 
 extern const AMOVIESETUP_FILTER DetectionFilterSetup;

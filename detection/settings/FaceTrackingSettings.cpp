@@ -72,25 +72,37 @@ void FaceTrackingSettings::setDefaults() {
     setParameter(max_delta_width, 10, 200, "max delta width", "width similarity threshold", 40);
 }
 
+namespace {
+
+// No value passes its declared maximum (a value that is not a number takes it): the scanner turns
+// these into window sizes and steps, and a scale factor of 1e30 made detection a hundred times
+// slower and its integer conversions undefined.
+template <class T>
+T atMost(T value, const TrackingParameter<T>& limit) {
+    return value <= limit.max ? value : limit.max;
+}
+
+}  // namespace
+
 void FaceTrackingSettings::copyFrom(const FaceTrackingSettings& from) {
-    min_size.value = std::min(from.min_size.value, min_size.max);
-    max_size.value = std::min(from.max_size.value, max_size.max);
+    min_size.value = atMost(from.min_size.value, min_size);
+    max_size.value = atMost(from.max_size.value, max_size);
     // A maximum below the model size means "no limit" to the scanner; otherwise keep min <= max.
     if (max_size.value >= max_size.min && min_size.value > max_size.value) min_size.value = max_size.value;
-    step_x_factor.value = from.step_x_factor.value;
-    step_y_factor.value = from.step_y_factor.value;
-    scale_factor.value = std::max(from.scale_factor.value, scale_factor.min);
-    averager_length.value = std::max(from.averager_length.value, averager_length.min);
-    modulo_detection.value = std::max(from.modulo_detection.value, modulo_detection.min);
-    pixel_sensitivity.value = from.pixel_sensitivity.value;
-    max_distance.value = from.max_distance.value;
-    max_delta_width.value = from.max_delta_width.value;
+    step_x_factor.value = atMost(from.step_x_factor.value, step_x_factor);
+    step_y_factor.value = atMost(from.step_y_factor.value, step_y_factor);
+    scale_factor.value = std::max(atMost(from.scale_factor.value, scale_factor), scale_factor.min);
+    averager_length.value = std::max(atMost(from.averager_length.value, averager_length), averager_length.min);
+    modulo_detection.value = std::max(atMost(from.modulo_detection.value, modulo_detection), modulo_detection.min);
+    pixel_sensitivity.value = atMost(from.pixel_sensitivity.value, pixel_sensitivity);
+    max_distance.value = atMost(from.max_distance.value, max_distance);
+    max_delta_width.value = atMost(from.max_delta_width.value, max_delta_width);
     if (width == 240 || width == 288 || width == 480 || width == 576)
         motion.value = motionForWidth(width);
     else
-        motion.value = std::min(from.motion.value, motion.max);
+        motion.value = atMost(from.motion.value, motion);
     max_faces = clampMaxFaces(from.max_faces);
-    correlation_threshold.value = from.correlation_threshold.value;
+    correlation_threshold.value = atMost(from.correlation_threshold.value, correlation_threshold);
 }
 
 void FaceTrackingSettings::setMaxFaces(int n) { max_faces = clampMaxFaces(n); }

@@ -32,12 +32,17 @@ std::vector<std::string> split(const std::string& s, char sep) {
     return parts;
 }
 
-// Numbers in the C locale whatever the process's locale.
+// Numbers in the C locale whatever the process's locale. The frame period and the 100 ns interval
+// the formats report are computed from the rate, so a rate outside what a camera gives is refused
+// rather than let overflow them.
 bool parseRate(const std::string& text, double& value) {
     std::istringstream in(text);
     in.imbue(std::locale::classic());
-    in >> value;
-    return !in.fail() && in.eof() && value > 0.0 && value <= 1000.0;
+    double rate = 0;
+    in >> rate;
+    if (in.fail() || !in.eof() || !(rate >= 0.1 && rate <= 1000.0)) return false;
+    value = rate;
+    return true;
 }
 
 bool parseSize(const std::string& text, std::pair<int, int>& size) {

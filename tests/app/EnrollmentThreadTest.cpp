@@ -170,7 +170,6 @@ TEST_F(Enrollment, FailuresKeepTheOldModelAndList) {
         {"missing world model", [&] { core.config.worldModel = root + "/none.model"; }},
         {"missing capture image", [&] { ::unlink("lastface.raw.pgm"); }},
         {"broken capture description", [&] { writeText("lastface.info.txt", "BBX_X 1\n"); }},
-        {"crop of the list missing", [&] { ::unlink((user + "/data/s00.cro").c_str()); }},
     };
     for (const Case& k : cases) {
         writeCapture("lastface", 2);
@@ -182,6 +181,12 @@ TEST_F(Enrollment, FailuresKeepTheOldModelAndList) {
         EXPECT_EQ(readText(listPath), list) << k.what;
         EXPECT_FALSE(exists("lastface.raw.pgm")) << k.what;
     }
+
+    // A lost crop costs its sample only (it once failed every adaptation until the list was fixed).
+    ::unlink((user + "/data/s00.cro").c_str());
+    writeCapture("lastface", 2);
+    EXPECT_TRUE(run("lastface", true, 9)) << "crop of the list missing";
+    EXPECT_EQ(listedNames(), std::vector<std::string>{"s09"});
 
     ::unlink(core.userInfoFilePath("").c_str());
     writeCapture("lastface", 3);

@@ -131,6 +131,21 @@ TEST(GraphManager, DestroyWithoutGraphOnlyAnnouncesAndRemovingNullIsSilent) {
     EXPECT_EQ(std::vector<std::string>{"Destruction of the graph manager"}, logger.texts());
 }
 
+TEST(GraphManager, FilterOperationsWithoutAGraphFailWithAReport) {
+    // Before the graph builder exists (or once it is destroyed) they once called through a null graph.
+    RecordingLogger logger;
+    BareGraph manager(&logger);
+    IBaseFilter* smart = makeFilter(CLSID_SmartTee);
+    IBaseFilter* inf = makeFilter(CLSID_InfTee);
+    EXPECT_EQ(E_POINTER, manager.addFilter(smart, "Smart Tee"));
+    EXPECT_FALSE(manager.removeFilter(smart));
+    EXPECT_FALSE(manager.connectFilters(smart, inf));
+    EXPECT_TRUE(logger.has("ERROR: Failed to remove the filter")) << logger.dump();
+    EXPECT_TRUE(logger.has("ERROR: Failed to connect the filters")) << logger.dump();
+    smart->Release();
+    inf->Release();
+}
+
 TEST(GraphManager, RunningObjectTableEntryNamedAfterGraphAndProcess) {
     RecordingLogger logger;
     BareGraph manager(&logger);

@@ -168,18 +168,44 @@ TEST_F(Listeners, DetectionPostsScoresAndWritesOneRequestedCapture) {
     EXPECT_NE(std::string::npos, info.find("SCORE -0.4567\n"));
 }
 
+// A small grey frame with one face.
+struct GreyFrameWithFace {
+    std::vector<unsigned char> pixels = std::vector<unsigned char>(4 * 4 * 3, 100);
+    vision::RgbFrame frame{pixels.data(), 4, 4, vision::RgbFrame::RGB24, true};
+    vision::FaceInfo face;
+    vision::FaceInfo* faces[1] = {&face};
+};
+
 TEST_F(Listeners, CaptureThatCannotBeWrittenIsDroppedWithoutEndingTheProgram) {
     DetectionLogic logic(window, WM_FACE_DETECTION, WM_FACE_CAPTURED);
-    std::vector<unsigned char> pixels(4 * 4 * 3, 100);
-    vision::RgbFrame frame(pixels.data(), 4, 4, vision::RgbFrame::RGB24, true);
-    vision::FaceInfo face;
-    vision::FaceInfo* faces[] = {&face};
+    GreyFrameWithFace f;
     logic.requestCapture(dir.path + "/no/such/folder/lastface");
-    logic.onFaces(1, faces, &frame);
+    logic.onFaces(1, f.faces, &f.frame);
     EXPECT_FALSE(logic.isCaptureRequested());
     std::vector<MSG> messages = drain();
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ(WM_FACE_DETECTION, messages[0].message);
+}
+
+// The enrollment capture waits for a confident face: a weak detection (often background) is shown on
+// the gauge but not captured, and the first face reaching the score is.
+TEST_F(Listeners, CaptureWaitsForAFaceThatReachesItsScore) {
+    DetectionLogic logic(window, WM_FACE_DETECTION, WM_FACE_CAPTURED);
+    GreyFrameWithFace f;
+    logic.requestCapture(dir.path + "/lastface", 0.1f);
+    f.face.score = 0.0999f;
+    logic.onFaces(1, f.faces, &f.frame);
+    EXPECT_TRUE(logic.isCaptureRequested());
+    EXPECT_FALSE(exists(dir.path + "/lastface.raw.pgm"));
+    f.face.score = 0.1f;
+    logic.onFaces(1, f.faces, &f.frame);
+    EXPECT_FALSE(logic.isCaptureRequested());
+    EXPECT_TRUE(exists(dir.path + "/lastface.raw.pgm"));
+    std::vector<MSG> messages = drain();
+    ASSERT_EQ(3u, messages.size());
+    EXPECT_EQ(99u, messages[0].wParam);
+    EXPECT_EQ(WM_FACE_DETECTION, messages[1].message);
+    EXPECT_EQ(WM_FACE_CAPTURED, messages[2].message);
 }
 
 TEST_F(Listeners, VerificationVerdictsAndTheNearMissWindow) {

@@ -210,6 +210,21 @@ TEST(ReplayDeclarations, ParsesNamesFoldersAndOptions) {
     EXPECT_EQ(0u, warnings[0].find("6: "));
 }
 
+TEST(ReplayDeclarations, RatesFromATenthToAThousandFramesASecond) {
+    // The interval in 100 ns units comes from the rate: a tiny rate would overflow it.
+    struct Case {
+        const char* rate;
+        bool accepted;
+    };
+    for (const Case& c : {Case{"0.1", true}, Case{"1000", true}, Case{"0.09", false}, Case{"1e-300", false},
+                          Case{"1000.5", false}, Case{"inf", false}, Case{"nan", false}, Case{"-5", false}}) {
+        std::vector<std::string> warnings;
+        auto cams = parseReplayDeclarations(std::string("Cam | d | rate=") + c.rate + "\n", "/x", &warnings);
+        EXPECT_EQ(c.accepted ? 1u : 0u, cams.size()) << c.rate;
+        EXPECT_EQ(c.accepted ? 0u : 1u, warnings.size()) << c.rate;
+    }
+}
+
 TEST(ReplaySource, PlaysFramesInNameOrderInALoopAndWakesOnInterrupt) {
     TempDir dir;
     for (int i : {2, 0, 1}) writeGrayFrame(dir.path + "/f" + std::to_string(i) + ".pgm", 4, 2, static_cast<uint8_t>(10 * i));

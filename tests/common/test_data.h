@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 
@@ -18,6 +19,15 @@ inline std::string modelsDir() { return TARVELO_MODELS_DIR; }
 inline bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
+}
+
+// A number of the shipped reference configuration ("Key=value" in any group); fallback when absent.
+inline double referenceValue(const std::string& key, double fallback) {
+    std::ifstream in(TARVELO_REFERENCE_CONFIG);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.compare(0, key.size() + 1, key + "=") == 0) return std::atof(line.c_str() + key.size() + 1);
+    return fallback;
 }
 
 }  // namespace testdata

@@ -114,6 +114,25 @@ TEST(CmdFile, ArraysAndTheTwoStepRead) {
     EXPECT_STREQ(cmd.entries[2].name, "model[1]");
 }
 
+TEST(CmdFile, AListOfHundredsOfThousandsOfModelsIsReadInLinearTime) {
+    // Registering and matching were quadratic: 300,000 models kept the streaming thread busy for
+    // minutes. This list would not finish before the test's time-out.
+    const int n = 300000;
+    std::string text = "n_models " + std::to_string(n) + "\n";
+    for (int i = 0; i < n; i++) text += "model[" + std::to_string(i) + "] m" + std::to_string(i) + ".cascade\n";
+    TextFile file(text);
+    CmdFile cmd;
+    int count = 0;
+    cmd.addIntParameter("n_models", &count, "Number of models");
+    cmd.read(file.c_str(), false);
+    ASSERT_EQ(count, n);
+    char** models;
+    cmd.addStringOptionArray("model[%d]", &models, "", "Model filename", count);
+    cmd.setValues();
+    EXPECT_STREQ(models[0], "m0.cascade");
+    EXPECT_STREQ(models[n - 1], ("m" + std::to_string(n - 1) + ".cascade").c_str());
+}
+
 TEST(CmdFile, PrintsTheHelp) {
     CapturedMessages out;
     CmdFile cmd;

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+
 #include "detect_helpers.h"
+#include "detection/DetectorRound.h"
 #include "detection/settings/FaceTrackingSettings.h"
 
 using namespace vision;
@@ -61,8 +65,16 @@ TEST(FaceTrackingSettings, CopyFromLimitsToThisFrame) {
          [](const FaceTrackingSettings& s) { EXPECT_FLOAT_EQ(s.step_x_factor.value, 0.01f); }},
         {"zero scale factor", [](FaceTrackingSettings& f) { f.scale_factor.value = 0; },
          [](const FaceTrackingSettings& s) { EXPECT_FLOAT_EQ(s.scale_factor.value, 0.125f); }},
-        {"large scale factor kept", [](FaceTrackingSettings& f) { f.scale_factor.value = 0.75f; },
-         [](const FaceTrackingSettings& s) { EXPECT_FLOAT_EQ(s.scale_factor.value, 0.75f); }},
+        {"every value held to its maximum", [](FaceTrackingSettings& f) {
+             f.scale_factor.value = 1e30f; f.step_x_factor.value = 7; f.step_y_factor.value = NAN;
+             f.averager_length.value = 90; f.modulo_detection.value = 2000000000; f.pixel_sensitivity.value = 101;
+             f.max_distance.value = 1 << 30; f.max_delta_width.value = 201; f.correlation_threshold.value = INFINITY; },
+         [](const FaceTrackingSettings& s) {
+             EXPECT_FLOAT_EQ(s.scale_factor.value, 0.5f); EXPECT_FLOAT_EQ(s.step_x_factor.value, 0.5f);
+             EXPECT_FLOAT_EQ(s.step_y_factor.value, 0.5f); EXPECT_EQ(s.averager_length.value, 8);
+             EXPECT_EQ(s.modulo_detection.value, 200); EXPECT_EQ(s.pixel_sensitivity.value, 100);
+             EXPECT_EQ(s.max_distance.value, 6000); EXPECT_EQ(s.max_delta_width.value, 200);
+             EXPECT_FLOAT_EQ(s.correlation_threshold.value, 1.0f); }},
         {"zero averager length", [](FaceTrackingSettings& f) { f.averager_length.value = 0; },
          [](const FaceTrackingSettings& s) { EXPECT_EQ(s.averager_length.value, 1); }},
         {"zero modulo", [](FaceTrackingSettings& f) { f.modulo_detection.value = 0; },
@@ -77,10 +89,10 @@ TEST(FaceTrackingSettings, CopyFromLimitsToThisFrame) {
          [](const FaceTrackingSettings& s) { EXPECT_EQ(s.motion.value, 19200); }},
         {"unchecked values", [](FaceTrackingSettings& f) {
              f.pixel_sensitivity.value = 0; f.max_distance.value = 7; f.max_delta_width.value = 0;
-             f.correlation_threshold.value = 3; f.averager_length.value = 8; f.modulo_detection.value = 1; },
+             f.correlation_threshold.value = 0; f.averager_length.value = 8; f.modulo_detection.value = 1; },
          [](const FaceTrackingSettings& s) {
              EXPECT_EQ(s.pixel_sensitivity.value, 0); EXPECT_EQ(s.max_distance.value, 7);
-             EXPECT_EQ(s.max_delta_width.value, 0); EXPECT_FLOAT_EQ(s.correlation_threshold.value, 3);
+             EXPECT_EQ(s.max_delta_width.value, 0); EXPECT_FLOAT_EQ(s.correlation_threshold.value, 0);
              EXPECT_EQ(s.averager_length.value, 8); EXPECT_EQ(s.modulo_detection.value, 1); }},
     };
     for (const Case& c : cases) {
@@ -93,6 +105,14 @@ TEST(FaceTrackingSettings, CopyFromLimitsToThisFrame) {
         EXPECT_EQ(to.width, 320);
         EXPECT_EQ(to.n_pixels, 76800);
     }
+}
+
+TEST(DetectorRound, HoldsValuesBeyondAnIntToItsRange) {
+    struct Case {
+        float value;
+        int rounded;
+    } cases[] = {{2.49f, 2}, {2.5f, 3}, {0, 0}, {1e30f, 2147483520}, {INFINITY, 2147483520}, {NAN, 0}, {-1e30f, INT_MIN}};
+    for (const Case& c : cases) EXPECT_EQ(detectorRound(c.value), c.rounded) << c.value;
 }
 
 TEST(FaceTrackingSettings, CopyFromMotionRules) {

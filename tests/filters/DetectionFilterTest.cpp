@@ -456,6 +456,30 @@ TEST(DetectionFilter, RebuildRules) {
     EXPECT_EQ(live->modulo_detection.value, 1);
 }
 
+TEST(DetectionFilter, FramesTooSmallForTheWindowsPassThroughUntilTheSizeChanges) {
+    // 64 x 30 frames cannot hold the default 38-pixel window. That once counted as a bad model and
+    // the filter never tried again, even once the frames grew.
+    const std::string dir = testhelp::freshDir();
+    const std::string good = cascadeFile(dir, true);
+    Recorder listener;
+    DetectRig rig(W, -30, true, true);
+    IFaceDetector* d = rig.detector();
+    d->SetListener(&listener);
+    d->SetModel(1, good.c_str(), 0.0f, false);
+    rig.run();
+    CapturedMessages messages;
+    ASSERT_EQ(rig.pushTextured(1), S_OK);
+    ASSERT_EQ(rig.pushTextured(2), S_OK);
+    EXPECT_EQ(listener.joined(), "");
+    EXPECT_EQ(occurrences(messages.warnings, "frames of 64x30 cannot hold a face window of 38 pixels"), 1)
+        << messages.warnings;
+    EXPECT_EQ(occurrences(messages.warnings, "cannot be used"), 0) << messages.warnings;
+
+    rig.reconnectInput(W, -H);
+    ASSERT_EQ(rig.pushTextured(3), S_OK);
+    EXPECT_EQ(listener.joined().substr(0, 21), "created 64x48, frame+");
+}
+
 TEST(DetectionFilter, DestructionTellsTheListenerTheTrackerGoes) {
     const std::string dir = testhelp::freshDir();
     Recorder listener;

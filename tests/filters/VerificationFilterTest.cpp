@@ -125,6 +125,13 @@ struct VerifyRig {
         EXPECT_EQ(source->Pause(), S_OK);
     }
     IFaceVerificator* verificator() { return filter.get(); }
+    // Scores every face and rejects each, reporting to the listener.
+    void rejectEveryFace(VerificationListener* listener) {
+        verificator()->SetCallback(listener);
+        ASSERT_EQ(verificator()->SetModels(user, world), S_OK);
+        verificator()->SetMode(false);
+        verificator()->SetThreshold(1e30f);
+    }
     // One frame with `count` faces (the face sample only when that input is connected).
     void frame(unsigned count = 1, int seed = 1) {
         const std::vector<unsigned char> pixels = randomFrame(seed);
@@ -293,10 +300,7 @@ TEST(VerificationFilter, FacesAreBoundedByTheSampleAndAMissingStreamMeansNoFace)
     {
         Recorder listener;
         VerifyRig rig;
-        rig.verificator()->SetCallback(&listener);
-        ASSERT_EQ(rig.verificator()->SetModels(rig.user, rig.world), S_OK);
-        rig.verificator()->SetMode(false);
-        rig.verificator()->SetThreshold(1e30f);
+        rig.rejectEveryFace(&listener);
         rig.frame(4);
         // A count that 196 bytes cannot hold is a damaged sample, not a reason to read past it.
         std::vector<unsigned char> bad = faceSample(1);
@@ -323,6 +327,30 @@ TEST(VerificationFilter, FacesAreBoundedByTheSampleAndAMissingStreamMeansNoFace)
         rig.frame();
         EXPECT_EQ(listener.take(), "ready, noface, noface");
     }
+}
+
+TEST(VerificationFilter, AFaceThatCannotBeScoredCostsItsFrameNotTheModels) {
+    // Eyes thousands of pixels apart cannot be cut out. The models were once deleted for it and the
+    // filter stayed silent for the rest of the lock.
+    Recorder listener;
+    VerifyRig rig;
+    rig.rejectEveryFace(&listener);
+    std::vector<unsigned char> far(196, 0);
+    FaceInfo face;
+    face.left_eye_x = 10;
+    face.left_eye_y = 50;
+    face.right_eye_x = 30010;
+    face.right_eye_y = 50;
+    FaceInfo* pointer = &face;
+    vision::packFaceInfo(1, &pointer, far.data(), far.size());
+    const std::vector<unsigned char> pixels = randomFrame(1);
+    CapturedMessages messages;
+    EXPECT_EQ(rig.video->push(0, &pixels), S_OK);
+    EXPECT_EQ(rig.faces->push(0, &far), S_OK);
+    rig.frame();
+    rig.frame();
+    EXPECT_EQ(listener.take(), "ready, noface, rejected, rejected");
+    EXPECT_EQ(occurrences(messages.warnings, "the frame counts as one without a face"), 1) << messages.warnings;
 }
 
 // The face store cuts faces out of frames of one size: frames of another size get a store of their own.

@@ -237,6 +237,33 @@ TEST_F(StoreTest, ListsTheStoreCannotHoldAreRefused) {
     EXPECT_EQ(store.getNumberOfFaces(), 2);
 }
 
+TEST_F(StoreTest, AMissingOrCutCropCostsOnlyItsSample) {
+    // Once fatal for the whole enrollment, and for every later adaptation until the list was fixed.
+    {
+        FrontalFaceData store(&identity, W, H, 10, users.c_str(), true, false, 0, true);
+        for (const char* name : {"s1", "s2", "s3", "s4"}) store.addFaceData(&frame, &face, name);
+    }
+    std::remove((user + "/data/s2.cro").c_str());
+    const std::string whole = readFile(user + "/data/s4.cro");
+    writeFile(user + "/data/s3.cro", whole.substr(0, 8 + 100));  // cut inside the pixels
+    writeFile(user + "/data/s4.cro", whole.substr(0, 6));         // cut inside the header
+    const std::string list = "WIDTH 160\nHEIGHT 120\nSHIFTLEN 10\nMAXSTRINGSIZE 2\nNFACEDATA 4\ns1\ns2\ns3\ns4\n";
+
+    CapturedMessages captured;
+    FrontalFaceData store(&identity, W, H, 10, users.c_str(), true, false, 0, true);
+    ASSERT_TRUE(loadList(store, list));
+    ASSERT_EQ(store.getNumberOfFaces(), 1);
+    EXPECT_EQ(std::memcmp(store.getImage(0)->byte_pixels, whole.data() + 8, 5120), 0);
+    for (const char* name : {"s2", "s3", "s4"})
+        EXPECT_NE(captured.warnings.find("the crop of sample " + std::string(name) + " is missing or cut; the sample "
+                                         "is skipped."),
+                  std::string::npos)
+            << name;
+    // The next sample goes after the one kept, and the list written names only what is stored.
+    store.addFaceData(&frame, &face, "s5");
+    EXPECT_EQ(listText(store), "WIDTH 160\nHEIGHT 120\nSHIFTLEN 10\nMAXSTRINGSIZE 2\nNFACEDATA 2\ns1\ns5\n");
+}
+
 TEST_F(StoreTest, FatalFaults) {
     FrontalFaceData store(&identity, W, H, 3, users.c_str(), false, false, 0, false);
     store.addFaceData(&frame, &face, nullptr);

@@ -86,6 +86,24 @@ TEST(UserInfo, EmptyNamesAndUnknownGenderSurviveARoundTrip) {
     delete back;
 }
 
+TEST(UserInfo, CarriageReturnsBeforeALineEndAreNotPartOfTheValue) {
+    // A name keeping one "\r" would lose it on the next save and re-read: the user's folder name
+    // would change between runs.
+    for (const char* ending : {"\r\n", "\r\r\n", "\r\r\r\n"}) {
+        const std::string e = ending;
+        UserInfo* info = parse("USERID 9" + e + "MAXSTRINGSIZE 4" + e + "USERNAME jdoe" + e + "FIRSTNAME A" + e +
+                               "LASTNAME B" + e + "BYEAR 0" + e + "GENDER M" + e);
+        ASSERT_NE(info, nullptr) << "ending of " << e.size() << " characters";
+        EXPECT_STREQ(info->userName, "jdoe");
+        EXPECT_STREQ(info->lastName, "B");
+        UserInfo* again = parse(saved(*info));
+        ASSERT_NE(again, nullptr);
+        EXPECT_STREQ(again->userName, info->userName);
+        delete again;
+        delete info;
+    }
+}
+
 TEST(UserInfo, PrintsUnknownBirthYearAndGender) {
     CapturedMessages captured;
     UserInfo known(5000, "jdoe", "John", "Smith", 1970, 'F');

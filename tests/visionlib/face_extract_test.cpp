@@ -12,6 +12,7 @@
 #include "visionlib/Geometry2D.h"
 #include "visionlib/Image.h"
 #include "visionlib/MatVec.h"
+#include "visionlib/Message.h"
 #include "visionlib/MemoryXFile.h"
 #include "visionlib/Random.h"
 #include "visionlib/ipFaceExtract.h"
@@ -199,11 +200,33 @@ TEST(FaceExtractTest, BoxPastTheTopLeftEdgeExtractsCleanly) {
     // Bigger than the frame on every side.
     Sequence* small = frameWithEyes(20, 20, 4, 10, 16, 10);
     FrontalFace64x80 big(1);
-    setEyes(big, -40, 10, 60, 10);
+    setEyes(big, -4, 10, 24, 10);
     ipFaceExtract whole(20, 20, 64, 80, "gray", &big, 0, 0, 0, 0, 1);
     whole.process(small);
+    ASSERT_LT(big.bbx_points[0].x, 0);
+    ASSERT_GT(big.bbx_points[2].y, 20);
     EXPECT_EQ(whole.output->frames[0][0], 0);
     delete small;
+}
+
+TEST(FaceExtractTest, EyesFarApartAreRefusedInsideARecoverableScope) {
+    // A damaged capture description: eyes thousands of pixels apart in a small frame. The box's
+    // size once overflowed an int (30000 px: a heap overflow) or asked for a crop of gigabytes
+    // (9000 px); it must be refused, and the refusal must free what the cut-out made (the
+    // sanitizer build checks for leaks).
+    const int W = 80, H = 60;
+    Sequence* frame = frameWithEyes(W, H, 10, 30, 40, 30);
+    for (double distance : {30000.0, 9000.0, 1400.0}) {
+        for (double tilt : {0.0, 40.0}) {
+            FrontalFace64x80 model(1);
+            setEyes(model, 10, 30, 10 + distance, 30 + tilt);
+            ipFaceExtract extract(W, H, 64, 80, "gray", &model, 0, 0, 0, 0, 1);
+            std::string text;
+            EXPECT_FALSE(runRecoverable([&] { extract.process(frame); }, &text)) << distance;
+            EXPECT_EQ(text, "ipFaceExtract::process() impossible to create the face model from eyes coordinates.");
+        }
+    }
+    delete frame;
 }
 
 TEST(FaceExtractTest, JitteredRotationStaysInsideItsBuffers) {

@@ -202,9 +202,14 @@ HRESULT VerificationFilter::Transform() {
                 faceStore->removeFaceData(0);
             });
             if (!scored) {
-                // The models cannot score faces: unconfigured until models that work are set.
-                vision::warning("VerificationFilter: faces cannot be scored with these models; faces are not verified");
-                deleteModels();
+                // One face that cannot be cut out or scored (a damaged face record) costs its frame,
+                // not the models: the frame counts as one without a face. The store may hold the
+                // half-added sample, so it starts again.
+                vision::warning("VerificationFilter: the face of this frame cannot be scored; the frame counts as one "
+                                "without a face");
+                delete faceStore;
+                faceStore = newStore();
+                if (listener) listener->onNoFace();
             } else if (score >= threshold) {  // NaN compares below and is rejected
                 if (listener) listener->onAccepted(score, gray, frame.width, frame.height, faces);
                 accepted = true;

@@ -1,6 +1,6 @@
 // Verification error rates of the world model and the enrollment path on a folder of subjects.
 //
-//   verification DIR --cascade FILE --world FILE [--enroll N] [--pick spread|best] [--modulo M]
+//   verification_accuracy DIR --cascade FILE --world FILE [--enroll N] [--pick spread|best] [--modulo M]
 //                [--scale S]
 //
 // DIR holds one folder per subject. A subject folder holds either images (the first half enrolls,
@@ -12,7 +12,8 @@
 // with the highest detection scores (a store of up to 10 samples, MAP adaptation),
 // then scored, as the verification filter scores, on its own probes and every other subject's.
 // --scale S first scales every image by S (ipScale_yx), as a camera of that size would give it.
-// Prints EER, false accepts and false rejects at the default thresholds (0.4 accept, 0.2 adaptation)
+// Prints EER, false accepts and false rejects at --accept (0.4) and --adaptation (0.2), the thresholds
+// at which at most 0.1% and 1% of impostor faces are accepted,
 // and milliseconds per verification; the last line is "EER E%".
 #include <algorithm>
 #include <chrono>
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
     int enrollCount = 10, modulo = 1;
     bool pickBest = false;
     float scale = 1.0f;
-    const float accept = 0.4f, adaptation = 0.2f;
+    float accept = 0.4f, adaptation = 0.2f;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--cascade") cascade = argv[i + 1];
@@ -66,6 +67,8 @@ int main(int argc, char** argv) {
         else if (a == "--modulo") modulo = std::atoi(argv[i + 1]);
         else if (a == "--scale") scale = (float)std::atof(argv[i + 1]);
         else if (a == "--pick") pickBest = std::strcmp(argv[i + 1], "best") == 0;
+        else if (a == "--accept") accept = (float)std::atof(argv[i + 1]);
+        else if (a == "--adaptation") adaptation = (float)std::atof(argv[i + 1]);
         else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
             return 2;
@@ -185,6 +188,16 @@ int main(int argc, char** argv) {
     std::printf("one-shot at %.1f: %d of %zu users accepted on their own probes, %d of %zu probe sets of others accepted\n",
                 accept, ownUnlocks, subjects.size(), otherUnlocks, subjects.size() * (subjects.size() - 1));
     std::printf("EER threshold %.3f\n", eerT);
+    // Calibration: the lowest threshold (in thousandths, as the configuration holds it) at which at most
+    // the given share of impostor faces is accepted.
+    const float highest = impostor.empty() ? 0 : *std::max_element(impostor.begin(), impostor.end());
+    for (double share : {0.001, 0.01}) {
+        int thousandths = (int)std::floor(highest * 1000.0f) + 1;  // no impostor accepted
+        while (above(impostor, (thousandths - 1) / 1000.0f) <= share) thousandths--;
+        const float at = thousandths / 1000.0f;
+        std::printf("false accepts at most %.1f%%: threshold %.3f (false accepts %.2f%%, false rejects %.2f%%)\n",
+                    100 * share, at, 100 * above(impostor, at), 100 * (1 - above(genuine, at)));
+    }
     std::printf("enrollment %.1f ms per user, verification %.2f ms per face\n", enrollMs / subjects.size(),
                 scoreMs / verifications);
     std::printf("EER %.2f%%\n", 100 * eer);

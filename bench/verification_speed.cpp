@@ -1,6 +1,6 @@
 // Time to score one face (cut-out, features, user and world mixtures) and to enroll a user model.
 //
-//   verification_bench <data folder> [world model | number of Gaussians (default 512)]
+//   verification_speed <data folder> [world model | number of Gaussians (default 512)]
 //
 // Faces come from <data>/umist; without a world model file a mixture of the given size is placed on
 // their features. The last line is the headline: milliseconds to score one face.
