@@ -17,69 +17,17 @@
 // The table lists the detection rate against false positives as the detector threshold rises
 // (--sweep), with the eye placement error of the matched faces; the last line gives the operating
 // point of --threshold (default 0, the detector's default).
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tools/train_cascade/FrameCodes.h"
-#include "tools/train_cascade/Scan.h"
+#include "tools/facekit/FaceLists.h"
+#include "tools/facekit/Matching.h"
+#include "tools/facekit/Scan.h"
 
-using namespace cascade_training;
-
-namespace {
-
-struct Face {
-    float x, y, w, h;
-    float eyes[4];  // left x, y, right x, y
-};
-
-struct Detection {
-    Window box;
-    bool matched = false;
-    int face = -1;
-};
-
-std::map<std::string, std::vector<Face>> readTruth(const std::string& dir) {
-    std::map<std::string, std::vector<Face>> truth;
-    std::ifstream boxes(dir + "/boxes.txt"), marks(dir + "/landmarks.txt");
-    std::string bl, ml;
-    while (std::getline(boxes, bl) && std::getline(marks, ml)) {
-        std::istringstream b(bl), m(ml);
-        std::string name, name2;
-        Face f;
-        b >> name >> f.x >> f.y >> f.w >> f.h;
-        m >> name2 >> f.eyes[0] >> f.eyes[1] >> f.eyes[2] >> f.eyes[3];
-        if (!b || !m || name != name2) continue;
-        truth[name].push_back(f);
-    }
-    return truth;
-}
-
-// Greedy matching of one image's detections (above `threshold`) to its faces.
-void match(std::vector<Detection*>& dets, const std::vector<Face>& faces) {
-    struct Pair { float d; Detection* det; int face; };
-    std::vector<Pair> pairs;
-    for (Detection* d : dets)
-        for (int f = 0; f < static_cast<int>(faces.size()); ++f) {
-            const Face& g = faces[f];
-            float cx = d->box.x + d->box.w * 0.5f, cy = d->box.y + d->box.h * 0.5f;
-            float ratio = d->box.w / g.w;
-            if (cx < g.x || cx > g.x + g.w || cy < g.y || cy > g.y + g.h || ratio < 0.5f || ratio > 2.0f) continue;
-            pairs.push_back({std::hypot(cx - (g.x + g.w * 0.5f), cy - (g.y + g.h * 0.5f)), d, f});
-        }
-    std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) { return a.d < b.d; });
-    std::vector<bool> used(faces.size(), false);
-    for (const Pair& p : pairs)
-        if (!p.det->matched && !used[p.face]) p.det->matched = true, p.det->face = p.face, used[p.face] = true;
-}
-
-}  // namespace
+using namespace facekit;
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -112,7 +60,7 @@ int main(int argc, char** argv) {
     if (FILE* f = std::fopen(model.c_str(), "rb")) std::fclose(f);
     else { std::fprintf(stderr, "cannot read %s\n", model.c_str()); return 1; }
 
-    std::map<std::string, std::vector<Face>> truth = readTruth(dir);
+    std::map<std::string, std::vector<MarkedFace>> truth = readMarkedFaces(dir);
     std::vector<std::string> images;
     for (const std::string& path : listPgm(dir)) images.push_back(path.substr(dir.size() + 1));
     if (images.empty()) { std::fprintf(stderr, "no images in %s\n", dir.c_str()); return 1; }
@@ -121,7 +69,7 @@ int main(int argc, char** argv) {
 
     std::vector<GrayFrame> frames(images.size());
     for (size_t i = 0; i < images.size(); ++i)
-        if (!loadPgm(dir + "/" + images[i], &frames[i])) std::fprintf(stderr, "cannot read %s\n", images[i].c_str());
+        if (!loadGray(dir + "/" + images[i], &frames[i])) std::fprintf(stderr, "cannot read %s\n", images[i].c_str());
 
     // Scans every image at one detector threshold; counts matched faces and false positives, and
     // the eye placement of the matched detections as a fraction of the true eye distance.
@@ -134,24 +82,18 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < images.size(); ++i) {
             if (frames[i].width == 0) continue;
             FrameCodes codes(frames[i]);
-            std::vector<Detection> dets;
-            if (multiview.empty())
-                for (const Window& w : scanFrame(codes, cascade, s)) dets.push_back({w});
+            std::vector<Window> dets;
+            if (multiview.empty()) dets = scanFrame(codes, cascade, s);
             else
-                for (const ViewWindow& w : scanFrameMultiView(codes, multiview, s)) dets.push_back({w});
-            std::vector<Detection*> all;
-            for (Detection& d : dets) all.push_back(&d);
-            const std::vector<Face>& faces = truth[images[i]];
-            match(all, faces);
-            for (Detection* d : all) {
-                if (!d->matched) { ++*fps; continue; }
+                for (const ViewWindow& w : scanFrameMultiView(codes, multiview, s)) dets.push_back(w);
+            const std::vector<MarkedFace>& faces = truth[images[i]];
+            const std::vector<int> match = matchDetections(dets, faces);
+            for (size_t k = 0; k < dets.size(); ++k) {
+                if (match[k] < 0) { ++*fps; continue; }
                 ++*hits;
-                const Face& g = faces[d->face];
-                const double b = d->box.w / 19.0;
-                const double lx = d->box.x + 4.5 * b, rx = d->box.x + 14.5 * b, ey = d->box.y + 5 * b;
-                const double dist = std::hypot(g.eyes[2] - g.eyes[0], g.eyes[3] - g.eyes[1]);
-                if (dist <= 0) continue;
-                eyes += (std::hypot(lx - g.eyes[0], ey - g.eyes[1]) + std::hypot(rx - g.eyes[2], ey - g.eyes[3])) / (2 * dist);
+                const double e = eyeError(dets[k], faces[match[k]].eyes);
+                if (e < 0) continue;
+                eyes += e;
                 ++n_eyes;
             }
         }

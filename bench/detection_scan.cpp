@@ -16,9 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "detection/PatternDetect.h"
-#include "detection/PatternMerger.h"
-#include "detection/ipSWmctMS.h"
+#include "detection/TrackerDetectors.h"
+#include "visionlib/Allocator.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Image.h"
 
@@ -181,15 +180,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    ipIntegralImage ii(W, H, "gray", true);
-    ipSWmctMS sw(ii.sums(), W, H, 19, 19, cascade.c_str(), 0.0f, false);
-    meanRectPatternMerger merger;
-    ViewPatternFusion fusion(&merger, 0, 100);
-    fusion.setParameters(0.9f, 0.0f, true, 1.5f);
-    MSPatternDetect detector(&sw, &fusion, &ii, W, H, 19, 19, 38, 240, 0.0625f, 0.125f, 0.125f, 0.041f, 0.89f,
-                             0.0204354f, 0.382121f, nullptr, 0, 1.0f, 1000, false);
-    detector.setBoolOption("force sw multiple mw", true);
-    detector.init();
+    // The frontal tracker's detector for its default settings (windows 38 to 240).
+    Allocator owner;
+    FaceTrackingSettings settings(1, W, H);
+    const FrontalDetector built = buildFrontalDetector(&owner, cascade.c_str(), 0.0f, W, H, ScanRange(settings), false);
+    MSPatternDetect& detector = *built.detector;
+    ipSWmctMS& sw = *built.classifier;
 
     Sequence seq(1, W * H);
     long windows = 0, classified = 0, raw = 0, faces = 0;

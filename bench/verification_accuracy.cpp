@@ -87,14 +87,14 @@ int main(int argc, char** argv) {
         const std::vector<std::string> sessions = subFolders(folder);
         if (!sessions.empty()) {
             for (size_t k = 0; k < sessions.size(); k++) {
-                const std::vector<std::string> frames = cascade_training::listPgm(sessions[k]);
+                const std::vector<std::string> frames = facekit::listPgm(sessions[k]);
                 std::vector<FoundFace> faces = trackClip(frames, cascade, modulo, scale);
                 (k == 0 ? s.enrollFrames : s.probeFrames) += (int)frames.size();
                 std::vector<FoundFace>& into = k == 0 ? s.enroll : s.probes;
                 into.insert(into.end(), faces.begin(), faces.end());
             }
         } else {
-            const std::vector<std::string> images = cascade_training::listPgm(folder);
+            const std::vector<std::string> images = facekit::listPgm(folder);
             const size_t half = images.size() / 2;
             std::vector<std::string> first(images.begin(), images.begin() + half), rest(images.begin() + half, images.end());
             s.enroll = detectStills(first, cascade, 0.0f, scale);

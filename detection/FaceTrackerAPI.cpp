@@ -4,8 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "detection/ipSWmctMS.h"
-#include "detection/ipSWmvfaceBtree.h"
+#include "detection/TrackerDetectors.h"
 #include "visionlib/Allocator.h"
 #include "visionlib/Message.h"
 
@@ -154,17 +153,12 @@ FaceTrackerAPI_MCTMSMFF_2::FaceTrackerAPI_MCTMSMFF_2(const char* model_file, flo
                                                      FaceTrackingSettings* settings_, bool verbose_)
     : FaceTrackerAPI(settings_, verbose_) {
     name = "MCT-MS-MF-F-2";
-    meanRectPatternMerger* merger = new (allocator) meanRectPatternMerger();
-    fusion = new (allocator) ViewPatternFusion(merger, 0, 100);
-    fusion->setParameters(0.9f, threshold, true, 1.5f);
-    integral = new (allocator) ipIntegralImage(width, height, "gray", true);
-    classifier = new (allocator) ipSWmctMS(integral->sums(), width, height, 19, 19, model_file, threshold, false);
-    detector = new (allocator) MSPatternDetect(
-        classifier, fusion, integral, width, height, 19, 19, settings->min_size.value, settings->max_size.value,
-        settings->step_x_factor.value, settings->step_y_factor.value, settings->scale_factor.value, 0.041f, 0.89f,
-        0.0204354f, 0.382121f, nullptr, 0, 1.0f, 1000, verbose);
-    detector->setBoolOption("force sw multiple mw", true);
-    detector->init();
+    const FrontalDetector d =
+        buildFrontalDetector(allocator, model_file, threshold, width, height, ScanRange(*settings), verbose);
+    fusion = d.fusion;
+    integral = d.integral;
+    classifier = d.classifier;
+    detector = d.detector;
     averager = new (allocator) RokelFaceAverager(settings, false);
     candidates = makeCandidates(allocator, settings->max_faces);
 }
@@ -205,20 +199,13 @@ FaceTrackerAPI_MCTMSMFMV_1::FaceTrackerAPI_MCTMSMFMV_1(const char* model_directo
                                                        FaceTrackingSettings* settings_, bool verbose_)
     : FaceTrackerAPI(settings_, verbose_) {
     name = "MCT-MS-MF-MV-1";
-    maxRectPatternMerger* strongest = new (allocator) maxRectPatternMerger();
-    final_fusion = new (allocator) ViewPatternFusion(strongest, -1, 1000);
-    final_fusion->setParameters(0.1f, threshold, true, 1.5f);
-    meanRectPatternMerger* mean = new (allocator) meanRectPatternMerger();
-    view_fusion = new (allocator) MultiViewPatternFusion(mean, 20, 100);
-    view_fusion->setParameters(0.2f, threshold, true, 1.0f);
-    integral = new (allocator) ipIntegralImage(width, height, "gray", true);
-    tree = loadMultiViewTree(model_directory, normalised, integral->sums(), width, height, allocator, false);
-    detector = new (allocator) MSPatternDetect(
-        tree, view_fusion, integral, width, height, 19, 19, settings->min_size.value, settings->max_size.value,
-        settings->step_x_factor.value, settings->step_y_factor.value, settings->scale_factor.value, 0.04f, 0.89f,
-        0.018f, 0.382f, nullptr, 0, 1.0f, 1000, verbose);
-    detector->setBoolOption("force sw multiple mw", true);
-    detector->init();
+    const MultiViewDetector d = buildMultiViewDetector(allocator, model_directory, threshold, normalised, width,
+                                                       height, ScanRange(*settings), verbose);
+    final_fusion = d.final_fusion;
+    view_fusion = d.view_fusion;
+    integral = d.integral;
+    tree = d.tree;
+    detector = d.detector;
     averager = new (allocator) RokelFaceAverager(settings, false);
     candidates = makeCandidates(allocator, settings->max_faces);
     verbose = false;

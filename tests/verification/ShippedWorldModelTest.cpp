@@ -21,7 +21,7 @@ std::string worldPath() { return testdata::modelsDir() + "/world6-64x80-dctmod2-
 std::string cascadePath() { return testdata::modelsDir() + "/mct4.cascade"; }
 
 std::vector<std::string> clip(const std::string& name) {
-    return cascade_training::listPgm(testdata::dataDir() + "/video/" + name);
+    return facekit::listPgm(testdata::dataDir() + "/video/" + name);
 }
 
 // Scores of the faces the tracker finds in frames, against user.

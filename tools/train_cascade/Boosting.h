@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/facekit/FrameCodes.h"
+
 namespace cascade_training {
 
-constexpr int kLocations = 289;
+using facekit::kLocations;
 constexpr int kCodes = 512;
 
 struct SampleSet {

@@ -71,7 +71,7 @@ void addWindow(FrameCodes& codes, float cx, float cy, float w0, int jitters, std
 
 PersonFrames findFaces(const std::string& folder, const std::string& cascade, float threshold) {
     PersonFrames p;
-    std::vector<std::string> files = listPgm(folder);
+    std::vector<std::string> files = facekit::listPgm(folder);
     const size_t n = files.size();
     p.frames.resize(n);
     p.boxes.resize(n);
@@ -79,12 +79,12 @@ PersonFrames findFaces(const std::string& folder, const std::string& cascade, fl
     std::vector<bool> has(n, false);
     for (size_t i = 0; i < n; ++i) {
         GrayFrame raw;
-        if (!loadPgm(files[i], &raw)) continue;
+        if (!loadGray(files[i], &raw)) continue;
         p.frames[i] = detectorSized(raw);
         FrameCodes codes(p.frames[i]);
         ScanSettings s;
         s.threshold = threshold;
-        std::vector<Window> found = scanFrame(codes, cascade, s);
+        std::vector<Window> found = facekit::scanFrame(codes, cascade, s);
         if (!found.empty() && found[0].activation >= 2) p.boxes[i] = found[0], has[i] = true;
     }
     for (size_t i = 0; i < n; ++i)

@@ -5,11 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "tools/facekit/FrameCodes.h"
+#include "tools/facekit/Scan.h"
 #include "tools/train_cascade/Boosting.h"
-#include "tools/train_cascade/FrameCodes.h"
-#include "tools/train_cascade/Scan.h"
 
 namespace cascade_training {
+
+using facekit::FrameCodes;
+using facekit::GrayFrame;
+using facekit::ScanSettings;
+using facekit::Window;
 
 // The in-plane angle of views 1..4, the out-of-plane angle of views 5..8, 0 for view 0.
 float viewDegrees(int view);

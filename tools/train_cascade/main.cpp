@@ -23,13 +23,15 @@
 #include <thread>
 #include <vector>
 
+#include "tools/facekit/FrameCodes.h"
+#include "tools/facekit/Images.h"
+#include "tools/facekit/Scan.h"
 #include "tools/train_cascade/Boosting.h"
 #include "tools/train_cascade/CascadeFile.h"
-#include "tools/train_cascade/FrameCodes.h"
-#include "tools/train_cascade/Scan.h"
 #include "tools/train_cascade/Views.h"
 
 using namespace cascade_training;
+using namespace facekit;
 
 namespace {
 
@@ -80,7 +82,7 @@ SampleSet loadFaces(const std::string& dir, bool quick, float degrees, int jitte
     std::uniform_real_distribution<float> shift(-1.2f, 1.2f), scale(0.9f, 1.1f), turn(-12.0f, 12.0f);
     for (const std::string& path : files) {
         GrayFrame face;
-        if (!loadPgm(path, &face) || face.width != 19 || face.height != 19) continue;
+        if (!loadGray(path, &face) || face.width != 19 || face.height != 19) continue;
         if (degrees != 0) face = turnedPatch(face, degrees);
         for (const GrayFrame& f : {face, mirrored(face)}) {
             addPatch(f, 0, 0, 1, 0, &set);
@@ -99,7 +101,7 @@ SampleSet loadPatches(const std::string& dir, bool quick) {
     if (quick && files.size() > 300) files.resize(300);
     for (const std::string& path : files) {
         GrayFrame patch;
-        if (loadPgm(path, &patch) && patch.width == 19 && patch.height == 19) addPatch(patch, 0, 0, 1, 0, &set);
+        if (loadGray(path, &patch) && patch.width == 19 && patch.height == 19) addPatch(patch, 0, 0, 1, 0, &set);
     }
     return set;
 }
@@ -276,7 +278,7 @@ int main(int argc, char** argv) {
     if (opt.quick && scene_files.size() > 20) scene_files.resize(20);
     for (const std::string& path : scene_files) {
         GrayFrame f;
-        if (loadPgm(path, &f)) scenes.push_back(std::move(f));
+        if (loadGray(path, &f)) scenes.push_back(std::move(f));
     }
     std::printf("faces %d, non-face patches %d, scenes %zu\n", faces.size(), patches.size(), scenes.size());
     std::fflush(stdout);

@@ -23,12 +23,12 @@ namespace world_model {
 using namespace vision;
 
 std::vector<Window> detectFaces(const GrayFrame& frame, const std::string& cascade, int minSize) {
-    cascade_training::FrameCodes codes(frame);
-    cascade_training::ScanSettings s;
+    facekit::FrameCodes codes(frame);
+    facekit::ScanSettings s;
     s.min_size = minSize;
     s.max_size = frame.height;
     s.threshold = 0;
-    std::vector<Window> found = cascade_training::scanFrame(codes, cascade, s);
+    std::vector<Window> found = facekit::scanFrame(codes, cascade, s);
     std::stable_sort(found.begin(), found.end(),
                      [](const Window& a, const Window& b) { return a.confidence > b.confidence; });
     return found;
@@ -146,7 +146,7 @@ int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet
                   const std::vector<float>& scales) {
     int added = 0;
     for (const std::string& person : subFolders(dir)) {
-        std::vector<std::string> images = cascade_training::listPgm(person);
+        std::vector<std::string> images = facekit::listPgm(person);
         if (limit > 0 && (int)images.size() > limit) {
             // Spread over the folder: the people turn from profile to frontal along it.
             std::vector<std::string> picked;
@@ -156,7 +156,7 @@ int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet
         }
         for (const std::string& path : images) {
             GrayFrame original;
-            if (!cascade_training::loadPgm(path, &original))
+            if (!facekit::loadGray(path, &original))
                 continue;
             for (float scale : scales) {
                 // The picture is the face: a margin of its own edge pixels lets windows reach past it.
@@ -194,7 +194,7 @@ int collectAnnotated(const std::string& dir, const std::string& cascade, Feature
     int added = 0;
     for (const std::string& name : order) {
         GrayFrame frame;
-        if (!cascade_training::loadPgm(dir + "/" + name, &frame))
+        if (!facekit::loadGray(dir + "/" + name, &frame))
             continue;
         std::vector<Window> found = detectFaces(frame, cascade, minSize);
         std::unique_ptr<ImageGray> image;
@@ -316,7 +316,7 @@ void FoundFace::toInfo(FaceInfo* face) const {
 }
 
 bool loadFrame(const std::string& path, float scale, GrayFrame* frame) {
-    if (!cascade_training::loadPgm(path, frame))
+    if (!facekit::loadGray(path, frame))
         return false;
     if (scale != 1.0f)
         *frame = rescaled(*frame, scale, 0.0f);

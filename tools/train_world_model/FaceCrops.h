@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "tools/train_cascade/FrameCodes.h"
-#include "tools/train_cascade/Scan.h"
+#include "tools/facekit/FrameCodes.h"
+#include "tools/facekit/Scan.h"
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
 #include "verification/UserInfo.h"
@@ -23,8 +23,8 @@ class DiagonalGMM;
 
 namespace world_model {
 
-using cascade_training::GrayFrame;
-using cascade_training::Window;
+using facekit::GrayFrame;
+using facekit::Window;
 
 // The frontal tracker's smallest window by default.
 const int kTrackerMinSize = 38;

@@ -2,28 +2,17 @@
 // MCT codes of windows of one gray frame, computed by the detector's own classes: the frame scaled
 // to 0..1 as the tracker scales it, its integral image, and one ipMCT per mask location.
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "detection/ipIntegralImage.h"
 #include "detection/ipMCT.h"
-#include "tools/train_cascade/Boosting.h"
+#include "tools/facekit/Images.h"
 
-namespace cascade_training {
+namespace facekit {
 
-struct GrayFrame {
-    int width = 0, height = 0;
-    std::vector<unsigned char> pixels;  // rows from the top
-    unsigned char at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-};
-
-// The ".pgm" files of a folder as full paths, in byte order of their names.
-std::vector<std::string> listPgm(const std::string& dir);
-bool loadPgm(const std::string& path, GrayFrame* frame);
-GrayFrame mirrored(const GrayFrame& frame);
-// Bilinear sample at (x, y), clamped to the frame, rounded to a byte.
-unsigned char bilinear(const GrayFrame& frame, float x, float y);
+// Mask locations of a 3 x 3 block in the 19 x 19 pattern (17 x 17), one code each.
+constexpr int kLocations = 289;
 
 class FrameCodes {
 public:
@@ -47,4 +36,4 @@ private:
     std::vector<vision::ipMCT*> masks_;
 };
 
-}  // namespace cascade_training
+}  // namespace facekit

@@ -1,0 +1,39 @@
+#pragma once
+// The detector over one frame exactly as a tracker runs it, built by the detection library's own
+// set-up (the steps and scale of the tracker's default settings): raw windows (no fusion), the fused
+// detections the frontal tracker keeps, or the multi-view tracker's.
+#include <string>
+#include <vector>
+
+#include "tools/facekit/FrameCodes.h"
+
+namespace facekit {
+
+struct Window {
+    int x, y, w, h;
+    float confidence;
+    float activation;
+};
+
+struct ScanSettings {
+    // The window range scanned: the benchmarks and trainers look at every size from the pattern's
+    // (the tracker's own range is 38 to 240 pixels); the largest window is the frame's smaller side.
+    int min_size = 19, max_size = 100000;
+    bool force_multiple = true;  // the tracker's levels (multiples of 19); false: every size
+    float threshold = 0;         // detector threshold
+    bool fuse = true;            // the frontal tracker's fusion
+    int capacity = 1000;         // raw windows per frame (the tracker's)
+    int fusion_capacity = 100;   // windows the fusion takes (the tracker's)
+};
+
+std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& settings);
+
+// The multi-view tracker's detector over a model directory (normalisation off): the tree, the per-view
+// fusion and the final fusion over all views. The final fusion's patterns that its suppression left
+// active, strongest first; `view` tells each one's view.
+struct ViewWindow : Window {
+    int view;
+};
+std::vector<ViewWindow> scanFrameMultiView(FrameCodes& frame, const std::string& directory, const ScanSettings& settings);
+
+}  // namespace facekit
