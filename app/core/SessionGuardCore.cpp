@@ -1,6 +1,7 @@
 #include "app/core/SessionGuardCore.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 #include <sys/stat.h>
@@ -179,6 +180,17 @@ std::string SessionGuardCore::userModelPath() {
                        ".face.model";
     delete record;
     return path;
+}
+
+std::string SessionGuardCore::nearMissPrefix() {
+    const std::string folder = userFolderPath();
+    return folder.empty() ? folder : folder + "/images/lastface";
+}
+
+void SessionGuardCore::deleteNearMiss() {
+    const std::string prefix = nearMissPrefix();
+    if (prefix.empty()) return;
+    for (const char* suffix : {".crop.pgm", ".raw.pgm", ".info.txt"}) std::remove((prefix + suffix).c_str());
 }
 
 bool SessionGuardCore::userModelExists() {

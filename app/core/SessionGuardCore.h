@@ -47,6 +47,11 @@ public:
     // "<per-user folder>/models/<user name>.face.model"; empty without a record.
     std::string userModelPath() override;
     bool userModelExists();
+    // "<per-user folder>/images/lastface": the near miss that the unlock screen keeps; empty
+    // without a record.
+    std::string nearMissPrefix();
+    // Deletes the near miss's three files (missing ones are no error).
+    void deleteNearMiss();
     bool isCameraAvailable();
     bool isReadyToAuthenticate();
 

@@ -25,7 +25,13 @@ wxEND_EVENT_TABLE()
 
 SessionGuardApp::SessionGuardApp()
     : trayIcon(nullptr), lockMode(false), idleTimer(nullptr), runOnceMutex(nullptr), enabled(true),
-      settingsDialog(nullptr), presenceChecker(nullptr), unlockThread(nullptr), fileLogger(nullptr) {}
+      settingsDialog(nullptr), presenceChecker(nullptr), unlockThread(nullptr), fileLogger(nullptr),
+      unlockStatus(kStillLocked) {
+    // Neither instance ends when its last window goes: the tray lives until its menu's Exit, a
+    // signal or the session's end (not when the settings dialog or a message box closes), and the
+    // unlock screen's loop ends only when the screen is opened (UnlockDialog::unlock).
+    SetExitOnFrameDelete(false);
+}
 
 SessionGuardApp::~SessionGuardApp() {
     // The release that counts when start-up failed after taking the mutex.
@@ -71,11 +77,15 @@ bool SessionGuardApp::OnInit() {
 
     const char* mutexName = kProductConstants[lockMode ? PC_MUTEX_UNLOCK : PC_MUTEX_TRAY];
     runOnceMutex = CreateMutexA(nullptr, TRUE, mutexName);
+    bool nameTaken = false;
     if (!runOnceMutex || GetLastError() == ERROR_ALREADY_EXISTS) {
         // Another instance of this run mode owns the name; it keeps it.
         if (runOnceMutex) CloseHandle(runOnceMutex);
         runOnceMutex = nullptr;
-        return false;
+        // The tray instance starts one unlock screen at a time and waits for its end: a name that
+        // is held anyway (a stale instance, or anyone else) must not leave the lock without one.
+        if (!lockMode) return false;
+        nameTaken = true;
     }
 
     const char* logName = lockMode ? kUnlockLogFile : kTrayLogFile;
@@ -87,14 +97,23 @@ bool SessionGuardApp::OnInit() {
     log(std::string(kProductConstants[PC_TITLE]) + " " + kProductConstants[PC_VERSION]);
     LogIndent indent(logger);  // for the rest of start-up, on every exit path
     log(screenSaverConfigured ? "A screensaver is configured" : "No screensaver configured");
+    if (nameTaken) log("WARNING: Another unlock screen holds the single-instance name, showing this one anyway");
 
     bootstrapConfiguration();
     log("Loading the configuration file of the user...");
     const std::string path = configFilePath();
-    if (fileExists(path)) {
-        if (!config.load(path)) return false;
+    if (fileExists(path) && !config.load(path)) {
+        if (!lockMode) return false;
+        // The session is locked: the screen comes up all the same, with the password only.
+        log("ERROR: Failed to load the configuration file of the user, password only...");
+        config.cameraName.clear();
     }
     return lockMode ? initUnlockInstance() : initTrayInstance();
+}
+
+int SessionGuardApp::OnRun() {
+    const int result = wxApp::OnRun();
+    return lockMode ? unlockStatus : result;
 }
 
 void SessionGuardApp::bootstrapConfiguration() {
@@ -144,10 +163,10 @@ bool SessionGuardApp::initTrayInstance() {
 }
 
 bool SessionGuardApp::initUnlockInstance() {
-    if (!isReadyToAuthenticate()) {
-        log("ERROR: The system isn't ready to authenticate faces, shutting down...");
-        return false;
-    }
+    // Without a camera or a model the screen still guards: it takes the password only.
+    if (!isReadyToAuthenticate()) log("WARNING: The system isn't ready to authenticate faces, password only...");
+    // A near miss belongs to the screen that kept it; one left by an earlier screen is not adapted.
+    deleteNearMiss();
     TarveloUnlockDialog* dialog = new TarveloUnlockDialog(nullptr);
     dialog->Show(true);
     SetTopWindow(dialog);

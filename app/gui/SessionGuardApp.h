@@ -28,11 +28,16 @@ public:
     ~SessionGuardApp() override;
 
     bool OnInit() override;
+    // The unlock-screen instance ends with unlockStatus, whatever ended its event loop.
+    int OnRun() override;
     int OnExit() override;
     void OnInitCmdLine(wxCmdLineParser& parser) override;
     bool OnCmdLineParsed(wxCmdLineParser& parser) override;
 
     // ---- session control (tray instance, GUI thread) ----
+    // What the tray instance is doing; every entry of the session control looks at it first.
+    enum class SessionState { Idle, Checking, Locked, Adapting, Settings };
+    SessionState getSessionState() const { return sessionState; }
     void startIdleTimer(unsigned int elapsed);
     void stopIdleTimer();
     void onIdleTimeout(wxTimerEvent& event);
@@ -67,6 +72,8 @@ public:
     PresenceChecker* presenceChecker;
     UnlockThread* unlockThread;
     FileLogger* fileLogger;  // the process-wide logger; SessionGuardCore::logger points to it
+    // Unlock-screen instance: its exit status, kStillLocked until the screen was opened.
+    int unlockStatus;
 
 protected:
     // The outside world of the session control, replaced by the tests.
@@ -86,6 +93,8 @@ protected:
     // Runs one settings dialog modally; returns its result and whether the camera was changed.
     virtual int runSettingsDialog(int page, bool& cameraChanged);
 
+    SessionState sessionState = SessionState::Idle;
+
     void log(const std::string& line);
     void logIndentUp();
     void logIndentDown();
@@ -94,7 +103,8 @@ private:
     bool initTrayInstance();
     bool initUnlockInstance();
     void bootstrapConfiguration();
-    void handleUnlockEnd();
+    // Back to watching: tray icon enabled, idle timer armed when ready.
+    void watchAgain();
 
     wxDECLARE_EVENT_TABLE();
 };

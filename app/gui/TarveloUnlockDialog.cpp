@@ -251,13 +251,13 @@ void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
         DWORD error = 0;
         if (wxGetApp().logonUser(user, domain, typed, error)) {
             log("The password is valid");
-            Close(false);
+            unlock(kUnlockedByPassword);
             return;
         }
         log("The password isn't valid, test if the user has no password...");
         if (error == 1327 && typed.empty()) {
             log("The user don't have any password");
-            Close(false);
+            unlock(kUnlockedByPassword);
             return;
         }
         log("The password isn't valid");

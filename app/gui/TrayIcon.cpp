@@ -48,9 +48,9 @@ wxMenu* TrayIcon::CreatePopupMenu() {
     menu->Enable(ID_LOCK, app.isReadyToAuthenticate());
     menu->AppendSeparator();
     if (app.isEnabled())
-        menu->Append(ID_ENABLE, "Disable", "Disable the Muskaro application");
+        menu->Append(ID_ENABLE, "Disable", "Disable the Tarvelo application");
     else
-        menu->Append(ID_ENABLE, "Enable", "Enable the Muskaro application");
+        menu->Append(ID_ENABLE, "Enable", "Enable the Tarvelo application");
     menu->AppendSeparator();
     menu->Append(ID_SETTINGS, "Settings", "Change the settings");
     menu->AppendSeparator();

@@ -122,6 +122,7 @@ std::vector<ReplayDeclaration> parseReplayDeclarations(const std::string& text, 
                         else if (f == "bind") d.failBind = true;
                         else if (f == "properties") d.failProperties = true;
                         else if (f == "name") d.failName = true;
+                        else if (f == "silent") d.failSilent = true;
                         else ok = false;
                     }
                 } else {
@@ -210,13 +211,13 @@ FrameSource::Result ReplaySource::read(FrameImage& out, int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!started_) return Result::Error;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    const auto until = std::min(limit, due_);
+    const auto until = decl_.failSilent ? limit : std::min(limit, due_);
     wake_.wait_until(lock, until, [this] { return interrupted_; });
     if (interrupted_) {
         interrupted_ = false;
         return Result::Interrupted;
     }
-    if (std::chrono::steady_clock::now() < due_) return Result::Timeout;
+    if (decl_.failSilent || std::chrono::steady_clock::now() < due_) return Result::Timeout;
     const std::string file = files_[next_];
     next_ = (next_ + 1) % files_.size();
     due_ += period_;

@@ -360,6 +360,7 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     app.config.adaptationThreshold = 250;
     app.config.trackingSettings = &configured;
     auto* checker = new PresenceChecker;
+    checker->setTimeLimit(600);
     ASSERT_TRUE(checker->start()) << app.logger.dump();
     ASSERT_NE(nullptr, checker->getGraphManager());
     EXPECT_TRUE(checker->getGraphManager()->isRunning());
@@ -368,11 +369,22 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     EXPECT_TRUE(app.logger.has("Set the authentication threshold to 0.25"));
     EXPECT_TRUE(app.logger.has("Model:      models/none.cascade"));
     EXPECT_EQ(1u, app.logger.lines[1].indent);
+    // The verifier has no models and never gets ready: the watchdog ends the check as failed.
+    auto posted = [&] {
+        std::lock_guard<std::mutex> lock(app.mutex);
+        return !app.events.empty();
+    };
+    EXPECT_TRUE(eventually(posted));
+    {
+        std::lock_guard<std::mutex> lock(app.mutex);
+        EXPECT_EQ(std::vector<int>{ID_PRESENCE_FAILED}, app.events);
+    }
+    EXPECT_TRUE(app.logger.has("ERROR: The presence check gave no result in time, it failed"));
     app.logger.clear();
     delete checker;
     EXPECT_EQ("Stopping the graph manager", app.logger.lines[0].text);
     EXPECT_EQ(0u, DirectShowFramework::GraphManager::liveInstances());
-    EXPECT_TRUE(app.events.empty());  // the verifier has no models: no verdict
+    EXPECT_EQ(1u, app.events.size());  // one verdict only
 }
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <wx/app.h>
 
+#include "app/gui/EnrollmentPanel.h"
+#include "app/gui/SettingsDialog.h"
 #include "gui_harness.h"
 #include "test_data.h"
 
@@ -30,6 +32,10 @@ void TestApp::reset() {
     adaptationRunning = false;
     unlockThread = nullptr;
     presenceChecker = nullptr;
+    sessionState = SessionState::Idle;
+    unlockStatus = kStillLocked;
+    duringSaverMessage = nullptr;
+    fakeSaverMessage = true;
     if (idleTimer) {
         idleTimer->Stop();
         delete idleTimer;
@@ -81,5 +87,29 @@ void installTestApp() {
 }
 
 const std::string& replayCameraName() { return g_cameraName; }
+
+}  // namespace guitest
+
+namespace guitest {
+
+bool enrollReplayFace(TestApp& app, const std::string& home) {
+    app.dataDir = home + "/.Tarvelo";
+    app.config.cameraName = replayCameraName();
+    app.config.version = "1.3";
+    if (!app.createUserInfo("None", "None", 2000, true) || !app.config.save(app.configFilePath())) return false;
+    SettingsDialog* dialog = new SettingsDialog(nullptr, 0);
+    dialog->Show();
+    app.settingsDialog = dialog;
+    const bool logon = app.logonResult;
+    app.logonResult = true;
+    wxCommandEvent enroll(wxEVT_BUTTON, EnrollmentPanel::ID_ENROLL);
+    dialog->enrollmentPage()->onEnrollButton(enroll);
+    for (int i = 0; i < 600 && !app.lines.has("Event: Enrollment done"); ++i) pump(50);
+    app.settingsDialog = nullptr;
+    app.logonResult = logon;
+    dialog->Hide();
+    delete dialog;
+    return fileExists(app.userModelPath());
+}
 
 }  // namespace guitest

@@ -2,6 +2,7 @@
 // The application object of the GUI tests: the real SessionGuardApp with its start-up skipped and
 // the outside world of the session control replaced by switches and records, a logger that keeps
 // its lines, and a user data folder of its own.
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -52,6 +53,8 @@ public:
     DWORD lastInput = 0;
     bool saverRunning = false;
     int saverMessages = 0;
+    std::function<void()> duringSaverMessage;  // what arrives while the box is up
+    bool fakeSaverMessage = true;              // false: the real message box
     bool presenceStarts = true;
     int presenceStarted = 0;
     int presenceDeleted = 0;
@@ -83,7 +86,11 @@ protected:
         return clockReadable;
     }
     bool screenSaverRunning() override { return saverRunning; }
-    void showScreenSaverMessage() override { ++saverMessages; }
+    void showScreenSaverMessage() override {
+        ++saverMessages;
+        if (!fakeSaverMessage) return SessionGuardApp::showScreenSaverMessage();
+        if (duringSaverMessage) duringSaverMessage();
+    }
     bool startPresenceChecker() override {
         ++presenceStarted;
         return presenceStarts;
@@ -93,6 +100,17 @@ protected:
     void startAdaptation(const std::string& prefix) override { adaptations.push_back(prefix); }
     void setTaskLockdown(bool locked) override { lockdownCalls.push_back(locked); }
     int runSettingsDialog(int page, bool& cameraChanged) override;
+
+public:
+    using SessionGuardApp::sessionState;
 };
 
 TestApp& testApp();
+
+namespace guitest {
+// Points the application's user files at <home>/.Tarvelo, where a program started with that HOME
+// finds them, writes the identity record and a configuration with the replay camera, and enrolls
+// a model from the replay camera through the settings dialog as the user does. False (with the
+// files in whatever state) when no model came out.
+bool enrollReplayFace(TestApp& app, const std::string& home);
+}  // namespace guitest
