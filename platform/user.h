@@ -140,8 +140,6 @@ TARVELO_PLATFORM_API void setSystemMessageHandler(SystemMessageHandler handler);
 // Delivers a system message: to the handler when one is set, else posted (HWND_BROADCAST: to every
 // window with a queue). For the platform's own threads.
 TARVELO_PLATFORM_API void deliverSystemMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-typedef SystemMessageHandler HotKeyHandler;
-inline void setHotKeyHandler(HotKeyHandler handler) { setSystemMessageHandler(std::move(handler)); }
 // Name of a desktop handle ("" for none), for tests and logs.
 TARVELO_PLATFORM_API const char* desktopName(HDESK desktop);
 
@@ -156,4 +154,6 @@ constexpr unsigned LOCK_INPUT_POINTER = 2;
 // events) and returns what is held; call again until both are (another client may hold one, the
 // cover does until the window shows). Calling again while they are held keeps them.
 TARVELO_PLATFORM_API unsigned grabLockScreenInput(void* display, unsigned long window);
+// Lets both grabs go (they also go with the connection).
+TARVELO_PLATFORM_API void releaseLockScreenInput(void* display);
 }  // namespace tarvelo_platform

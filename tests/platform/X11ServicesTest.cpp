@@ -98,7 +98,7 @@ TEST_F(X11Services, LastInputFollowsFakeInputAndKeyStateIsSeen) {
 TEST_F(X11Services, HotKeyReachesItsHandlerOnceRegistered) {
     std::atomic<int> presses{0};
     std::atomic<WPARAM> id{0};
-    tarvelo_platform::setHotKeyHandler([&](HWND, UINT message, WPARAM w, LPARAM) {
+    tarvelo_platform::setSystemMessageHandler([&](HWND, UINT message, WPARAM w, LPARAM) {
         if (message == WM_HOTKEY) {
             id = w;
             ++presses;
@@ -123,7 +123,7 @@ TEST_F(X11Services, HotKeyReachesItsHandlerOnceRegistered) {
     key(XK_Alt_L, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(presses, 1);
-    tarvelo_platform::setHotKeyHandler(nullptr);
+    tarvelo_platform::setSystemMessageHandler(nullptr);
 
     // Without a handler the press is posted to the window's queue.
     tarvelo::user::createMessageQueue(window);
