@@ -5,6 +5,7 @@
 #include "platform/user.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <map>
@@ -25,6 +26,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using tarvelo_platform::isDesktopProcess;
@@ -39,17 +41,44 @@ void reportUnavailable(const char* what) {
         std::fprintf(stderr, "platform: %s is not available: no X display (DISPLAY unset or unreachable)\n", what);
 }
 
-// A connection for one call; null (with the error set and reported) when there is no display.
+// The process keeps one connection to the display for these calls. Opening and closing one per
+// call made an X server whose only client it was reset at the close, and the toolkit, connecting
+// right after, was refused ("Unable to initialize GTK+"). A new connection is made only when
+// DISPLAY names another server or the kept one was closed by its server.
+std::mutex g_sharedLock;
+Display* g_shared = nullptr;
+std::string g_sharedName;
+
+bool serverClosed(Display* display) {
+    pollfd p{ConnectionNumber(display), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    if (p.revents & (POLLERR | POLLNVAL)) return true;
+    char c;
+    return ::recv(p.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;  // end of stream
+}
+
+// The kept connection for one call, held under its lock; null (with the error set and reported)
+// when there is no display.
 struct Connection {
-    Display* display;
-    explicit Connection(const char* what) : display(XOpenDisplay(nullptr)) {
+    Display* display = nullptr;
+    std::unique_lock<std::mutex> guard;
+    explicit Connection(const char* what) : guard(g_sharedLock) {
+        const char* env = getenv("DISPLAY");
+        const std::string name = env ? env : "";
+        if (g_shared && (name != g_sharedName || serverClosed(g_shared))) {
+            // A closed connection is left as it is: Xlib ends the process on I/O errors.
+            if (!serverClosed(g_shared)) XCloseDisplay(g_shared);
+            g_shared = nullptr;
+        }
+        if (!g_shared) {
+            g_shared = XOpenDisplay(nullptr);
+            g_sharedName = name;
+        }
+        display = g_shared;
         if (!display) {
             reportUnavailable(what);
             SetLastError(ERROR_NOT_SUPPORTED);
         }
-    }
-    ~Connection() {
-        if (display) XCloseDisplay(display);
     }
     explicit operator bool() const { return display != nullptr; }
 };

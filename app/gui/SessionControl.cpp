@@ -96,9 +96,7 @@ void SessionGuardApp::startUnlockThread() {
     unlockThread->Run();
 }
 
-void SessionGuardApp::startAdaptation(const std::string& prefix) {
-    EnrollmentThread::start(prefix, true);
-}
+bool SessionGuardApp::startAdaptation(const std::string& prefix) { return EnrollmentThread::start(prefix, true); }
 
 void SessionGuardApp::setTaskLockdown(bool locked) {
     setTaskSwitching(!locked);
@@ -187,8 +185,11 @@ void SessionGuardApp::onSessionUnlocked(wxCommandEvent& event) {
         if (trayIcon)
             trayIcon->showBalloon(kProductConstants[PC_TITLE], "Your model is being adapted...", 10000, 1);
         setTrayIcon("systrayBusy");
-        startAdaptation(prefix);
-        return;
+        if (startAdaptation(prefix)) return;
+        // No thread, so no end of it would ever come: back to watching.
+        log("ERROR: Failed to start the adaptation of the model");
+        adaptationRunning = false;
+        setTrayIcon("systray");
     }
     deleteNearMiss();
     watchAgain();
@@ -200,18 +201,22 @@ void SessionGuardApp::watchAgain() {
     startIdleTimer(0);
 }
 
-void SessionGuardApp::onModelThreadDone(wxCommandEvent&) {
+void SessionGuardApp::onModelThreadDone(wxCommandEvent& event) {
+    const bool built = event.GetInt() == MODEL_BUILT;
     if (sessionState == SessionState::Adapting) {
         log("Event: Adaptation of the model done");
         LogIndent indent(logger);
+        if (!built) log("ERROR: The adaptation of the model failed, the previous model is kept");
         if (trayIcon)
-            trayIcon->showBalloon(kProductConstants[PC_TITLE], "The adaptation of the model is done!", 10000,
-                                  1);
+            trayIcon->showBalloon(kProductConstants[PC_TITLE],
+                                  built ? "The adaptation of the model is done!"
+                                        : "The adaptation of the model failed, your previous model is kept.",
+                                  10000, built ? NIIF_INFO : NIIF_ERROR);
         setTrayIcon("systray");
         adaptationRunning = false;
         watchAgain();
     } else if (settingsDialog) {
-        settingsDialog->onEnrollmentDone();
+        settingsDialog->onEnrollmentDone(built);
     }
 }
 
@@ -314,7 +319,7 @@ bool SessionGuardApp::selectDefaultCamera() {
         config.cameraName = name;
         config.save(configFilePath());
         const std::string model = SessionGuardCore::userModelPath();
-        if (!model.empty()) DeleteFileA(model.c_str());
+        if (!model.empty() && !keepModelOnCameraChoice) DeleteFileA(model.c_str());
         log("Default camera selected");
         return true;
     }

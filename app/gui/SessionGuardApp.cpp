@@ -1,5 +1,6 @@
 #include "app/gui/SessionGuardApp.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 
@@ -116,25 +117,54 @@ int SessionGuardApp::OnRun() {
     return lockMode ? unlockStatus : result;
 }
 
+void SessionGuardApp::runRegisterBatch() {
+    // The installer's script, when it ships one, once per start.
+    if (registerBatchRun || !fileExists(kRegisterBatch)) return;
+    registerBatchRun = true;
+    (void)std::system((std::string("sh ./") + kRegisterBatch).c_str());
+}
+
 void SessionGuardApp::bootstrapConfiguration() {
-    const std::string path = configFilePath();
-    if (fileExists(path)) {
+    // configFilePath() makes the user data folder again each time: clearing the user model may
+    // have removed it.
+    std::string salvagedCamera;
+    if (fileExists(configFilePath())) {
         Configuration scratch;
         log("Checking the configuration file of the user...");
-        if (scratch.load(path)) {
-            if (upgradeConfiguration(scratch)) {
-                scratch.save(path);
-                (void)std::system(kRegisterBatch);
+        if (scratch.load(configFilePath())) {
+            std::string notice;
+            if (upgradeConfiguration(scratch, &notice)) {
+                if (!scratch.save(configFilePath()))
+                    log("ERROR: Failed to save the upgraded configuration file of the user");
+                runRegisterBatch();
             }
+            if (!notice.empty()) pendingNotices.push_back(notice);
         } else {
-            log("ERROR: Failed to load the configuration file of the user, delete it");
-            DeleteFileA(path.c_str());
+            // The file goes aside, not away: the user may want what it held. The face model stays.
+            const std::string path = configFilePath();
+            const std::string aside = path + ".bad";
+            log("ERROR: Failed to load the configuration file of the user, moved it to " + aside);
+            std::remove(aside.c_str());
+            if (std::rename(path.c_str(), aside.c_str()) != 0) DeleteFileA(path.c_str());
+            salvagedCamera = scratch.cameraName;  // the camera group comes before the failing one
+            keepModelOnCameraChoice = true;
+            pendingNotices.push_back("Your settings could not be read: the file was kept as " + aside +
+                                     " and the settings shipped with the program are used.");
         }
     }
+    const std::string path = configFilePath();
     if (!fileExists(path)) {
         log("Copying the configuration file shipped with the installer into the user folder...");
         CopyFileA(kProductConstants[PC_REFERENCE_CONFIG], path.c_str(), FALSE);
-        (void)std::system(kRegisterBatch);
+        ::chmod(path.c_str(), 0600);  // the copy keeps the shipped file's mode
+        if (!salvagedCamera.empty()) {
+            Configuration copied;
+            if (copied.load(path)) {
+                copied.cameraName = salvagedCamera;
+                copied.save(path);
+            }
+        }
+        runRegisterBatch();
     }
 }
 
@@ -145,6 +175,9 @@ bool SessionGuardApp::initTrayInstance() {
     trayIcon->registerSystemHooks();
 
     screenSaver.disable();
+    for (const std::string& notice : pendingNotices)
+        trayIcon->showBalloon(kProductConstants[PC_TITLE], wxString::FromUTF8(notice), 10000, NIIF_WARNING);
+    pendingNotices.clear();
 
     if (!fileExists(userInfoFilePath(""))) createUserInfo("None", "None", 2000, true);
 

@@ -3,6 +3,7 @@
 // user's inactivity and locks the session, and the unlock-screen instance ("--lock"), which shows
 // the unlock dialog on the lock desktop. Every component reaches it through wxGetApp().
 #include <string>
+#include <vector>
 
 #include <wx/app.h>
 #include <wx/cmdline.h>
@@ -88,7 +89,8 @@ protected:
     virtual bool startPresenceChecker();
     virtual void deletePresenceChecker();
     virtual void startUnlockThread();
-    virtual void startAdaptation(const std::string& prefix);
+    // false when the enrollment thread could not be started.
+    virtual bool startAdaptation(const std::string& prefix);
     virtual void setTaskLockdown(bool locked);
     // Runs one settings dialog modally; returns its result and whether the camera was changed.
     virtual int runSettingsDialog(int page, bool& cameraChanged);
@@ -103,8 +105,18 @@ private:
     bool initTrayInstance();
     bool initUnlockInstance();
     void bootstrapConfiguration();
+    void runRegisterBatch();
     // Back to watching: tray icon enabled, idle timer armed when ready.
     void watchAgain();
+
+    bool registerBatchRun = false;
+    // Told in balloons once the tray icon exists: what start-up did to the user's files.
+    std::vector<std::string> pendingNotices;
+
+protected:
+    // The configuration was unreadable and replaced: the camera that start-up chooses then is no
+    // reason to drop the user's face model.
+    bool keepModelOnCameraChoice = false;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,5 +1,6 @@
 #include "app/gui/TarveloUnlockDialog.h"
 
+#include <wx/dcclient.h>
 #include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/image.h>
@@ -35,6 +36,43 @@ void log(const std::string& line) {
     if (Logger* l = appLog()) l->log(line);
 }
 constexpr int kPanelWidth = 514, kPanelHeight = 470;
+constexpr int kMessageMargin = 20;  // on either side of the message in the panel
+
+// The text with its lines broken at blanks (inside a word too long for a line of its own) so that
+// no line is wider than width in the window's font.
+wxString wrapToWidth(wxWindow* window, const wxString& text, int width) {
+    wxClientDC dc(window);
+    dc.SetFont(window->GetFont());
+    auto fits = [&](const wxString& line) {
+        wxCoord w = 0, h = 0;
+        dc.GetTextExtent(line, &w, &h);
+        return w <= width;
+    };
+    wxString out;
+    const wxArrayString paragraphs = wxSplit(text, '\n', '\0');
+    for (size_t p = 0; p < paragraphs.size(); ++p) {
+        if (p) out += '\n';
+        wxString line;
+        for (wxString word : wxSplit(paragraphs[p], ' ', '\0')) {
+            const wxString joined = line.empty() ? word : line + ' ' + word;
+            if (fits(joined)) {
+                line = joined;
+                continue;
+            }
+            if (!line.empty()) out += line + '\n';
+            line.clear();
+            while (!fits(word)) {
+                size_t n = 1;
+                while (n < word.length() && fits(word.Left(n + 1))) ++n;
+                out += word.Left(n) + '\n';
+                word = word.Mid(n);
+            }
+            line = word;
+        }
+        out += line;
+    }
+    return out;
+}
 }  // namespace
 
 TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent) {
@@ -180,7 +218,9 @@ void TarveloUnlockDialog::showMessage(const wxString& text) {
     idleWindow->Hide();
     detectionGauge->Hide();
     verificationGauge->Hide();
-    const wxSize size = backgroundPanel->setLabel(1, text, wxDefaultPosition);
+    // A message wider than the panel would be cut at both edges: it is broken into lines that fit.
+    const wxSize size =
+        backgroundPanel->setLabel(1, wrapToWidth(backgroundPanel, text, kPanelWidth - 2 * kMessageMargin), wxDefaultPosition);
     backgroundPanel->setLabelPosition(
         1, wxPoint((kPanelWidth - size.x) / 2, 170 + (videoWindow->GetSize().y - size.y) / 2));
     backgroundPanel->Refresh();

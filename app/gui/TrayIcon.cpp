@@ -109,7 +109,10 @@ bool TrayIcon::showBalloon(const wxString& title, const wxString& text, unsigned
     ++balloon.count;
     // The notification area of this desktop shows balloons as desktop notifications, always silent.
     wxNotificationMessage notice(wxString::FromUTF8(h), wxString::FromUTF8(t));
-    notice.SetFlags((iconFlags & 0x0F) == NIIF_INFO ? wxICON_INFORMATION : 0);
+    const unsigned kind = static_cast<unsigned>(iconFlags) & 0x0F;
+    notice.SetFlags(kind == NIIF_INFO ? wxICON_INFORMATION : kind == NIIF_WARNING ? wxICON_WARNING
+                                                         : kind == NIIF_ERROR   ? wxICON_ERROR
+                                                                                : 0);
     return notice.Show(static_cast<int>((timeout + 999) / 1000));
 }
 

@@ -12,6 +12,8 @@
 
 constexpr int HOTKEY_ID_LOCK = 200;
 constexpr unsigned NIIF_INFO = 0x1;
+constexpr unsigned NIIF_WARNING = 0x2;
+constexpr unsigned NIIF_ERROR = 0x3;
 constexpr unsigned NIIF_NOSOUND = 0x10;
 
 class TrayIcon : public wxTaskBarIcon {

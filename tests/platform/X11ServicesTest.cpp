@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/XTest.h>
@@ -483,6 +484,50 @@ TEST(WithoutDisplay, ServicesFailAndSaySo) {
         setenv("DISPLAY", previous.c_str(), 1);
     else
         unsetenv("DISPLAY");
+}
+
+}  // namespace
+
+namespace {
+
+// An X server resets when its last client leaves. A platform call made before the toolkit starts
+// must not be that last client, or the toolkit's own connection, made next, meets a resetting
+// server. Observed here through a root-window property, which a reset deletes.
+TEST(SharedConnection, APlatformCallKeepsTheServerFromResetting) {
+    std::string display;
+    const pid_t server = testdisplay::startResettingServer(display);
+    if (!server) GTEST_SKIP() << "Xvfb is not installed or did not start";
+    const char* saved = getenv("DISPLAY");
+    const std::string previous = saved ? saved : "";
+    setenv("DISPLAY", display.c_str(), 1);
+
+    BOOL active = FALSE;
+    EXPECT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0));
+    Display* a = XOpenDisplay(nullptr);
+    ASSERT_NE(a, nullptr);
+    const Atom mark = XInternAtom(a, "TARVELO_TEST_MARK", False);
+    const unsigned char value = 1;
+    XChangeProperty(a, DefaultRootWindow(a), mark, XA_CARDINAL, 8, PropModeReplace, &value, 1);
+    XCloseDisplay(a);  // the last client but the platform's
+    Display* b = XOpenDisplay(nullptr);
+    ASSERT_NE(b, nullptr);
+    int count = 0;
+    Atom* props = XListProperties(b, DefaultRootWindow(b), &count);
+    bool found = false;
+    const Atom again = XInternAtom(b, "TARVELO_TEST_MARK", True);
+    for (int i = 0; i < count; ++i) found = found || props[i] == again;
+    if (props) XFree(props);
+    XCloseDisplay(b);
+    EXPECT_TRUE(found) << "the server reset between two clients";
+
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    // The kept connection is now closed by its server: the next call starts a new one, elsewhere.
+    if (saved)
+        setenv("DISPLAY", previous.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+    GetAsyncKeyState(VK_CONTROL);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <pwd.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <wx/stdpaths.h>
 
 #include "platform/kernel.h"
+#include "private_display.h"
 
 namespace {
 
@@ -44,9 +46,9 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     // Starts the unlock screen, which does not end by itself, and ends it once its log shows that
-    // it came up; returns that log.
-    std::string runUnlockScreen() {
-        const pid_t child = start({"--lock"});
+    // it came up; returns that log. Its standard error goes to errors, when given.
+    std::string runUnlockScreen(const std::string& errors = "") {
+        const pid_t child = start({"--lock"}, errors);
         std::string log;
         for (int i = 0; i < 200 && log.find("Creation of the Unlock dialog...") == std::string::npos; ++i) {
             usleep(50000);
@@ -59,10 +61,14 @@ protected:
         waitpid(child, &status, 0);
         return slurp(work + "/Tarvelo_unlock.log");
     }
-    pid_t start(const std::vector<std::string>& args) {
+    pid_t start(const std::vector<std::string>& args, const std::string& errors = "") {
         const pid_t child = fork();
         if (child == 0) {
             if (chdir(work.c_str()) != 0) _exit(126);
+            if (!errors.empty()) {
+                const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                if (fd >= 0) dup2(fd, 2);
+            }
             setenv("HOME", work.c_str(), 1);
             setenv("TARVELO_REPLAY_CAMERAS", "/nonexistent", 1);  // no camera at all
             setenv("TARVELO_V4L2_DEVICES", "", 1);
@@ -176,6 +182,151 @@ TEST_F(ProgramTest, UnknownSwitchIsRefusedByTheParser) {
     EXPECT_NE(run({"--no-such-switch"}), 0);
     struct stat st;
     EXPECT_NE(::stat((work + "/Tarvelo.log").c_str(), &st), 0);
+}
+
+// A user who has used the program before: settings, identity record and face model in place.
+class ReturningUser : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        const std::string bin = wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath().ToStdString();
+        ASSERT_EQ(symlink((bin + "/models").c_str(), (work + "/models").c_str()), 0);
+        data = work + "/.Tarvelo";
+        ::mkdir(data.c_str(), 0700);
+        user = getpwuid(getuid())->pw_name;
+        for (char& c : user)
+            if (c == ' ') c = '_';
+        std::ofstream(data + "/" + user + ".userinfo.txt")
+            << "USERID 5000\nMAXSTRINGSIZE 20\nUSERNAME " << user << "\nFIRSTNAME None\nLASTNAME None\nBYEAR 2000\nGENDER M\n";
+        userFolder = data + "/" + user + "_5000";
+        ::mkdir(userFolder.c_str(), 0700);
+        ::mkdir((userFolder + "/models").c_str(), 0700);
+        model = userFolder + "/models/" + user + ".face.model";
+        std::ofstream(model) << "the user's model";
+    }
+    void writeConfig(const std::string& version, const std::string& detectorType) {
+        std::ofstream(data + "/Tarvelo.cfg")
+            << "[Application]\nVersion=" << version << "\nIdleDelay=123\nNextUserID=5001\n[Verification]\n"
+            << "WorldModel=models/world6-64x80-dctmod2-gmm.model\n[Camera]\nName=Old Camera\n"
+            << "[FaceDetector]\nType=" << detectorType << "\nModel=models/mct4.cascade\n";
+    }
+    // A script that notes each run in the working folder.
+    void writeRegisterBatch() { std::ofstream(work + "/register.bat") << "echo ran >> register.runs\n"; }
+    std::string data, user, userFolder, model;
+};
+
+TEST_F(ReturningUser, StartUpAfterAnUpgradeKeepsTheSettingsAndRunsTheScriptOnce) {
+    writeConfig("1.2", "Frontal");
+    writeRegisterBatch();
+    const std::string log = runUnlockScreen();
+    EXPECT_NE(log.find("Upgrading from version 1.2 to 1.3..."), std::string::npos) << log;
+    EXPECT_EQ(log.find("ERROR: Failed to save the upgraded configuration file of the user"), std::string::npos);
+    const std::string config = slurp(data + "/Tarvelo.cfg");
+    EXPECT_NE(config.find("Version=1.3"), std::string::npos) << config;
+    EXPECT_NE(config.find("IdleDelay=123"), std::string::npos) << "the user's settings stay";
+    EXPECT_NE(config.find("Name=Old Camera"), std::string::npos);
+    struct stat st;
+    ASSERT_EQ(::stat((data + "/Tarvelo.cfg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(::stat(userFolder.c_str(), &st), 0) << "an upgrade clears the user model";
+    EXPECT_EQ(slurp(work + "/register.runs"), "ran\n");
+    // The next start finds nothing to upgrade.
+    runUnlockScreen();
+    EXPECT_EQ(slurp(work + "/register.runs"), "ran\n");
+}
+
+TEST_F(ReturningUser, CopiedReferenceIsPrivateAndAMissingScriptIsNotRun) {
+    ::rmdir(data.c_str());  // nothing of the user's yet
+    (void)std::system(("rm -rf '" + data + "'").c_str());
+    runUnlockScreen(work + "/errors.txt");
+    struct stat st;
+    ASSERT_EQ(::stat((data + "/Tarvelo.cfg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the shipped file's mode is not the user's file's";
+    EXPECT_EQ(slurp(work + "/errors.txt").find("register.bat"), std::string::npos) << slurp(work + "/errors.txt");
+}
+
+TEST_F(ReturningUser, AnUnreadableConfigurationIsMovedAsideAndTheModelKept) {
+    writeConfig("1.3", "frontal");  // a detector type the program does not know
+    const std::string damaged = slurp(data + "/Tarvelo.cfg");
+    // A camera is there, so that start-up chooses one in place of the one it could not read.
+    const std::string frames = work + "/frames";
+    ::mkdir(frames.c_str(), 0700);
+    std::ofstream(frames + "/f0.pgm", std::ios::binary) << "P5\n320 240\n255\n" << std::string(320 * 240, 'x');
+    std::ofstream(work + "/cameras.txt") << "Desk Camera | " << frames << " | rate=15\n";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(work.c_str()) != 0) _exit(126);
+        setenv("HOME", work.c_str(), 1);
+        setenv("TARVELO_REPLAY_CAMERAS", (work + "/cameras.txt").c_str(), 1);
+        setenv("TARVELO_V4L2_DEVICES", "", 1);
+        execl(program.c_str(), program.c_str(), nullptr);
+        _exit(127);
+    }
+    std::string log;
+    for (int i = 0; i < 200 && log.find("Displaying 'Settings' dialog...") == std::string::npos; ++i) {
+        usleep(50000);
+        log = slurp(work + "/Tarvelo.log");
+    }
+    kill(child, SIGTERM);
+    waitpid(child, nullptr, 0);
+    EXPECT_NE(log.find("ERROR: Failed to load the configuration file of the user, moved it to " + data +
+                       "/Tarvelo.cfg.bad"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(slurp(data + "/Tarvelo.cfg.bad"), damaged);
+    const std::string config = slurp(data + "/Tarvelo.cfg");
+    EXPECT_NE(config.find("Type=Frontal"), std::string::npos) << "the reference copy is used";
+    EXPECT_NE(log.find("Default camera selected"), std::string::npos) << log;
+    EXPECT_EQ(slurp(model), "the user's model") << "the face model stays";
+    // The user is told, in a balloon once the tray icon exists.
+    const size_t tray = log.find("Creating the Systray icon...");
+    ASSERT_NE(tray, std::string::npos);
+    EXPECT_TRUE(log.find("Showing a balloon on the systray icon...", tray) != std::string::npos ||
+                log.find("ERROR: Failed to show a balloon on the systray icon", tray) != std::string::npos)
+        << log;
+}
+
+// An X server resets when its last client leaves; a connection that the program opened and closed
+// before the toolkit's made the toolkit's refused now and then ("Unable to initialize GTK+").
+TEST_F(ProgramTest, StartsOnAServerThatHasNoOtherClient) {
+    std::string own;
+    const pid_t server = testdisplay::startResettingServer(own);
+    if (!server) GTEST_SKIP() << "Xvfb is not installed or did not start";
+    const std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+    setenv("DISPLAY", own.c_str(), 1);
+    int refused = 0, shown = 0;
+    const int starts = 10;
+    for (int i = 0; i < starts; ++i) {
+        const pid_t child = start({"--lock"}, work + "/errors.txt");
+        // Up until the unlock screen shows, or the program ends without it.
+        bool ended = false;
+        for (int wait = 0; wait < 200; ++wait) {
+            usleep(50000);
+            if (waitpid(child, nullptr, WNOHANG) == child) {
+                ended = true;
+                break;
+            }
+            const std::string log = slurp(work + "/Tarvelo_unlock.log");
+            size_t count = 0;
+            for (size_t at = log.find("Creation of the Unlock dialog..."); at != std::string::npos;
+                 at = log.find("Creation of the Unlock dialog...", at + 1))
+                ++count;
+            if (count > static_cast<size_t>(shown)) {
+                ++shown;
+                break;
+            }
+        }
+        if (!ended) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+        if (slurp(work + "/errors.txt").find("Unable to initialize GTK") != std::string::npos) ++refused;
+    }
+    setenv("DISPLAY", display.c_str(), 1);
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    EXPECT_EQ(refused, 0) << "of " << starts << " starts";
+    EXPECT_EQ(shown, starts);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "app/capture/Notifications.h"
+#include "app/core/EnrollmentThread.h"
 #include "app/gui/TrayIcon.h"
 #include "gui_harness.h"
 #include "test_app.h"
@@ -194,8 +195,9 @@ TEST_F(SessionControlTest, OnlyAPasswordUnlockAdaptsFromTheNearMiss) {
     EXPECT_EQ(app().unlockStarted, 1);
     EXPECT_TRUE(timerStopped());
 
-    command(&SessionGuardApp::onModelThreadDone);
+    command(&SessionGuardApp::onModelThreadDone, MODEL_BUILT);
     EXPECT_TRUE(app().lines.has("Event: Adaptation of the model done"));
+    EXPECT_FALSE(app().lines.has("ERROR: The adaptation of the model failed, the previous model is kept"));
     EXPECT_FALSE(app().isAdaptationRunning());
     EXPECT_TRUE(timerArmed(600000));
 
@@ -214,6 +216,31 @@ TEST_F(SessionControlTest, OnlyAPasswordUnlockAdaptsFromTheNearMiss) {
         EXPECT_FALSE(exists(prefix + ".info.txt")) << resume;
         EXPECT_TRUE(timerArmed(600000)) << resume;
     }
+}
+
+TEST_F(SessionControlTest, AdaptationThatFailsOrCannotStartGoesBackToWatching) {
+    writeNearMiss();
+    app().lockSession(false);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByPassword);
+    ASSERT_TRUE(app().isAdaptationRunning());
+    command(&SessionGuardApp::onModelThreadDone, MODEL_NOT_BUILT);
+    EXPECT_TRUE(app().lines.has("ERROR: The adaptation of the model failed, the previous model is kept"));
+    EXPECT_FALSE(app().isAdaptationRunning());
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Idle);
+    EXPECT_TRUE(timerArmed(600000));
+
+    // A thread that cannot start would never end: the tray must not wait for it.
+    app().reset();
+    app().config.idleDelay = 600000;
+    app().adaptationStarts = false;
+    writeNearMiss();
+    app().lockSession(false);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByPassword);
+    EXPECT_EQ(app().adaptations.size(), 1u);
+    EXPECT_TRUE(app().lines.has("ERROR: Failed to start the adaptation of the model"));
+    EXPECT_FALSE(app().isAdaptationRunning());
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Idle);
+    EXPECT_TRUE(timerArmed(600000));
 }
 
 TEST_F(SessionControlTest, OneActivityAtATime) {

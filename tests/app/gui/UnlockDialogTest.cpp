@@ -138,9 +138,26 @@ TEST_F(UnlockDialogTest, WithoutAModelThePasswordAloneGuards) {
     app().config.cameraName.clear();
 }
 
-TEST_F(UnlockDialogTest, WideMessageStartsLeftOfThePanel) {
-    dialog->showMessage(wxString('W', 200));
-    EXPECT_LT(dialog->backgroundPanel->getLabels().at(1).x, 0);
+TEST_F(UnlockDialogTest, WideMessagesAreBrokenIntoLinesThatFitThePanel) {
+    const wxString failure =
+        "Failed to start the face detection using the camera 'USB Video Device'!\n\nCheck that your camera isn't "
+        "already used by another program.\n\nIf it's not the case, please exit the application and send the file "
+        "'Tarvelo_unlock.log' to us. (Note: this file is located in '/home/someone/tarvelo/build/bin')";
+    for (const wxString& text : {failure, wxString('W', 200)}) {
+        dialog->showMessage(text);
+        const auto& message = dialog->backgroundPanel->getLabels().at(1);
+        EXPECT_GE(message.x, 0);
+        EXPECT_LE(message.x + message.width, 514);
+        wxString words = message.text;
+        words.Replace("\n", "");
+        wxString expected = text;
+        expected.Replace("\n", "");
+        expected.Replace(" ", "");
+        words.Replace(" ", "");
+        EXPECT_EQ(words, expected) << "nothing is lost";
+    }
+    dialog->showMessage(failure);
+    guitest::screenshot(dialog, "unlock_camera_failure_message");
 }
 
 TEST_F(UnlockDialogTest, GaugeColoursAtTheThresholds) {

@@ -10,6 +10,8 @@ namespace guitest {
 void installTestApp();
 // The replay camera over the shared video data, or "" when the data is absent.
 const std::string& replayCameraName();
+// A camera that is always there and never shows a face.
+const std::string& coveredCameraName();
 
 // Runs the toolkit's pending events and paints for a while.
 void pump(int milliseconds = 100);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <wx/app.h>
 
@@ -24,6 +25,7 @@ void TestApp::reset() {
     saverMessages = presenceStarted = presenceDeleted = unlockStarted = 0;
     presenceStarts = true;
     adaptations.clear();
+    adaptationStarts = true;
     lockdownCalls.clear();
     fakeSettings = true;
     settingsResults.clear();
@@ -72,14 +74,19 @@ void installTestApp() {
     setenv("TARVELO_REGISTRY_DIR", (root + "/registry").c_str(), 1);
     setenv("TARVELO_V4L2_DEVICES", "", 1);
     const std::string video = testdata::dataDir() + "/video/00/1";
+    std::ofstream cameras(root + "/cameras.txt");
     if (testdata::exists(video)) {
-        std::ofstream cameras(root + "/cameras.txt");
         cameras << "Test Replay | " << video << " | rate=15 sizes=320x240\n";
-        setenv("TARVELO_REPLAY_CAMERAS", (root + "/cameras.txt").c_str(), 1);
         g_cameraName = "Test Replay";
-    } else {
-        unsetenv("TARVELO_REPLAY_CAMERAS");
     }
+    // A camera that shows no face, as one with its lens covered.
+    const std::string covered = root + "/covered";
+    ::mkdir(covered.c_str(), 0700);
+    for (const char* frame : {"/frame0.pgm", "/frame1.pgm"})
+        std::ofstream(covered + frame, std::ios::binary) << "P5\n320 240\n255\n" << std::string(320 * 240, '\x20');
+    cameras << "Test Covered | " << covered << " | rate=15\n";
+    cameras.close();
+    setenv("TARVELO_REPLAY_CAMERAS", (root + "/cameras.txt").c_str(), 1);
     TestApp* app = new TestApp;
     app->dataDir = root + "/userdata";
     app->logger = &app->lines;
@@ -87,6 +94,11 @@ void installTestApp() {
 }
 
 const std::string& replayCameraName() { return g_cameraName; }
+
+const std::string& coveredCameraName() {
+    static const std::string name = "Test Covered";
+    return name;
+}
 
 }  // namespace guitest
 

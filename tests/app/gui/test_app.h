@@ -60,6 +60,7 @@ public:
     int presenceDeleted = 0;
     int unlockStarted = 0;
     std::vector<std::string> adaptations;
+    bool adaptationStarts = true;
     std::vector<bool> lockdownCalls;  // true: locked down
     bool fakeSettings = true;
     std::vector<std::pair<int, bool>> settingsResults;  // result and camera change, one per pass
@@ -97,7 +98,10 @@ protected:
     }
     void deletePresenceChecker() override { ++presenceDeleted; }
     void startUnlockThread() override { ++unlockStarted; }
-    void startAdaptation(const std::string& prefix) override { adaptations.push_back(prefix); }
+    bool startAdaptation(const std::string& prefix) override {
+        adaptations.push_back(prefix);
+        return adaptationStarts;
+    }
     void setTaskLockdown(bool locked) override { lockdownCalls.push_back(locked); }
     int runSettingsDialog(int page, bool& cameraChanged) override;
 
