@@ -301,8 +301,9 @@ TEST_F(LockGuaranteeTest, DamagedModelLocksAndNoKillCloseSquatOrMissingModelOpen
     tray.start();
 
     // The presence check gets no verdict from the damaged model: its watchdog ends it (10 s after
-    // the graph started, the idle delay being 1 s) and the session locks.
-    pid_t screen = tray.waitForScreen(0, 15000);
+    // the graph started, the idle delay being 1 s) and the session locks. (The wait allows for a
+    // loaded machine.)
+    pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
     const std::string checked = tray.trayLog();
     EXPECT_NE(checked.find("ERROR: The presence check gave no result in time, it failed"), std::string::npos);
@@ -317,6 +318,7 @@ TEST_F(LockGuaranteeTest, DamagedModelLocksAndNoKillCloseSquatOrMissingModelOpen
     CloseHandle(squatter);
     EXPECT_TRUE(x.screenCovered());
 
+    guitest::screenshotScreen("lock_unlock_screen_damaged_model");
     kill(screen, SIGKILL);
     screen = expectStillLocked(screen, 1, "kill -9");
     sleepMs(300);
@@ -341,6 +343,7 @@ TEST_F(LockGuaranteeTest, DamagedModelLocksAndNoKillCloseSquatOrMissingModelOpen
     screen = expectStillLocked(screen, 4, "missing model");
     EXPECT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "No user model found", 1, 3000));
     sleepMs(1000);
+    guitest::screenshotScreen("lock_unlock_screen_without_model");
     EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
     guitest::pump(10);
 
@@ -368,7 +371,7 @@ TEST_F(LockGuaranteeTest, SilentCameraLocksAndTheTraySurvivesTheScreenSaverBox) 
     tray.declareCamera("rate=15 sizes=320x240 fail=silent");
     tray.start();
     // No frame ever comes: the watchdog fails the check and the session locks.
-    pid_t screen = tray.waitForScreen(0, 15000);
+    pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
     EXPECT_NE(tray.trayLog().find("ERROR: The presence check gave no result in time, it failed"), std::string::npos);
 

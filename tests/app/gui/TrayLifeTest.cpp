@@ -78,7 +78,7 @@ bool survives(const std::function<void()>& start, const std::function<bool()>& c
     closer.Start(100);
     check.Start(100);
     safety.StartOnce(30000);
-    wxTheApp->MainLoop();
+    wxTheApp->OnRun();  // the program's own way into the main loop
     EXPECT_TRUE(closed);
     return running && closed;
 }

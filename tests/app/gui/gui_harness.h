@@ -20,6 +20,9 @@ void pump(int milliseconds = 100);
 // returns the path; empty when it could not be written.
 std::string screenshot(wxWindow* window, const std::string& name);
 
+// Saves the whole screen as build/screenshots/<name>.png, whoever's windows show there.
+std::string screenshotScreen(const std::string& name);
+
 // The colour of one pixel of the window as the screen shows it, as 0xRRGGBB.
 unsigned long pixelAt(wxWindow* window, int x, int y);
 
