@@ -407,7 +407,12 @@ public:
             if (fd >= 0) ::close(fd);
             fd = -1;
         }
-        xcb_disconnect(c_);  // takes the covers and the grabs with it
+        // Gone before the switch returns: the server notices a disconnection only later.
+        for (ScreenCover& s : screens_) xcb_destroy_window(c_, s.cover);
+        xcb_ungrab_keyboard(c_, XCB_CURRENT_TIME);
+        xcb_ungrab_pointer(c_, XCB_CURRENT_TIME);
+        sync();
+        xcb_disconnect(c_);
         c_ = nullptr;
         screens_.clear();
         ours_.clear();
