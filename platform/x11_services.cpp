@@ -48,6 +48,11 @@ void reportUnavailable(const char* what) {
 std::mutex g_sharedLock;
 Display* g_shared = nullptr;
 std::string g_sharedName;
+// Connections closed by their server, never touched again (kept for the life of the process).
+std::vector<Display*>& abandoned() {
+    static auto* list = new std::vector<Display*>;
+    return *list;
+}
 
 bool serverClosed(Display* display) {
     pollfd p{ConnectionNumber(display), POLLIN, 0};
@@ -67,7 +72,10 @@ struct Connection {
         const std::string name = env ? env : "";
         if (g_shared && (name != g_sharedName || serverClosed(g_shared))) {
             // A closed connection is left as it is: Xlib ends the process on I/O errors.
-            if (!serverClosed(g_shared)) XCloseDisplay(g_shared);
+            if (serverClosed(g_shared))
+                abandoned().push_back(g_shared);
+            else
+                XCloseDisplay(g_shared);
             g_shared = nullptr;
         }
         if (!g_shared) {
