@@ -255,11 +255,14 @@ struct Result {
     int presence[2] = {-1, -1};
 };
 
-double median(std::vector<double> v) {
-    if (v.empty()) return NAN;
+// The median in seconds, or "-" for none.
+std::string median(std::vector<double> v) {
+    if (v.empty()) return "-";
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
+    return text;
 }
 
 }  // namespace
@@ -465,11 +468,11 @@ int main(int argc, char** argv) {
     std::printf("enrollment: %.2f s of wall time per user (the clip played through the graph, three models built)\n",
                 enrollSeconds / std::max(1, enrollments));
     const size_t N = genuine.size(), M = impostor.size();
-    std::printf("after one click (Enroll model): genuine unlocks %d of %zu (median %.2f s), impostor unlocks %d of %zu, "
+    std::printf("after one click (Enroll model): genuine unlocks %d of %zu (median %s s), impostor unlocks %d of %zu, "
                 "presence passes %d of %zu genuine, %d of %zu impostor\n",
-                G[0], N, median(times[0]), I[0], M, P[0], N, Q[0], M);
-    std::printf("genuine unlocks %d of %zu (median %.2f s), impostor unlocks %d of %zu, presence passes %d of %zu "
+                G[0], N, median(times[0]).c_str(), I[0], M, P[0], N, Q[0], M);
+    std::printf("genuine unlocks %d of %zu (median %s s), impostor unlocks %d of %zu, presence passes %d of %zu "
                 "genuine, %d of %zu impostor\n",
-                G[1], N, median(times[1]), I[1], M, P[1], N, Q[1], M);
+                G[1], N, median(times[1]).c_str(), I[1], M, P[1], N, Q[1], M);
     return 0;
 }
