@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/train_world_model/FaceCrops.h"
+#include "tools/facekit/FaceCrops.h"
 #include "visionlib/DiagonalGMM.h"
 
-using namespace world_model;
+using namespace facekit;
 using Clock = std::chrono::steady_clock;
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <fstream>
 #include <sstream>
 
@@ -169,8 +170,14 @@ std::vector<std::string> listFrameFiles(const std::string& folder) {
         ::closedir(dir);
     }
     std::sort(files.begin(), files.end());
-    for (std::string& f : files) f = folder + "/" + f;
-    return files;
+    // Only files are frames: a folder named like one is passed over.
+    std::vector<std::string> frames;
+    for (const std::string& f : files) {
+        struct stat st;
+        const std::string path = folder + "/" + f;
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) frames.push_back(path);
+    }
+    return frames;
 }
 
 std::unique_ptr<ReplaySource> ReplaySource::open(const ReplayDeclaration& decl, std::string* error) {

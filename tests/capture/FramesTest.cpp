@@ -63,6 +63,22 @@ TEST(Netpbm, RejectsDamagedFiles) {
     }
     FrameImage img;
     EXPECT_FALSE(readNetpbm(dir.path + "/missing.pgm", img));
+    // A folder named like a frame was once read as a stream that threw, ending the process.
+    ASSERT_EQ(0, ::mkdir((dir.path + "/folder.pgm").c_str(), 0700));
+    std::string why;
+    EXPECT_FALSE(readNetpbm(dir.path + "/folder.pgm", img, &why));
+    EXPECT_FALSE(why.empty());
+}
+
+TEST(ReplaySource, AFolderNamedLikeAFrameIsNoFrame) {
+    TempDir dir;
+    ASSERT_EQ(0, ::mkdir((dir.path + "/a.pgm").c_str(), 0700));
+    writeGrayFrame(dir.path + "/b.pgm", 4, 2, 9);
+    EXPECT_EQ(std::vector<std::string>{dir.path + "/b.pgm"}, listFrameFiles(dir.path));
+    ReplayDeclaration decl;
+    decl.folder = dir.path;
+    std::string why;
+    EXPECT_NE(nullptr, ReplaySource::open(decl, &why)) << why;
 }
 
 TEST(PixelConversion, YuyvVideoRangeToBgr) {
