@@ -14,6 +14,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -459,6 +460,74 @@ TEST_F(X11Services, LockDesktopDrawsAboveTheCompositor) {
     waitpid(compositor, nullptr, 0);
     CloseDesktop(lock);
     CloseDesktop(input);
+}
+
+// A server of two screens and no RandR at all: the cover covers each screen's whole root.
+TEST(LockDesktopScreens, EveryScreenIsCoveredWithoutRandR) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t server = fork();
+    if (server == 0) {
+        close(fds[0]);
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        dup2(quiet, 2);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24", "-screen",
+               "1", "320x240x24", "-extension", "RANDR", (char*)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) {
+        kill(server, SIGTERM);
+        waitpid(server, nullptr, 0);
+        GTEST_SKIP() << "Xvfb cannot start";
+    }
+    const char* saved = getenv("DISPLAY");
+    const std::string previous = saved ? saved : "";
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    int opcode, event, error;
+    EXPECT_FALSE(XQueryExtension(display, "RANDR", &opcode, &event, &error));
+    ASSERT_EQ(ScreenCount(display), 2);
+
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    HDESK lock = CreateDesktopA("TarveloDesktop", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_TRUE(SwitchDesktop(lock));
+    for (int screen = 0; screen < 2; ++screen) {
+        SCOPED_TRACE("screen " + std::to_string(screen));
+        Window root, up, *children = nullptr;
+        unsigned n = 0;
+        bool covered = false;
+        XQueryTree(display, RootWindow(display, screen), &root, &up, &children, &n);
+        for (unsigned i = 0; i < n; ++i) {
+            char* name = nullptr;
+            XWindowAttributes a;
+            if (XFetchName(display, children[i], &name) && name && std::string(name) == "TarveloDesktopCover" &&
+                XGetWindowAttributes(display, children[i], &a))
+                covered = a.map_state == IsViewable && a.x == 0 && a.y == 0 &&
+                          a.width == DisplayWidth(display, screen) && a.height == DisplayHeight(display, screen);
+            if (name) XFree(name);
+        }
+        if (children) XFree(children);
+        EXPECT_TRUE(covered);
+    }
+    ASSERT_TRUE(SwitchDesktop(input));
+    CloseDesktop(lock);
+    CloseDesktop(input);
+    XCloseDisplay(display);
+    if (saved) {
+        setenv("DISPLAY", previous.c_str(), 1);
+    } else {
+        unsetenv("DISPLAY");
+    }
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
 }
 
 }  // namespace
