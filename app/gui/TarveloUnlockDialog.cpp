@@ -22,11 +22,19 @@ wxBEGIN_EVENT_TABLE(TarveloUnlockDialog, UnlockDialog)
     EVT_SIZE(TarveloUnlockDialog::onSize)
 wxEND_EVENT_TABLE()
 
-// GDK, which the toolkit runs on: the unlock screen takes the keyboard for itself, since the lock
-// desktop of this platform does not keep input away from other windows.
+// GTK and GDK, which the toolkit runs on: the unlock screen's X window, made override-redirect
+// before it is mapped, takes the keyboard and the pointer for itself on the toolkit's connection.
+extern "C" void gtk_widget_realize(void* widget);
 extern "C" void* gtk_widget_get_window(void* widget);
-extern "C" int gdk_keyboard_grab(void* window, int ownerEvents, unsigned int time);
-extern "C" void gdk_keyboard_ungrab(unsigned int time);
+extern "C" void* gdk_window_get_display(void* window);
+extern "C" void* gdk_x11_display_get_xdisplay(void* display);
+extern "C" unsigned long gdk_x11_window_get_xid(void* window);
+// The grab goes through GDK's seat: the toolkit reads input as XInput2 events, which a core grab
+// of the same client would keep from it (the screen would hold the keyboard and hear no key).
+extern "C" void* gdk_display_get_default_seat(void* display);
+extern "C" int gdk_seat_grab(void* seat, void* window, int capabilities, int ownerEvents, void* cursor, void* event,
+                             void* prepare, void* prepareData);
+extern "C" void gdk_seat_ungrab(void* seat);
 
 namespace {
 Logger* appLog() { return wxGetApp().logger; }
@@ -143,20 +151,41 @@ TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent
     helpText->SetSize(helpText->GetTextExtent(helpText->GetLabel()));  // measured with the panel's font
     placeHelpText();
     passwordField->SetFocus();
+    // Override-redirect from the first map: no window manager frames, moves or stacks it.
+    if (GetHandle()) {
+        gtk_widget_realize(GetHandle());
+        if (void* window = gtk_widget_get_window(GetHandle())) {
+            xDisplay = gdk_x11_display_get_xdisplay(gdk_window_get_display(window));
+            xWindow = gdk_x11_window_get_xid(window);
+            tarvelo_platform::setLockScreenWindow(xDisplay, xWindow);
+        }
+    }
+    grabTimer.SetOwner(this, kGrabTimerId);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { grabInput(); }, kGrabTimerId);
     Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
-        if (event.IsShown()) CallAfter([this] { grabKeyboard(); });
+        if (event.IsShown()) CallAfter([this] { grabInput(); });
         event.Skip();
     });
 }
 
 TarveloUnlockDialog::~TarveloUnlockDialog() {
-    if (keyboardGrabbed) gdk_keyboard_ungrab(0);
+    grabTimer.Stop();
+    if (keyboardGrabbed || pointerGrabbed) {
+        void* window = GetHandle() ? gtk_widget_get_window(GetHandle()) : nullptr;
+        if (window) gdk_seat_ungrab(gdk_display_get_default_seat(gdk_window_get_display(window)));
+    }
 }
 
-void TarveloUnlockDialog::grabKeyboard() {
+void TarveloUnlockDialog::grabInput() {
+    if (!xDisplay || !IsShown()) return;
+    // Another client (the lock desktop's cover until this window shows, or anyone) may hold a grab:
+    // tried again every 100 ms until both are held, then kept every second.
     void* window = GetHandle() ? gtk_widget_get_window(GetHandle()) : nullptr;
-    // 0 is GDK_GRAB_SUCCESS; a window that is not viewable yet is tried again on the next show.
-    keyboardGrabbed = window && gdk_keyboard_grab(window, 1, 0) == 0;
+    void* seat = window ? gdk_display_get_default_seat(gdk_window_get_display(window)) : nullptr;
+    // GDK_SEAT_CAPABILITY_ALL (pointer, touch, stylus, keyboard); 0 is GDK_GRAB_SUCCESS.
+    const bool held = seat && gdk_seat_grab(seat, window, 15, 1, nullptr, nullptr, nullptr, nullptr) == 0;
+    keyboardGrabbed = pointerGrabbed = held;
+    grabTimer.StartOnce(keyboardGrabbed && pointerGrabbed ? 1000 : 100);
 }
 
 void TarveloUnlockDialog::centrePanelOnScreen() {
@@ -265,6 +294,9 @@ void TarveloUnlockDialog::showInvalidPassword() {
 }
 
 void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
+    // Without the keyboard grab a key may come from anywhere (another client's synthetic event):
+    // the field takes none.
+    if (!keyboardGrabbed) return;
     log("Event: KeyDown");
     LogIndent indent(appLog());
     if (mode == MODE_DETECTION) {

@@ -120,8 +120,8 @@ bool TrayIcon::registerSystemHooks() {
     const HWND hwnd = windowHandle();
     if (!savedTrayWindowProc) {
         log("Overriding the WindowProc...");
-        // Hotkey messages arrive on the platform's X thread; they are handed to the GUI thread.
-        tarvelo_platform::setHotKeyHandler([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        // Hotkey, session and power messages arrive on the platform's threads; handed to the GUI thread.
+        tarvelo_platform::setSystemMessageHandler([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             if (wxTheApp)
                 wxTheApp->CallAfter([=] { TrayIcon::trayWindowProc(window, message, wParam, lParam); });
         });

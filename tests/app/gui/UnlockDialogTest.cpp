@@ -83,8 +83,9 @@ TEST_F(UnlockDialogTest, LayoutWithoutCameraShowsTheMessageAndKeepsThePassword) 
     // The field ends at the right edge of the verification gauge: 80 + label + (W + 33 - label).
     EXPECT_EQ(dialog->passwordField->GetRect().GetRight() + 1, 80 + 320 + 33);
     guitest::screenshot(dialog, "unlock_no_camera");
-    // Shown, the screen keeps the keyboard for itself.
+    // Shown, the screen keeps the keyboard and the pointer for itself.
     EXPECT_TRUE(dialog->hasKeyboard());
+    EXPECT_TRUE(dialog->hasPointer());
 }
 
 TEST(UnlockScreenTest, LiveVideoInThePanel) {
