@@ -2,12 +2,15 @@
 // ../shared/data/cmu-newtest: PGM images, boxes.txt and landmarks.txt).
 //
 //   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T]
-//                      [--fusion-capacity N] [--sweep FROM STEP COUNT] [--multiview DIR]
+//                      [--fusion-capacity N] [--overflow best|groups] [--sweep FROM STEP COUNT]
+//                      [--multiview DIR]
 //
 // The detector is the frontal tracker's: its window steps, scale factor, brightness gate and fusion
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
 // of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused;
-// --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default).
+// --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default);
+// --overflow says what the detector does with more windows than that: fuse each group of overlapping
+// windows on its own (groups, the tracker's) or let the fusion keep the most confident ones (best).
 // Images are scanned from --min-size (default 19). --multiview DIR runs the multi-view tracker's
 // detector over the model directory DIR instead (final fusion; suppressed patterns not counted).
 //
@@ -51,6 +54,12 @@ int main(int argc, char** argv) {
             sweep_from = static_cast<float>(std::atof(argv[++i]));
             sweep_step = static_cast<float>(std::atof(argv[++i]));
             sweep_steps = std::atoi(argv[++i]);
+        }
+        else if (a == "--overflow" && i + 1 < argc) {
+            const std::string o = argv[++i];
+            if (o == "best") settings.overflow = vision::FusionOverflow::MostConfident;
+            else if (o == "groups") settings.overflow = vision::FusionOverflow::Groups;
+            else { std::fprintf(stderr, "--overflow takes best or groups\n"); return 2; }
         }
         else if (a == "--fusion-capacity" && i + 1 < argc) settings.fusion_capacity = std::atoi(argv[++i]);
         else if (a == "--threshold" && i + 1 < argc) settings.threshold = static_cast<float>(std::atof(argv[++i]));
