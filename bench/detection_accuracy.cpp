@@ -3,7 +3,7 @@
 //
 //   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T]
 //                      [--fusion-capacity N] [--overflow best|groups] [--sweep FROM STEP COUNT]
-//                      [--multiview DIR]
+//                      [--multiview DIR] [--detections FILE]
 //
 // The detector is the frontal tracker's: its window steps, scale factor, brightness gate and fusion
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
@@ -13,6 +13,7 @@
 // windows on its own (groups, the tracker's) or let the fusion keep the most confident ones (best).
 // Images are scanned from --min-size (default 19). --multiview DIR runs the multi-view tracker's
 // detector over the model directory DIR instead (final fusion; suppressed patterns not counted).
+// --detections FILE scores another detector's boxes (lines "image x y w h") by the same rule.
 //
 // Match rule: a detection matches a face when the detection's box centre lies inside the face's box
 // and the ratio of the two box widths lies within [0.5, 2]; each face and each detection match at
@@ -22,6 +23,7 @@
 // point of --threshold (default 0, the detector's default).
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,12 +37,12 @@ using namespace facekit;
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]\n"
-                             "       [--sweep FROM STEP COUNT] [--multiview DIR]\n");
+                             "       [--sweep FROM STEP COUNT] [--multiview DIR] [--detections FILE]\n");
         return 2;
     }
     std::string dir = argv[1], cascade = "models/mct4.cascade";
     ScanSettings settings;
-    std::string multiview;
+    std::string multiview, given;
     float sweep_from = -0.04f, sweep_step = 0.02f;
     int sweep_steps = 10;
     for (int i = 2; i < argc; ++i) {
@@ -50,6 +52,7 @@ int main(int argc, char** argv) {
         else if (a == "--every-size") settings.force_multiple = false;
         else if (a == "--raw") settings.fuse = false;
         else if (a == "--multiview" && i + 1 < argc) multiview = argv[++i];
+        else if (a == "--detections" && i + 1 < argc) given = argv[++i];
         else if (a == "--sweep" && i + 3 < argc) {
             sweep_from = static_cast<float>(std::atof(argv[++i]));
             sweep_step = static_cast<float>(std::atof(argv[++i]));
@@ -65,7 +68,16 @@ int main(int argc, char** argv) {
         else if (a == "--threshold" && i + 1 < argc) settings.threshold = static_cast<float>(std::atof(argv[++i]));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
-    const std::string model = multiview.empty() ? cascade : multiview + "/pyramid-cascade.model";
+    std::map<std::string, std::vector<Window>> listed;
+    if (!given.empty()) {
+        std::ifstream in(given);
+        if (!in) { std::fprintf(stderr, "cannot read %s\n", given.c_str()); return 1; }
+        std::string name;
+        Window w{0, 0, 0, 0, 0, 0};
+        while (in >> name >> w.x >> w.y >> w.w >> w.h) listed[name].push_back(w);
+        sweep_steps = 0;
+    }
+    const std::string model = !given.empty() ? given : multiview.empty() ? cascade : multiview + "/pyramid-cascade.model";
     if (FILE* f = std::fopen(model.c_str(), "rb")) std::fclose(f);
     else { std::fprintf(stderr, "cannot read %s\n", model.c_str()); return 1; }
 
@@ -92,7 +104,8 @@ int main(int argc, char** argv) {
             if (frames[i].width == 0) continue;
             FrameCodes codes(frames[i]);
             std::vector<Window> dets;
-            if (multiview.empty()) dets = scanFrame(codes, cascade, s);
+            if (!given.empty()) dets = listed[images[i]];
+            else if (multiview.empty()) dets = scanFrame(codes, cascade, s);
             else
                 for (const ViewWindow& w : scanFrameMultiView(codes, multiview, s)) dets.push_back(w);
             const std::vector<MarkedFace>& faces = truth[images[i]];
@@ -109,7 +122,8 @@ int main(int argc, char** argv) {
         *eye_error = n_eyes ? eyes / n_eyes : 0;
     };
 
-    std::printf("%s %s, %zu images, %d faces, min size %d, %s%s\n", multiview.empty() ? "cascade" : "multi-view",
+    if (!given.empty()) std::printf("detections of %s\n", given.c_str());
+    else std::printf("%s %s, %zu images, %d faces, min size %d, %s%s\n", multiview.empty() ? "cascade" : "multi-view",
                 multiview.empty() ? cascade.c_str() : multiview.c_str(), images.size(), n_faces,
                 settings.min_size, settings.force_multiple ? "tracker levels" : "every window size",
                 settings.fuse ? "" : ", raw windows");

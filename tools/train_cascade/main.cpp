@@ -3,7 +3,8 @@
 //   train_cascade --data DIR --out FILE [--seed N] [--stages N] [--negatives N] [--threads N]
 //                 [--jitters N] [--hit-rate R] [--quick] [--view V ...]
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
-//                 [--resume FILE]
+//                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
+//                 [--scale-jitter MIN MAX] [--scenes FOLDER ...] [--no-patches]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -12,6 +13,10 @@
 // With --harvest-cascade, faces that a first cascade finds in the --harvest folders (clips or
 // people, one person per folder) join the faces of views 0..4, cut where the detector reports them;
 // views 5..8 come from the --turned folders (people turning from profile to frontal, DIR/umist).
+// --eye-faces adds the pictures of DIR/webfaces, DIR/lfw or DIR/utkface to views 0..4, each placed in
+// the window by its eyes with the tracker's geometry (every --eye-every-th picture); --faces19-by-eyes
+// moves faces19 to that geometry too. --scenes takes the non-face scenes from the folders named
+// (default negatives); --no-patches leaves nonfaces19 out.
 // --resume continues the (uncalibrated) stages of a partial cascade up to --stages, then calibrates.
 #include <algorithm>
 #include <atomic>
@@ -53,6 +58,7 @@ struct Options {
     std::vector<int> views;
     std::string resume;
     std::vector<std::string> eye_sets;                // pictures placed by their eyes
+    int eye_every = 1;                                // every n-th of them
     bool faces19_by_eyes = false;                     // faces19 moved to the tracker's eye geometry
     std::vector<std::string> scene_folders;           // default: negatives
     bool patches = true;                              // nonfaces19 in the first stage
@@ -255,7 +261,7 @@ int usage(int status) {
                              "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
                              "        [--turned FOLDER ...]] [--resume FILE]\n"
-                             "       [--eye-faces webfaces|lfw|utkface ...] [--faces19-by-eyes] [--scale-jitter MIN MAX]\n"
+                             "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX]\n"
                              "       [--scenes FOLDER ...] [--no-patches]\n");
     return status;
 }
@@ -284,6 +290,7 @@ int main(int argc, char** argv) {
         else if (a == "--resume") opt.resume = next();
         else if (a == "--help") return usage(0);
         else if (a == "--eye-faces") opt.eye_sets.push_back(next());
+        else if (a == "--eye-every") opt.eye_every = std::max(1, std::atoi(next()));
         else if (a == "--faces19-by-eyes") opt.faces19_by_eyes = true;
         else if (a == "--scenes") opt.scene_folders.push_back(next());
         else if (a == "--no-patches") opt.patches = false;
@@ -312,6 +319,11 @@ int main(int argc, char** argv) {
             for (const PersonFrames& p : people) addBoxes(p, degrees, opt.jitters, rng, &faces);
             for (const std::string& name : opt.eye_sets) {
                 std::vector<facekit::EyeFace> list = eyeFaces(opt.data, name);
+                if (opt.eye_every > 1) {
+                    std::vector<facekit::EyeFace> some;
+                    for (size_t i = 0; i < list.size(); i += opt.eye_every) some.push_back(list[i]);
+                    list.swap(some);
+                }
                 if (opt.quick && list.size() > 300) list.resize(300);
                 const int used = addEyeFaces(list, degrees, opt.jitters, opt.jitter, opt.seed + 31u * view, opt.threads, &faces);
                 std::printf("  %s: %d of %zu faces placed by their eyes\n", name.c_str(), used, list.size());
