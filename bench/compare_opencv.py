@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Our frontal detector beside a peer's, measured in one run: OpenCV's frontal Haar cascades
 (haarcascade_frontalface_default and _alt2 from Debian's opencv-data, through python3-opencv).
 

@@ -4,7 +4,7 @@
 //                 [--jitters N] [--hit-rate R] [--quick] [--view V ...]
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
 //                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
-//                 [--scale-jitter MIN MAX] [--scenes FOLDER ...] [--no-patches]
+//                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--scenes FOLDER ...] [--no-patches]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -261,7 +261,7 @@ int usage(int status) {
                              "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
                              "        [--turned FOLDER ...]] [--resume FILE]\n"
-                             "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX]\n"
+                             "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES]\n"
                              "       [--scenes FOLDER ...] [--no-patches]\n");
     return status;
 }
@@ -294,6 +294,7 @@ int main(int argc, char** argv) {
         else if (a == "--faces19-by-eyes") opt.faces19_by_eyes = true;
         else if (a == "--scenes") opt.scene_folders.push_back(next());
         else if (a == "--no-patches") opt.patches = false;
+        else if (a == "--turn-jitter") opt.jitter.degrees = static_cast<float>(std::atof(next()));
         else if (a == "--scale-jitter") {
             opt.jitter.min_scale = static_cast<float>(std::atof(next()));
             opt.jitter.max_scale = static_cast<float>(std::atof(next()));
