@@ -18,7 +18,8 @@ harvest=(); for d in "$data"/video/0?/? "$data"/umist/*; do harvest+=(--harvest 
 common=(--data "$data" --seed 19 --threads 6 --eye-faces webfaces --eye-faces lfw --eye-faces utkface
         --faces19-by-eyes --scenes negatives --scenes scenes --no-patches --negatives 20000)
 
-"$bin" "${common[@]}" --out "$work/round1.cascade" --stages 10 --jitters 3 > "$work/round1.log"
-"$bin" "${common[@]}" --out "$out" --stages 16 --jitters 4 --hit-rate 0.9997 \
+"$bin" "${common[@]}" --out "$work/round1.cascade" --stages 14 --jitters 3 --hit-rate 0.998 --turn-jitter 8 \
+    > "$work/round1.log"
+"$bin" "${common[@]}" --out "$out" --stages 18 --jitters 3 --hit-rate 0.999 --turn-jitter 8 \
     --harvest-cascade "$work/round1.cascade" "${harvest[@]}" > "$work/round2.log"
 tail -n 1 "$work/round2.log"
