@@ -198,7 +198,8 @@ private:
     bool count() { return g_frame++ < frames; }
 };
 
-// The unlock dialog's graph for one clip; the frame of the first accepted face, or -1.
+// The unlock dialog's graph for one clip; the frame of the first accepted face, -1 for none, -2 when
+// the graph could not run.
 long unlockTime(BenchCore& core, const Clip& clip, const std::string& userModel) {
     const Configuration& config = core.config;
     g_frame = 0;
@@ -221,20 +222,23 @@ long unlockTime(BenchCore& core, const Clip& clip, const std::string& userModel)
             if (graph.start()) {
                 waitFor([&] { return verification->done(); }, 600);
                 graph.stop();
+                at = verification->acceptedAt;
             } else {
                 std::fprintf(stderr, "%s: the graph does not start\n", clip.camera.c_str());
+                at = -2;
             }
             graph.destroy();
         } else {
             std::fprintf(stderr, "%s: no verification graph\n", clip.camera.c_str());
+            at = -2;
         }
-        at = verification->acceptedAt;
     }
     deleteListeners(detection, base, nullptr);
     return at;
 }
 
-// The presence check on one clip: 1 passed, 0 failed, -1 no verdict before the clip ended.
+// The presence check on one clip: 1 passed, 0 failed, -1 no verdict before the clip ended, -2 not
+// started.
 int presence(BenchCore& core, const Clip& clip) {
     g_frame = 0;
     core.lastEvent = 0;
@@ -243,7 +247,7 @@ int presence(BenchCore& core, const Clip& clip) {
         Presence checker(clip.frames);
         if (!checker.start()) {
             std::fprintf(stderr, "%s: the presence check does not start\n", clip.camera.c_str());
-            return -1;
+            return -2;
         }
         waitFor([&] { return checker.verdict() || g_frame >= clip.frames; }, 600);
     }
@@ -255,11 +259,14 @@ struct Result {
     int presence[2] = {-1, -1};
 };
 
-double median(std::vector<double> v) {
-    if (v.empty()) return NAN;
+// The median in seconds, or "-" for none.
+std::string median(std::vector<double> v) {
+    if (v.empty()) return "-";
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
+    return text;
 }
 
 }  // namespace
@@ -351,6 +358,7 @@ int main(int argc, char** argv) {
                 "presence 3");
 
     std::vector<Result> genuine, impostor;
+    int errors = 0;  // clips whose graph could not run: the figures would hide them
     double enrollSeconds = 0;
     int enrollments = 0, usable = 0;
     for (size_t u = 0; u < subjects.size(); u++) {
@@ -422,14 +430,16 @@ int main(int argc, char** argv) {
                     copyFile(*models[m], model);
                     r.unlock[m] = unlockTime(core, probe, model);
                     r.presence[m] = presence(core, probe);
+                    errors += r.unlock[m] == -2 || r.presence[m] == -2;
                 }
                 auto time = [&](long f) {
                     char b[32];
+                    if (f == -2) return std::string("error");
                     if (f < 0) return std::string("-");
                     std::snprintf(b, sizeof b, "%.2f s", f * g_frameTime);
                     return std::string(b);
                 };
-                auto verdict = [](int p) { return p == 1 ? "pass" : p == 0 ? "fail" : "none"; };
+                auto verdict = [](int p) { return p == 1 ? "pass" : p == 0 ? "fail" : p == -1 ? "none" : "error"; };
                 std::printf("%-8s %-10s %-8s %10s %10s %9s %9s\n", first.subject.c_str(),
                             (probe.subject + "/" + probe.name).c_str(), s == u ? "genuine" : "impostor",
                             time(r.unlock[0]).c_str(), time(r.unlock[1]).c_str(), verdict(r.presence[0]),
@@ -465,11 +475,15 @@ int main(int argc, char** argv) {
     std::printf("enrollment: %.2f s of wall time per user (the clip played through the graph, three models built)\n",
                 enrollSeconds / std::max(1, enrollments));
     const size_t N = genuine.size(), M = impostor.size();
-    std::printf("after one click (Enroll model): genuine unlocks %d of %zu (median %.2f s), impostor unlocks %d of %zu, "
+    std::printf("after one click (Enroll model): genuine unlocks %d of %zu (median %s s), impostor unlocks %d of %zu, "
                 "presence passes %d of %zu genuine, %d of %zu impostor\n",
-                G[0], N, median(times[0]), I[0], M, P[0], N, Q[0], M);
-    std::printf("genuine unlocks %d of %zu (median %.2f s), impostor unlocks %d of %zu, presence passes %d of %zu "
+                G[0], N, median(times[0]).c_str(), I[0], M, P[0], N, Q[0], M);
+    std::printf("genuine unlocks %d of %zu (median %s s), impostor unlocks %d of %zu, presence passes %d of %zu "
                 "genuine, %d of %zu impostor\n",
-                G[1], N, median(times[1]), I[1], M, P[1], N, Q[1], M);
+                G[1], N, median(times[1]).c_str(), I[1], M, P[1], N, Q[1], M);
+    if (errors) {
+        std::fprintf(stderr, "%d clip runs could not build or start their graph\n", errors);
+        return 1;
+    }
     return 0;
 }

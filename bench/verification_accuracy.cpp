@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/train_world_model/FaceCrops.h"
+#include "tools/facekit/FaceCrops.h"
 #include "visionlib/DiagonalGMM.h"
 
-using namespace world_model;
+using namespace facekit;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -180,12 +180,20 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("genuine scores %zu, impostor scores %zu\n", genuine.size(), impostor.size());
+    {
+        std::vector<float> g(genuine), im(impostor);
+        std::sort(g.begin(), g.end());
+        std::sort(im.begin(), im.end());
+        auto at = [](const std::vector<float>& v, double q) { return v.empty() ? 0.0f : v[(size_t)(q * (v.size() - 1))]; };
+        std::printf("genuine score percentiles 50/90/99: %.3f %.3f %.3f; impostor 50/99/99.9: %.3f %.3f %.3f\n",
+                    at(g, 0.5), at(g, 0.9), at(g, 0.99), at(im, 0.5), at(im, 0.99), at(im, 0.999));
+    }
     for (float t : {accept, adaptation})
-        std::printf("threshold %.1f: false accepts %.2f%% (%ld of %zu), false rejects %.2f%% (%ld of %zu)\n", t,
+        std::printf("threshold %.3f: false accepts %.2f%% (%ld of %zu), false rejects %.2f%% (%ld of %zu)\n", t,
                     100 * above(impostor, t), std::lround(above(impostor, t) * impostor.size()), impostor.size(),
                     100 * (1 - above(genuine, t)), std::lround((1 - above(genuine, t)) * genuine.size()),
                     genuine.size());
-    std::printf("one-shot at %.1f: %d of %zu users accepted on their own probes, %d of %zu probe sets of others accepted\n",
+    std::printf("one-shot at %.3f: %d of %zu users accepted on their own probes, %d of %zu probe sets of others accepted\n",
                 accept, ownUnlocks, subjects.size(), otherUnlocks, subjects.size() * (subjects.size() - 1));
     std::printf("EER threshold %.3f\n", eerT);
     // Calibration: the lowest threshold (in thousandths, as the configuration holds it) at which at most

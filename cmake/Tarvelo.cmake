@@ -2,7 +2,7 @@
 # One GoogleTest program per library; every discovered test carries its layer's label.
 function(tarvelo_add_test)
   cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
-  add_executable(${T_NAME} ${T_SOURCES})
+  add_executable(${T_NAME} ${T_SOURCES} ${TARVELO_TEST_COMMON_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tarvelo_test_common GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${T_NAME}
     PROPERTIES LABELS ${T_LABEL}

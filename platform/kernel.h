@@ -120,6 +120,8 @@ TARVELO_PLATFORM_API DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds);
 // Process handles only (the thread handle of a started process waits for the process).
 TARVELO_PLATFORM_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 TARVELO_PLATFORM_API BOOL TerminateProcess(HANDLE process, UINT exitCode);
+// A child reaped by someone else (a toolkit's SIGCHLD handler) has lost its status: it reads 0xFFFFFFFF,
+// never 0.
 TARVELO_PLATFORM_API BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 
 // "HOST\login" from the host name (upper case) and the passwd entry of the effective user.

@@ -22,4 +22,10 @@ DWORD errorFromErrno(int e);
 // Back-slashes become slashes.
 std::string posixPath(const char* path);
 
+// Processes started on a desktop other than "Default" (their STARTUPINFOA named it), so that the lock
+// desktop's cover can tell their windows from everyone else's. A reaped process leaves the list.
+void noteDesktopProcess(const std::string& desktop, int pid);
+void forgetDesktopProcess(int pid);
+bool isDesktopProcess(const std::string& desktop, int pid);
+
 }  // namespace tarvelo_platform

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <csignal>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -70,6 +71,33 @@ DWORD errorFromErrno(int e) {
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     default: return ERROR_INVALID_PARAMETER;
     }
+}
+
+namespace {
+std::mutex& desktopProcessLock() {
+    static std::mutex* m = new std::mutex();
+    return *m;
+}
+std::map<int, std::string>& desktopProcesses() {
+    static auto* m = new std::map<int, std::string>();
+    return *m;
+}
+}  // namespace
+
+void noteDesktopProcess(const std::string& desktop, int pid) {
+    std::lock_guard<std::mutex> lock(desktopProcessLock());
+    desktopProcesses()[pid] = desktop;
+}
+
+void forgetDesktopProcess(int pid) {
+    std::lock_guard<std::mutex> lock(desktopProcessLock());
+    desktopProcesses().erase(pid);
+}
+
+bool isDesktopProcess(const std::string& desktop, int pid) {
+    std::lock_guard<std::mutex> lock(desktopProcessLock());
+    auto it = desktopProcesses().find(pid);
+    return it != desktopProcesses().end() && it->second == desktop;
 }
 
 std::string posixPath(const char* path) {
@@ -164,6 +192,9 @@ bool lockFileName(const char* name, std::string& file) {
 
 // ---- Processes ----
 
+// The exit code of a child that someone else reaped (a SIGCHLD handler of a toolkit).
+constexpr DWORD kLostExitCode = 0xFFFFFFFFu;
+
 struct ProcessState {
     std::mutex lock;
     pid_t pid = 0;
@@ -181,6 +212,7 @@ struct ProcessState {
         pid_t r = ::waitpid(pid, &status, block ? 0 : WNOHANG);
         if (r == pid) {
             reaped = true;
+            forgetDesktopProcess(int(pid));
             if (terminated)
                 exitCode = terminateCode;
             else if (WIFEXITED(status))
@@ -188,9 +220,10 @@ struct ProcessState {
             else if (WIFSIGNALED(status))
                 exitCode = DWORD(128 + WTERMSIG(status));
         } else if (r < 0 && errno == ECHILD) {
-            // Someone else reaped it; the exit code is lost.
+            // Someone else reaped it; the exit code is lost, and must never read as a success.
             reaped = true;
-            exitCode = terminated ? terminateCode : 0;
+            forgetDesktopProcess(int(pid));
+            exitCode = terminated ? terminateCode : kLostExitCode;
         }
     }
 };
@@ -560,6 +593,8 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
         SetLastError(errorFromErrno(rc));
         return FALSE;
     }
+    if (startup->lpDesktop && *startup->lpDesktop && std::strcmp(startup->lpDesktop, "Default") != 0)
+        noteDesktopProcess(startup->lpDesktop, int(pid));
     auto state = std::make_shared<ProcessState>();
     state->pid = pid;
     state->pidfd = int(::syscall(SYS_pidfd_open, pid, 0));

@@ -4,6 +4,7 @@
 
 #include <gio/gio.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,12 @@ public:
             state_ = Starting;
             std::thread([this] { run(); }).detach();
         }
-        ready_.wait(lock, [this] { return state_ != Starting; });
+        // A bus that takes the connection but never answers must not hold the caller (the GUI
+        // thread) for good: the calls of the start time out after 5 s each.
+        if (!ready_.wait_for(lock, std::chrono::seconds(20), [this] { return state_ != Starting; })) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return false;
+        }
         return state_ == Running;
     }
 

@@ -17,12 +17,15 @@
 //   window; the window manager does not see it. The procedure runs on the platform's X thread, not
 //   on the thread that installed it. A key that another client already grabs cannot be hooked: the
 //   installation then fails.
-// - Desktops: X11 has one screen of windows. A created desktop is a name; switching the input to a
-//   desktop other than "Default" covers the screen with a black override-redirect window of the
-//   platform, above every window that exists at that moment, so that only windows mapped afterwards
-//   (those of the program started on that desktop) show. It does not stop other clients from
-//   raising their windows or taking input; the unlock screen grabs the keyboard itself. A process
-//   started with a desktop name in its STARTUPINFOA finds it through GetThreadDesktop.
+// - Desktops: X11 has one set of windows per screen. A created desktop is a name; switching the
+//   input to a desktop other than "Default" covers every screen with a black override-redirect
+//   window of the platform (the whole root, so every RandR monitor). Windows of the processes started
+//   on that desktop (CreateProcessA with its name in STARTUPINFOA; the X server tells which process a
+//   window belongs to) are kept above the cover, every other window below it, however often another
+//   client maps or raises one; where a compositor runs, the cover and those windows live in its
+//   overlay window. While none of those windows shows, the cover holds the keyboard and the pointer.
+//   The unlock screen makes its window override-redirect and takes both grabs itself (below). A
+//   process started with a desktop name finds it through GetThreadDesktop.
 // - Session notifications and power broadcasts come from logind over D-Bus (session.h).
 #pragma once
 
@@ -137,8 +140,20 @@ TARVELO_PLATFORM_API void setSystemMessageHandler(SystemMessageHandler handler);
 // Delivers a system message: to the handler when one is set, else posted (HWND_BROADCAST: to every
 // window with a queue). For the platform's own threads.
 TARVELO_PLATFORM_API void deliverSystemMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-typedef SystemMessageHandler HotKeyHandler;
-inline void setHotKeyHandler(HotKeyHandler handler) { setSystemMessageHandler(std::move(handler)); }
 // Name of a desktop handle ("" for none), for tests and logs.
 TARVELO_PLATFORM_API const char* desktopName(HDESK desktop);
+
+// The unlock screen's side of the lock desktop, on the toolkit's own X connection (display is its
+// Display*, window a top-level window of it), called on the thread that owns that connection.
+// Makes the window override-redirect; to be called before the window is first mapped, so that no
+// window manager frames, moves or stacks it. False when it is not a window of that display.
+TARVELO_PLATFORM_API bool setLockScreenWindow(void* display, unsigned long window);
+constexpr unsigned LOCK_INPUT_KEYBOARD = 1;
+constexpr unsigned LOCK_INPUT_POINTER = 2;
+// Grabs the keyboard and the pointer for the window (the connection's own windows still get their
+// events) and returns what is held; call again until both are (another client may hold one, the
+// cover does until the window shows). Calling again while they are held keeps them.
+TARVELO_PLATFORM_API unsigned grabLockScreenInput(void* display, unsigned long window);
+// Lets both grabs go (they also go with the connection).
+TARVELO_PLATFORM_API void releaseLockScreenInput(void* display);
 }  // namespace tarvelo_platform

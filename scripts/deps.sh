@@ -5,9 +5,10 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev
   libwxgtk3.2-dev libpng-dev zlib1g-dev
-  libjpeg62-turbo-dev libpam0g-dev libx11-dev libxss-dev libxtst-dev libglib2.0-dev
+  libjpeg62-turbo-dev libpam0g-dev libx11-dev libxss-dev libxtst-dev libxcomposite-dev libglib2.0-dev
+  libxcb1-dev libxcb-res0-dev libxcb-composite0-dev
   xvfb xauth
-  libpam-wrapper dbus-daemon python3-dbusmock
+  libpam-wrapper dbus-daemon python3-dbusmock xcompmgr x11-xserver-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,7 @@
 # Sets up a fresh Debian 12 machine, builds, and runs the system's main job: the tray program
 # "Tarvelo" (build/bin/Tarvelo), with build/bin as its working folder.
 # Without a webcam, a replay camera plays a clip of the shipped video data (../shared/data/video);
-# without a display, the program runs on a virtual one (xvfb-run).
+# without a display, the program runs on a virtual one (xvfb-run) and its logs are shown as they grow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -18,7 +18,18 @@ fi
 
 cd "$bin"
 if [ -z "${DISPLAY:-}" ]; then
-  echo "No DISPLAY: running on a virtual X server (nothing will be seen)"
-  exec xvfb-run -a ./Tarvelo "$@"
+  # Nobody sees the virtual screen: what the program does shows in its logs, followed here.
+  echo "No DISPLAY: Tarvelo runs on a virtual X server (xvfb-run) that no screen shows."
+  echo "Working folder: $bin (the settings and the face model go to ${HOME:-~}/.Tarvelo)"
+  echo "Following its logs as they grow: Tarvelo.log (the tray program) and Tarvelo_unlock.log (the unlock"
+  echo "screen, once a lock starts). Ctrl+C ends the program."
+  touch Tarvelo.log Tarvelo_unlock.log
+  tail -n 0 -F Tarvelo.log Tarvelo_unlock.log &
+  follower=$!
+  trap 'sleep 0.2; kill "$follower" 2>/dev/null || true' EXIT
+  status=0
+  xvfb-run -a ./Tarvelo "$@" || status=$?
+  echo "Tarvelo ended with status $status"
+  exit "$status"
 fi
 exec ./Tarvelo "$@"

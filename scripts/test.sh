@@ -16,4 +16,9 @@ scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVELO_SANITIZE=ON
 # platform library and its two test programs are built there.
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTARVELO_TSAN=ON >/dev/null
 cmake --build build/tsan -j"$jobs" --target platform_tests capture_tests
-(cd build/tsan && ctest --output-on-failure -j"$jobs" -L 'platform|capture')
+(cd build/tsan && TSAN_OPTIONS=suppressions="$PWD/../../tests/tsan.supp" \
+   ctest --output-on-failure -j"$jobs" -L 'platform|capture')
+
+# Every reader of outside data under libFuzzer for a short, bounded time each (tests/fuzz); a crash,
+# a sanitizer report, a hang or memory past the limit fails the run.
+scripts/fuzz.sh 20

@@ -30,6 +30,13 @@ void DetectionLogic::requestCapture(const std::string& prefix, float minScore) {
     capturePrefix = prefix;
     captureMinScore = minScore;
     captureRequested = true;
+    ++captureSerial;
+}
+
+void DetectionLogic::cancelCapture() {
+    std::lock_guard<std::mutex> lock(captureLock);
+    captureRequested = false;
+    ++captureSerial;
 }
 
 bool DetectionLogic::isCaptureRequested() {
@@ -41,20 +48,23 @@ void DetectionLogic::onFaces(int count, vision::FaceInfo** faces, const vision::
     if (count < 1 || !faces || !faces[0]) return;
     PostMessageA(window, faceMessage, scoreParam(faces[0]->score), 0);
     std::string prefix;
+    unsigned serial;
     {
         std::lock_guard<std::mutex> lock(captureLock);
         if (!captureRequested || faces[0]->score < captureMinScore) return;
         prefix = capturePrefix;
+        serial = captureSerial;
     }
     if (!frame) return;
-    // A capture that cannot be written is dropped (no message) instead of ending the program; the
-    // user can ask again.
+    // A capture that cannot be written is reported instead of ending the program; the user can ask
+    // again.
     const bool written = writeCapture(prefix, faces[0], frame);
     {
         std::lock_guard<std::mutex> lock(captureLock);
-        captureRequested = false;
+        // A request made while this one was written waits for the next frame with a face.
+        if (captureSerial == serial) captureRequested = false;
     }
-    if (written) PostMessageA(window, captureMessage, 0, 0);
+    PostMessageA(window, captureMessage, written ? CAPTURE_WRITTEN : CAPTURE_FAILED, 0);
 }
 
 bool DetectionLogic::writeCapture(const std::string& prefix, const vision::FaceInfo* face,
@@ -90,6 +100,8 @@ void VerificationLogic::setAdaptation(const std::string& folder, const std::stri
     dataFolder = folder;
     nearMissName = name;
     nearMissTime = 0;
+    ApplicationServices* app = application();
+    identity.reset(app ? app->loadUserInfo("") : nullptr);
 }
 
 void VerificationLogic::post(unsigned message, WPARAM wParam) {
@@ -116,10 +128,7 @@ void VerificationLogic::onNoFace() {
 }
 
 void VerificationLogic::keepNearMiss(vision::Sequence* gray, int width, int height, vision::FaceInfo* faces) {
-    ApplicationServices* app = application();
-    if (!app || !gray || !faces || width <= 0 || height <= 0) return;
-    std::unique_ptr<vision::UserInfo> identity(app->loadUserInfo(""));
-    if (!identity) return;
+    if (!identity || !gray || !faces || width <= 0 || height <= 0) return;
     // The sample's files go into "<data folder>/<user folder>/images", made here when missing so
     // that the write cannot fail for want of the folder.
     const std::string userFolder = vision::userFolderPath(dataFolder.c_str(), identity.get());
@@ -137,9 +146,6 @@ void VerificationLogic::purgeLastFace() {
     if (nearMissTime <= 0) return;
     if (static_cast<uint32_t>(wallClockSeconds() - nearMissTime) <= 3) return;
     nearMissTime = 0;
-    ApplicationServices* app = application();
-    if (!app) return;
-    std::unique_ptr<vision::UserInfo> identity(app->loadUserInfo(""));
     if (!identity) return;
     const std::string base = vision::userFolderPath(dataFolder.c_str(), identity.get()) + "/images/" + nearMissName;
     for (const char* suffix : {".crop.pgm", ".raw.pgm", ".info.txt"}) std::remove((base + suffix).c_str());

@@ -3,6 +3,7 @@
 // filter's streaming thread with the filter's lock held; the listeners touch no window and only
 // post messages to the window they were given.
 #include <cfloat>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -11,9 +12,14 @@
 #include "verification/filter/IFaceVerificator.h"
 
 class Logger;
+namespace vision {
+class UserInfo;
+}
 
 // Posts the detection score of every frame the tracker ran on and, once on request, writes the
-// frame and the description of its first face ("<prefix>.raw.pgm", "<prefix>.info.txt").
+// frame and the description of its first face ("<prefix>.raw.pgm", "<prefix>.info.txt"); the
+// capture message follows with CAPTURE_WRITTEN, or CAPTURE_FAILED when the files could not be
+// written.
 class DetectionLogic : public FaceDetectionListener {
 public:
     DetectionLogic(HWND window, unsigned faceMessage, unsigned captureMessage);
@@ -23,6 +29,8 @@ public:
     // default); a second call before it replaces the prefix and the score. GUI thread, also while the
     // graph runs.
     void requestCapture(const std::string& prefix, float minScore = -FLT_MAX);
+    // Disarms a pending request; a capture already being written is still reported.
+    void cancelCapture();
     bool isCaptureRequested();
 
     void onFaces(int count, vision::FaceInfo** faces, const vision::RgbFrame* frame) override;
@@ -30,7 +38,7 @@ public:
 
 protected:
     // false when a file could not be written.
-    bool writeCapture(const std::string& prefix, const vision::FaceInfo* face, const vision::RgbFrame* frame);
+    virtual bool writeCapture(const std::string& prefix, const vision::FaceInfo* face, const vision::RgbFrame* frame);
 
     HWND window;
     unsigned faceMessage;
@@ -40,6 +48,7 @@ protected:
     std::string capturePrefix;
     float captureMinScore = -FLT_MAX;
     bool captureRequested;
+    unsigned captureSerial = 0;  // counts the requests, so that one made during a write stays armed
 };
 
 // Posts the verification verdicts and keeps a near miss: a rejected face that scored above the
@@ -51,7 +60,9 @@ public:
                       unsigned notAuthenticatedMessage);
     ~VerificationLogic() override;
 
-    // Before the graph runs. Forgets a kept near miss (its files stay).
+    // Before the graph runs, on the GUI thread: the current user's identity record is read here, so
+    // that the streaming thread never reaches the application object. Forgets a kept near miss (its
+    // files stay). Without an identity record no near miss is kept.
     void setAdaptation(const std::string& dataFolder, const std::string& nearMissName, float threshold);
 
     void onReady() override;
@@ -72,6 +83,7 @@ protected:
     unsigned notAuthenticatedMessage;
     std::string dataFolder;
     std::string nearMissName;
+    std::unique_ptr<vision::UserInfo> identity;  // taken by setAdaptation
     float nearMissThreshold;
     int32_t nearMissTime;
 };

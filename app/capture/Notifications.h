@@ -14,6 +14,9 @@ constexpr unsigned WM_FACE_NOT_AUTHENTICATED = WM_APP + 0x102;
 constexpr unsigned WM_FACE_CAPTURED = WM_APP + 0x103;       // enrollment page
 constexpr unsigned WM_VERIFICATION_READY = WM_APP + 0x103;  // unlock dialog
 constexpr uint32_t NO_FACE_SCORE = 0x80000000u;
+// wParam of WM_FACE_CAPTURED: the capture files were written, or could not be.
+constexpr WPARAM CAPTURE_WRITTEN = 0;
+constexpr WPARAM CAPTURE_FAILED = 1;
 
 constexpr int ID_MODEL_THREAD_DONE = 0x8100;
 constexpr int ID_PRESENCE_OK = 0x8101;
@@ -21,13 +24,14 @@ constexpr int ID_PRESENCE_FAILED = 0x8102;
 constexpr int ID_SESSION_UNLOCKED = 0x8103;
 
 // A score as the messages carry it: thousandths as a 32-bit integer, truncated toward zero.
-// Scores beyond the 32-bit range are held at its ends rather than wrapping.
+// Scores beyond the 32-bit range are held at its ends rather than wrapping; the lowest end is one
+// above NO_FACE_SCORE, so that a very bad face never reads as no face.
 inline WPARAM scoreParam(float score) {
     const float thousandths = score * 1000.0f;
     int32_t value;
     if (!(thousandths == thousandths)) value = 0;
     else if (thousandths >= 2147483647.0f) value = INT32_MAX;
-    else if (thousandths <= -2147483648.0f) value = INT32_MIN;
+    else if (thousandths <= -2147483648.0f) value = INT32_MIN + 1;
     else value = static_cast<int32_t>(thousandths);
     return static_cast<WPARAM>(static_cast<uint32_t>(value));
 }

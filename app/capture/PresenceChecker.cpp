@@ -1,5 +1,6 @@
 #include "app/capture/PresenceChecker.h"
 
+#include <chrono>
 #include <memory>
 
 #include "app/capture/ApplicationServices.h"
@@ -24,6 +25,7 @@ void logTo(Logger* logger, const char* line) {
 PresenceChecker::PresenceChecker() : graphManager(nullptr), startTime(0), notified(false) {}
 
 PresenceChecker::~PresenceChecker() {
+    stopWatchdog();
     if (graphManager) {
         graphManager->stop();
         delete graphManager;
@@ -62,28 +64,50 @@ bool PresenceChecker::start() {
         graphManager = nullptr;
         return false;
     }
+    watchdog = std::thread(&PresenceChecker::watch, this);
     return true;
 }
 
-void PresenceChecker::notify(int id) {
+void PresenceChecker::watch() {
+    std::unique_lock<std::mutex> lock(verdictLock);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimit);
+    if (wake.wait_until(lock, end, [this] { return stopping || notified; })) return;
+    lock.unlock();
+    notifyOnce(ID_PRESENCE_FAILED, "ERROR: The presence check gave no result in time, it failed");
+}
+
+void PresenceChecker::stopWatchdog() {
+    {
+        std::lock_guard<std::mutex> guard(verdictLock);
+        stopping = true;
+    }
+    wake.notify_all();
+    if (watchdog.joinable()) watchdog.join();
+}
+
+bool PresenceChecker::notifyOnce(int id, const char* line) {
+    std::lock_guard<std::mutex> guard(verdictLock);
+    if (notified || stopping) return false;
+    Logger* logger = appLogger();
+    logTo(logger, line);
+    {
+        LogIndent indent(logger);
+        logTo(logger, "Notifying the application...");
+    }
     if (ApplicationServices* app = application()) app->addPendingCommandEvent(id);
     notified = true;
+    wake.notify_all();
+    return true;
 }
 
 void PresenceChecker::onReady() {
+    std::lock_guard<std::mutex> guard(verdictLock);
     startTime = wallClockSeconds();
     notified = false;
 }
 
 void PresenceChecker::onAccepted(float, vision::Sequence*, int, int, vision::FaceInfo*) {
-    if (notified) return;
-    Logger* logger = appLogger();
-    logTo(logger, "[PresenceChecker] Presence found, face authentified");
-    {
-        LogIndent indent(logger);
-        logTo(logger, "Notifying the application...");
-    }
-    notify(ID_PRESENCE_OK);
+    notifyOnce(ID_PRESENCE_OK, "[PresenceChecker] Presence found, face authentified");
 }
 
 void PresenceChecker::onRejected(float, vision::Sequence*, int, int, vision::FaceInfo*) {
@@ -94,13 +118,10 @@ void PresenceChecker::onNoFace() { reportAbsence("[PresenceChecker] No presence 
 
 void PresenceChecker::reportAbsence(const char* line) {
     const int32_t now = wallClockSeconds();
-    if (notified) return;
-    if (static_cast<uint32_t>(now - startTime) <= 3) return;
-    Logger* logger = appLogger();
-    logTo(logger, line);
     {
-        LogIndent indent(logger);
-        logTo(logger, "Notifying the application...");
+        std::lock_guard<std::mutex> guard(verdictLock);
+        if (notified) return;
+        if (static_cast<uint32_t>(now - startTime) <= 3) return;
     }
-    notify(ID_PRESENCE_FAILED);
+    notifyOnce(ID_PRESENCE_FAILED, line);
 }

@@ -1,5 +1,6 @@
 #include "app/core/Configuration.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -14,6 +15,8 @@
 #include <wx/log.h>
 
 #include "app/core/ProductConstants.h"
+#include "app/core/SessionGuardCore.h"
+#include "src/Logger.h"
 #include "detection/settings/FaceTrackingSettings.h"
 
 using vision::FaceTrackingSettings;
@@ -23,9 +26,6 @@ namespace {
 const char* const kFormats[] = {"320x240", "480x360", "640x480"};
 const unsigned kWidths[] = {320, 480, 640};
 const unsigned kHeights[] = {240, 360, 480};
-
-// Delays are stored in 32-bit milliseconds: more seconds than fit are cut to the largest that does.
-const long long kMaxDelaySeconds = UINT32_MAX / 1000;
 
 locale_t cLocale() {
     static locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
@@ -43,18 +43,29 @@ bool present(wxFileConfig& file, const char* key, std::string& text) {
     return true;
 }
 
-// The leading decimal integer of text, 0 when there is none; cut to the int range.
-long long leadingInteger(const std::string& text) {
+// The leading decimal integer of text (a number followed by other characters is that number);
+// false when the text does not start with one.
+bool leadingInteger(const std::string& text, long long& v) {
+    char* end = nullptr;
     errno = 0;
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    return v;
+    v = std::strtoll(text.c_str(), &end, 10);
+    return end != text.c_str();
 }
 int toInt(long long v) { return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : int(v); }
 
-// The leading decimal number of text in the C locale, 0 when there is none or it is not finite.
-double leadingDecimal(const std::string& text) {
-    double v = strtod_l(text.c_str(), nullptr, cLocale());
-    return std::isfinite(v) ? v : 0.0;
+// The leading decimal number of text in the C locale; false when there is none or it is not finite.
+bool leadingDecimal(const std::string& text, double& v) {
+    char* end = nullptr;
+    v = strtod_l(text.c_str(), &end, cLocale());
+    return end != text.c_str() && std::isfinite(v);
+}
+
+// A value that is not a number keeps the field as it was (its default in a fresh record): reading
+// it as 0 would, for a delay, lock the screen seconds after the start.
+void unreadable(const char* key, const std::string& text) {
+    if (Logger* logger = appLogger())
+        logger->log(std::string("WARNING: The value '") + text + "' of " + key +
+                    " in the configuration file isn't a number, the default is kept");
 }
 
 // Decimal 0..1 to thousandths, truncated toward zero. A product that lies within rounding noise of a
@@ -69,11 +80,7 @@ int toThousandths(double value) {
     return int(t);
 }
 
-uint32_t secondsToMs(long long seconds) {
-    if (seconds < 0) seconds = 0;
-    if (seconds > kMaxDelaySeconds) seconds = kMaxDelaySeconds;
-    return uint32_t(seconds * 1000);
-}
+uint32_t secondsToMs(long long seconds) { return uint32_t(seconds * 1000); }
 
 // "%g" in the C locale.
 std::string decimalText(double v) {
@@ -95,19 +102,47 @@ std::unique_ptr<wxFileConfig> openFile(const std::string& path) {
 
 void readInt(wxFileConfig& file, const char* key, int& field) {
     std::string text;
-    if (present(file, key, text)) field = toInt(leadingInteger(text));
+    long long v;
+    if (!present(file, key, text)) return;
+    if (leadingInteger(text, v))
+        field = toInt(v);
+    else
+        unreadable(key, text);
 }
 void readReal(wxFileConfig& file, const char* key, float& field) {
     std::string text;
-    if (present(file, key, text)) field = float(leadingDecimal(text));
+    double v;
+    if (!present(file, key, text)) return;
+    if (leadingDecimal(text, v))
+        field = float(v);
+    else
+        unreadable(key, text);
 }
 void readThousandths(wxFileConfig& file, const char* key, int& field) {
     std::string text;
-    if (present(file, key, text)) field = toThousandths(leadingDecimal(text));
+    double v;
+    if (!present(file, key, text)) return;
+    if (leadingDecimal(text, v))
+        field = toThousandths(v);
+    else
+        unreadable(key, text);
 }
+// A delay outside the parameters page's range is brought into it: 0 would mean back-to-back
+// presence checks.
 void readDelay(wxFileConfig& file, const char* key, uint32_t& field) {
     std::string text;
-    if (present(file, key, text)) field = secondsToMs(leadingInteger(text));
+    long long v;
+    if (!present(file, key, text)) return;
+    if (!leadingInteger(text, v)) {
+        unreadable(key, text);
+        return;
+    }
+    const long long clamped = std::min<long long>(std::max<long long>(v, kMinDelaySeconds), kMaxDelaySeconds);
+    if (clamped != v)
+        if (Logger* logger = appLogger())
+            logger->log(std::string("WARNING: The delay of ") + text + " s of " + key + " is out of range, " +
+                        std::to_string(clamped) + " s is used");
+    field = secondsToMs(clamped);
 }
 void readText(wxFileConfig& file, const char* key, std::string& field) {
     std::string text;

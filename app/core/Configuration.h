@@ -9,6 +9,10 @@ namespace vision {
 class FaceTrackingSettings;
 }
 
+// The range of both delays in seconds, as the parameters page offers it; a load clamps to it.
+constexpr int kMinDelaySeconds = 1;
+constexpr int kMaxDelaySeconds = 10000;
+
 class Configuration {
 public:
     std::string version;

@@ -32,7 +32,7 @@ void logReplacement(const std::string& what, const std::string& previous, const 
 
 }  // namespace
 
-bool CheckModels(Configuration& current, const Configuration& reference) {
+bool CheckModels(Configuration& current, const Configuration& reference, std::string* notice) {
     log("Checking the models...");
     LogIndent indent(appLogger());
     bool changed = false;
@@ -52,17 +52,22 @@ bool CheckModels(Configuration& current, const Configuration& reference) {
                        current.worldModel, reference.worldModel);
         current.worldModel = reference.worldModel;
         changed = true;
+        // A user model belongs to its world model: it cannot serve the new one.
+        log("WARNING: The user model is cleared, since it was built on the missing world model");
         ClearUserModel();
+        if (notice)
+            *notice = "The face model of your settings is missing: your own face model was cleared, please enroll "
+                      "again.";
     }
     return changed;
 }
 
-bool upgradeConfiguration(Configuration& current) {
+bool upgradeConfiguration(Configuration& current, std::string* notice) {
     Configuration reference;
     bool referenceLoaded = reference.load(kProductConstants[PC_REFERENCE_CONFIG]);
     // Without a reference there is nothing to upgrade to; clearing the user model then would only
     // lose it at every start.
-    if (!referenceLoaded || current.version == reference.version) return CheckModels(current, reference);
+    if (!referenceLoaded || current.version == reference.version) return CheckModels(current, reference, notice);
     if (current.version == "0.0" && reference.version == "1.3")
         log("Upgrading from version 0.0 to 1.3...");
     else if (current.version == "1.2" && reference.version == "1.3")
@@ -70,7 +75,7 @@ bool upgradeConfiguration(Configuration& current) {
     else
         log("Upgrading from unknown version to 1.3...");
     ClearUserModel();
-    CheckModels(current, reference);
+    CheckModels(current, reference, notice);
     // The reference's version, so that the next start finds the two alike and keeps the user model.
     current.version = reference.version;
     return true;

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <memory>
 
+#include <sys/resource.h>
 #include <unistd.h>
 #include <wx/app.h>
 #include <wx/event.h>
@@ -40,12 +41,15 @@ EnrollmentThread::EnrollmentThread(const std::string& capturePrefix, bool adapt_
 EnrollmentThread::~EnrollmentThread() = default;
 
 bool EnrollmentThread::start(const std::string& capturePrefix, bool adapt) {
-    auto* thread = new EnrollmentThread(capturePrefix, adapt);
+    return start(new EnrollmentThread(capturePrefix, adapt));
+}
+
+bool EnrollmentThread::start(EnrollmentThread* thread) {
     if (thread->Create() != wxTHREAD_NO_ERROR) {
         delete thread;
         return false;
     }
-    thread->SetPriority(wxPRIORITY_MIN);
+    thread->SetPriority(wxPRIORITY_MIN);  // does nothing for normal threads on Linux; see Entry
     if (thread->Run() != wxTHREAD_NO_ERROR) {
         delete thread;
         return false;
@@ -54,8 +58,11 @@ bool EnrollmentThread::start(const std::string& capturePrefix, bool adapt) {
 }
 
 wxThread::ExitCode EnrollmentThread::Entry() {
-    buildModel();
-    if (SessionGuardCore* core = appCorePointer()) core->addPendingCommandEvent(ID_MODEL_THREAD_DONE);
+    // The lowest priority for this thread only: on Linux a thread's nice value is its own.
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+    const bool built = buildModel();
+    if (SessionGuardCore* core = appCorePointer())
+        core->postCommandEvent(ID_MODEL_THREAD_DONE, built ? MODEL_BUILT : MODEL_NOT_BUILT);
     return 0;
 }
 

@@ -12,8 +12,12 @@
 #include <wx/thread.h>
 
 // ID_MODEL_THREAD_DONE: the command event (wxEVT_COMMAND_MENU_SELECTED) posted to the application
-// object at the end of a run.
+// object at the end of a run; its integer is MODEL_BUILT when a new model was written, else
+// MODEL_NOT_BUILT (the old model is then kept).
 #include "app/capture/Notifications.h"
+
+constexpr int MODEL_NOT_BUILT = 0;
+constexpr int MODEL_BUILT = 1;
 
 class EnrollmentThread : public wxThread {
 public:
@@ -24,6 +28,7 @@ public:
     // Creates a detached thread at the lowest priority and runs it; it deletes itself. False when it
     // could not be started (the object is then deleted too).
     static bool start(const std::string& capturePrefix, bool adapt);
+    static bool start(EnrollmentThread* thread);
 
     // The work of the thread without the completion event; true when a model was written.
     bool buildModel();

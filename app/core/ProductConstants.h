@@ -29,3 +29,11 @@ extern const char* const kProductConstants[15];
 extern const char* const kTrayLogFile;    // "Tarvelo.log"
 extern const char* const kUnlockLogFile;  // "Tarvelo_unlock.log"
 extern const char* const kRegisterBatch;  // "register.bat"
+
+// Exit statuses of the unlock-screen instance. Only these two tell the tray instance that the
+// screen was opened; any other end (another status, a signal, a failed start) leaves the session
+// locked and a new unlock screen is started.
+constexpr int kUnlockedByFace = 0;
+constexpr int kUnlockedByPassword = 86;
+// Every other end of the unlock-screen instance: a close that was not an unlock, a forced end.
+constexpr int kStillLocked = 1;

@@ -1,6 +1,7 @@
 #include "app/core/SessionGuardCore.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 #include <sys/stat.h>
@@ -24,7 +25,7 @@ std::atomic<SessionGuardCore*> g_core{nullptr};
 bool usableFolderName(const char* name) {
     if (!name) return false;
     std::string n = name;
-    return n != "." && n != ".." && n.find('/') == std::string::npos && n.find('\\') == std::string::npos;
+    return !n.empty() && n != "." && n != ".." && n.find('/') == std::string::npos && n.find('\\') == std::string::npos;
 }
 
 bool saveRecord(const std::string& path, vision::UserInfo& record) {
@@ -44,9 +45,10 @@ SessionGuardCore::~SessionGuardCore() {
     if (g_core.compare_exchange_strong(self, nullptr)) setApplication(nullptr);
 }
 
-void SessionGuardCore::addPendingCommandEvent(int id) {
+void SessionGuardCore::postCommandEvent(int id, int value) {
     if (wxAppConsole* app = wxAppConsole::GetInstance()) {
         wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED, id);
+        event.SetInt(value);
         app->AddPendingEvent(event);
     }
 }
@@ -147,8 +149,13 @@ vision::UserInfo* SessionGuardCore::loadUserInfo(const std::string& prefix) {
 bool SessionGuardCore::createUserInfo(const std::string& first, const std::string& last, int birthYear,
                                       bool male) {
     char gender = male ? 'M' : 'F';
-    vision::UserInfo* existing = loadUserInfo("");
     std::string user = userFolderName();
+    if (user.empty()) {
+        // Without the account's name the record could name no per-user folder of its own.
+        if (logger) logger->log("ERROR: The name of the user account cannot be read, no identity record is created");
+        return false;
+    }
+    vision::UserInfo* existing = loadUserInfo("");
     int id;
     if (existing) {
         id = existing->userId;
@@ -179,6 +186,17 @@ std::string SessionGuardCore::userModelPath() {
                        ".face.model";
     delete record;
     return path;
+}
+
+std::string SessionGuardCore::nearMissPrefix() {
+    const std::string folder = userFolderPath();
+    return folder.empty() ? folder : folder + "/images/lastface";
+}
+
+void SessionGuardCore::deleteNearMiss() {
+    const std::string prefix = nearMissPrefix();
+    if (prefix.empty()) return;
+    for (const char* suffix : {".crop.pgm", ".raw.pgm", ".info.txt"}) std::remove((prefix + suffix).c_str());
 }
 
 bool SessionGuardCore::userModelExists() {

@@ -47,13 +47,20 @@ public:
     // "<per-user folder>/models/<user name>.face.model"; empty without a record.
     std::string userModelPath() override;
     bool userModelExists();
+    // "<per-user folder>/images/lastface": the near miss that the unlock screen keeps; empty
+    // without a record.
+    std::string nearMissPrefix();
+    // Deletes the near miss's three files (missing ones are no error).
+    void deleteNearMiss();
     bool isCameraAvailable();
     bool isReadyToAuthenticate();
 
     // ApplicationServices.
     Logger* getLogger() override { return logger; }
     // Posted to the toolkit's application object, when there is one.
-    void addPendingCommandEvent(int id) override;
+    void addPendingCommandEvent(int id) override { postCommandEvent(id, 0); }
+    // The same with the event's integer set to value.
+    void postCommandEvent(int id, int value);
     CaptureConfiguration captureConfiguration() override;
 
 protected:

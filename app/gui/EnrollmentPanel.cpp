@@ -23,6 +23,7 @@ wxIMPLEMENT_DYNAMIC_CLASS(EnrollmentPanel, SettingsPanel);
 wxBEGIN_EVENT_TABLE(EnrollmentPanel, SettingsPanel)
     EVT_BUTTON(EnrollmentPanel::ID_ENROLL, EnrollmentPanel::onEnrollButton)
     EVT_BUTTON(EnrollmentPanel::ID_DELETE, EnrollmentPanel::onDeleteButton)
+    EVT_TIMER(EnrollmentPanel::ID_CAPTURE_TIMER, EnrollmentPanel::onCaptureTimeout)
 wxEND_EVENT_TABLE()
 
 namespace {
@@ -31,6 +32,7 @@ void log(const std::string& line) {
 }
 const wxString kCreateTitle = "Enter your password to create your face model";
 const wxString kUpdateTitle = "Enter your password to update your face model";
+const wxString kNotBuilt = "The model could not be built, any previous model is kept";
 
 std::string workingFolder() {
     char buffer[4096];
@@ -38,7 +40,7 @@ std::string workingFolder() {
 }
 }  // namespace
 
-EnrollmentPanel::EnrollmentPanel(SettingsDialog* owner) : SettingsPanel(owner) {
+EnrollmentPanel::EnrollmentPanel(SettingsDialog* owner) : SettingsPanel(owner), captureTimer(this, ID_CAPTURE_TIMER) {
     SessionGuardApp& app = wxGetApp();
     const Configuration& config = app.config;
     log("Creating the 'Enrollment' panel...");
@@ -88,7 +90,10 @@ EnrollmentPanel::EnrollmentPanel(SettingsDialog* owner) : SettingsPanel(owner) {
     passwordField->SetFocus();
 }
 
-EnrollmentPanel::~EnrollmentPanel() { stopFaceDetection(); }
+EnrollmentPanel::~EnrollmentPanel() {
+    captureTimer.Stop();
+    stopFaceDetection();
+}
 
 wxSize EnrollmentPanel::videoSize() {
     int32_t w = 0, h = 0;
@@ -243,10 +248,29 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
         verificationGauge->Refresh();
         return true;
     case WM_FACE_CAPTURED: {
+        if (!waitingForCapture) {
+            // Written just before the wait was cancelled: nobody wants it.
+            for (const char* suffix : {".raw.pgm", ".info.txt"}) std::remove((std::string("lastface") + suffix).c_str());
+            return true;
+        }
+        waitingForCapture = false;
+        captureTimer.Stop();
+        if (wParam == CAPTURE_FAILED) {
+            log("ERROR: The captured face could not be written in the working folder");
+            endEnrollment("The captured face could not be saved, the enrollment was cancelled",
+                          "The captured face could not be saved, the enrollment was cancelled", NIIF_ERROR);
+            return true;
+        }
         log("Event: A face was detected, will use it to enroll the user model");
         LogIndent indent(wxGetApp().logger);
+        // Building cannot be cancelled: the button is off until the thread ends.
+        enrollButton->SetLabel(wxGetApp().isReadyToAuthenticate() ? "Update model" : "Enroll model");
+        enrollButton->Disable();
         stopFaceDetection();
-        EnrollmentThread::start("lastface", wxGetApp().isReadyToAuthenticate());
+        if (!EnrollmentThread::start("lastface", wxGetApp().isReadyToAuthenticate())) {
+            log("ERROR: Failed to start the enrollment thread");
+            endEnrollment(kNotBuilt, kNotBuilt, NIIF_ERROR);
+        }
         return true;
     }
     default:
@@ -274,6 +298,11 @@ bool EnrollmentPanel::checkWindowsPassword() {
 }
 
 void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
+    if (waitingForCapture) {  // the button reads "Cancel" while the page waits for a face
+        log("The enrollment was cancelled by the user");
+        cancelCapture("The enrollment was cancelled");
+        return;
+    }
     if (!checkWindowsPassword()) return;
     SessionGuardApp& app = wxGetApp();
     log("Starting the enrollment of the user model...");
@@ -291,31 +320,57 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
     app.setTrayIcon("systrayBusy");
     title->SetLabel(text);
     SetCursor(*wxHOURGLASS_CURSOR);
-    enrollButton->Disable();
+    // While it waits for a face the page offers one way out: its own Cancel.
+    enrollButton->SetLabel("Cancel");
     deleteButton->Disable();
     owner->disableButtons();
     mayLeave = false;
+    waitingForCapture = true;
     // A weak detection may be background: a model built from it would accept anything but the user.
     detectionLogic->requestCapture("lastface", app.config.goodDetectionConfidence * 0.001f);
+    captureTimer.StartOnce(captureTimeoutMs);
     onResize(GetSize());
 }
 
-void EnrollmentPanel::onEnrollmentDone() {
+void EnrollmentPanel::onCaptureTimeout(wxTimerEvent&) {
+    if (!waitingForCapture) return;
+    log("WARNING: No face was captured in time, the enrollment is cancelled");
+    cancelCapture("No face was found in front of the camera, the enrollment was cancelled");
+}
+
+void EnrollmentPanel::cancelCapture(const wxString& why) {
+    captureTimer.Stop();
+    waitingForCapture = false;
+    endEnrollment(why, why, NIIF_WARNING);
+}
+
+void EnrollmentPanel::endEnrollment(const wxString& titleText, const wxString& balloon, unsigned balloonIcon) {
     SessionGuardApp& app = wxGetApp();
-    log("Event: Enrollment done");
-    LogIndent indent(app.logger);
+    const bool ready = app.isReadyToAuthenticate();
+    if (detectionLogic) detectionLogic->cancelCapture();
     SetCursor(wxNullCursor);
     enrollButton->Enable();
-    deleteButton->Enable();
-    enrollButton->SetLabel("Update model");
-    title->SetLabel("Your model is ready");
+    enrollButton->SetLabel(ready ? "Update model" : "Enroll model");
+    deleteButton->Enable(ready);
+    title->SetLabel(titleText);
     owner->enableButtons();
     mayLeave = true;
     onResize(GetSize());
     owner->updateState();
-    if (app.trayIcon) app.trayIcon->showBalloon(kProductConstants[PC_TITLE], "Your model is ready", 10000, NIIF_INFO);
+    if (app.trayIcon) app.trayIcon->showBalloon(kProductConstants[PC_TITLE], balloon, 10000, balloonIcon);
     app.setTrayIcon(app.isEnabled() ? "systray" : "systrayDisabled");
-    startFaceDetection();
+    if (!isDetecting()) startFaceDetection();
+}
+
+void EnrollmentPanel::onEnrollmentDone(bool built) {
+    log("Event: Enrollment done");
+    LogIndent indent(wxGetApp().logger);
+    if (!built) {
+        log("ERROR: The enrollment failed, the previous model is kept");
+        endEnrollment(kNotBuilt, kNotBuilt, NIIF_ERROR);
+        return;
+    }
+    endEnrollment("Your model is ready", "Your model is ready", NIIF_INFO);
 }
 
 void EnrollmentPanel::onDeleteButton(wxCommandEvent&) {

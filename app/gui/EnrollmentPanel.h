@@ -5,6 +5,7 @@
 #include <wx/button.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 
 #include "app/gui/SettingsDialog.h"
 #include "platform/user.h"
@@ -19,14 +20,18 @@ class VideoWindow;
 
 class EnrollmentPanel : public SettingsPanel {
 public:
-    enum { ID_ENROLL = 6000, ID_DELETE = 6001 };
+    enum { ID_ENROLL = 6000, ID_DELETE = 6001, ID_CAPTURE_TIMER = 6002 };
 
     explicit EnrollmentPanel(SettingsDialog* owner);
     ~EnrollmentPanel() override;
 
     void startFaceDetection();
     void stopFaceDetection();
-    void onEnrollmentDone();
+    // built: the enrollment thread wrote a new model; otherwise the old model (if any) is kept.
+    void onEnrollmentDone(bool built);
+    // Ends a wait for a face capture (the Cancel button, or the time limit): the page is usable again.
+    void cancelCapture(const wxString& why);
+    bool isWaitingForCapture() const { return waitingForCapture; }
     // The listeners' notifications; false for messages the page does not handle now.
     bool MSWWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     void onEnrollButton(wxCommandEvent& event);
@@ -50,10 +55,15 @@ public:
     wxButton* deleteButton = nullptr;
     // The failure text shown in place of the controls, once a start failed.
     wxWindow* failureText = nullptr;
+    // How long the page waits for a face before it gives up; tests shorten it.
+    int captureTimeoutMs = 30000;
 
 private:
     EnrollmentPanel() = default;
     void showFailure(wxWindow* text);
+    void onCaptureTimeout(wxTimerEvent& event);
+    // Gives the page back after an enrollment or a wait: buttons, dialog, tray icon, detection.
+    void endEnrollment(const wxString& titleText, const wxString& balloon, unsigned balloonIcon);
     // Drops the graph and the listeners; with a logger, the listeners' deletion is announced.
     void releaseGraph(Logger* logger = nullptr);
     wxSize videoSize();
@@ -61,6 +71,8 @@ private:
     FaceVerificatorGraphManager* graphManager = nullptr;
     DetectionLogic* detectionLogic = nullptr;
     VerificationLogic* verificationLogic = nullptr;
+    wxTimer captureTimer;
+    bool waitingForCapture = false;
 
     wxDECLARE_DYNAMIC_CLASS_NO_COPY(EnrollmentPanel);
     wxDECLARE_EVENT_TABLE();

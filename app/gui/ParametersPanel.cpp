@@ -1,5 +1,7 @@
 #include "app/gui/ParametersPanel.h"
 
+#include <algorithm>
+
 #include <wx/gbsizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -21,9 +23,13 @@ void log(const std::string& line) {
 }
 
 wxSpinCtrl* delayField(wxWindow* parent) {
-    wxSpinCtrl* field = new wxSpinCtrl(parent, wxID_ANY, "", wxDefaultPosition, wxSize(70, -1), wxSP_ARROW_KEYS, 0,
+    wxSpinCtrl* field = new wxSpinCtrl(parent, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS, 0,
                                        100, 0, "wxSpinCtrl");
-    field->SetRange(1, 10000);
+    field->SetRange(kMinDelaySeconds, kMaxDelaySeconds);
+    // 70 pixels, or what the toolkit needs at least: GTK 3 puts both arrows beside the number, and a
+    // field narrower than its own minimum makes it complain at every layout.
+    field->InvalidateBestSize();
+    field->SetMinSize(wxSize(std::max(70, field->GetBestSize().x), -1));
     return field;
 }
 }  // namespace
@@ -105,7 +111,8 @@ bool ParametersPanel::applyChanges() {
             cameraChanged = true;
         }
     } else {
-        cameraChanged = !config.cameraName.empty();
+        // Once changed in this dialog, the camera stays changed: an earlier apply may have set it.
+        cameraChanged |= !config.cameraName.empty();
         config.cameraName.clear();
     }
     log("Applying parameters change...");

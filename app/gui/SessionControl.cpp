@@ -16,11 +16,12 @@
 #include "platform/kernel.h"
 #include "platform/user.h"
 #include "src/Logger.h"
-#include "verification/UserInfo.h"
 
 bool SessionGuardApp::readIdleClock(DWORD& now, DWORD& lastInput) { return readSystemIdleClock(now, lastInput); }
 
 void SessionGuardApp::startIdleTimer(unsigned int elapsed) {
+    // Never beside a check, a lock, an adaptation or the settings dialog.
+    if (sessionState != SessionState::Idle) return;
     if (!(cameraReady() && modelReady() && enabled)) return;
     if (!idleTimer) {
         log("Creating the idle timer...");
@@ -38,6 +39,7 @@ void SessionGuardApp::stopIdleTimer() {
 }
 
 void SessionGuardApp::onIdleTimeout(wxTimerEvent&) {
+    if (sessionState != SessionState::Idle) return;  // a firing that was already queued
     if (!cameraReady()) {
         log("Event: Idle timeout");
         LogIndent indent(logger);
@@ -94,9 +96,7 @@ void SessionGuardApp::startUnlockThread() {
     unlockThread->Run();
 }
 
-void SessionGuardApp::startAdaptation(const std::string& prefix) {
-    EnrollmentThread::start(prefix, true);
-}
+bool SessionGuardApp::startAdaptation(const std::string& prefix) { return EnrollmentThread::start(prefix, true); }
 
 void SessionGuardApp::setTaskLockdown(bool locked) {
     setTaskSwitching(!locked);
@@ -104,6 +104,9 @@ void SessionGuardApp::setTaskLockdown(bool locked) {
 }
 
 void SessionGuardApp::lockSession(bool checkPresence) {
+    // One activity at a time: Alt+L, the menu or a timer firing during a check, a lock, an
+    // adaptation, the settings dialog or the screen-saver box does nothing.
+    if (sessionState != SessionState::Idle) return;
     log(checkPresence ? "Checking the presence of the user..." : "Locking the session...");
     LogIndent indent(logger);
     stopIdleTimer();
@@ -114,19 +117,24 @@ void SessionGuardApp::lockSession(bool checkPresence) {
     }
     if (screenSaverRunning()) {
         log("WARNING: The screensaver is running, tell the user about it");
+        sessionState = SessionState::Checking;  // the box runs a loop of its own
         showScreenSaverMessage();
+        sessionState = SessionState::Idle;
         screenSaver.disable();
         startIdleTimer(0);
         return;
     }
     screenSaver.disable();
     if (!checkPresence) {
+        sessionState = SessionState::Locked;
         if (trayIcon) trayIcon->disable();
         startUnlockThread();
         return;
     }
     setTrayIcon("systrayBusy");
+    sessionState = SessionState::Checking;
     if (!startPresenceChecker()) {
+        sessionState = SessionState::Idle;
         setTrayIcon("systray");
         startIdleTimer(0);
         return;
@@ -135,79 +143,91 @@ void SessionGuardApp::lockSession(bool checkPresence) {
 }
 
 void SessionGuardApp::onPresenceCheckSucceeded(wxCommandEvent&) {
+    if (sessionState != SessionState::Checking) return;
     log("Event: The presence check was successful");
     LogIndent indent(logger);
     log("Destroying the Presence checker...");
     deletePresenceChecker();
+    sessionState = SessionState::Idle;
     setTrayIcon("systray");
     if (trayIcon) trayIcon->enable();
     startIdleTimer(0);
 }
 
 void SessionGuardApp::onPresenceCheckFailed(wxCommandEvent&) {
+    if (sessionState != SessionState::Checking) return;
     log("Event: The presence check failed");
     LogIndent indent(logger);
     log("Destroying the Presence checker...");
     deletePresenceChecker();
+    sessionState = SessionState::Idle;
     setTrayIcon("systray");
     if (trayIcon) trayIcon->enable();
     lockSession(false);
 }
 
-void SessionGuardApp::onSessionUnlocked(wxCommandEvent&) {
+// Posted by the unlock thread only after the screen was opened, with the unlock status.
+void SessionGuardApp::onSessionUnlocked(wxCommandEvent& event) {
+    if (sessionState != SessionState::Locked) return;
     log("Event: Session unlocked");
     LogIndent indent(logger);
     unlockThread = nullptr;
-    handleUnlockEnd();
-}
-
-// The end of a lock, or a resume outside one: lockdown lifted, then an adaptation on the near miss
-// that the unlock screen kept, or back to watching.
-void SessionGuardApp::handleUnlockEnd() {
     log("Enabling the Task switching...");
     log("Enabling the Task Manager...");
     setTaskLockdown(false);
 
-    std::string prefix;
-    if (vision::UserInfo* record = SessionGuardCore::loadUserInfo("")) {
-        prefix = userFolderPath() + "/images/lastface";
-        delete record;
-    }
-    if (!prefix.empty() && fileExists(prefix + ".raw.pgm")) {
+    // Only a password confirms that the near miss was the user's face.
+    const std::string prefix = nearMissPrefix();
+    if (event.GetInt() == kUnlockedByPassword && !prefix.empty() && fileExists(prefix + ".raw.pgm")) {
         log("Must perform an adaptation of the user model!");
+        sessionState = SessionState::Adapting;
         adaptationRunning = true;
         if (trayIcon)
             trayIcon->showBalloon(kProductConstants[PC_TITLE], "Your model is being adapted...", 10000, 1);
         setTrayIcon("systrayBusy");
-        startAdaptation(prefix);
-        return;
+        if (startAdaptation(prefix)) return;
+        // No thread, so no end of it would ever come: back to watching.
+        log("ERROR: Failed to start the adaptation of the model");
+        adaptationRunning = false;
+        setTrayIcon("systray");
     }
+    deleteNearMiss();
+    watchAgain();
+}
+
+void SessionGuardApp::watchAgain() {
+    sessionState = SessionState::Idle;
     if (trayIcon) trayIcon->enable();
     startIdleTimer(0);
 }
 
-void SessionGuardApp::onModelThreadDone(wxCommandEvent&) {
-    if (adaptationRunning) {
+void SessionGuardApp::onModelThreadDone(wxCommandEvent& event) {
+    const bool built = event.GetInt() == MODEL_BUILT;
+    if (sessionState == SessionState::Adapting) {
         log("Event: Adaptation of the model done");
         LogIndent indent(logger);
+        if (!built) log("ERROR: The adaptation of the model failed, the previous model is kept");
         if (trayIcon)
-            trayIcon->showBalloon(kProductConstants[PC_TITLE], "The adaptation of the model is done!", 10000,
-                                  1);
+            trayIcon->showBalloon(kProductConstants[PC_TITLE],
+                                  built ? "The adaptation of the model is done!"
+                                        : "The adaptation of the model failed, your previous model is kept.",
+                                  10000, built ? NIIF_INFO : NIIF_ERROR);
         setTrayIcon("systray");
-        if (trayIcon) trayIcon->enable();
         adaptationRunning = false;
-        startIdleTimer(0);
+        watchAgain();
     } else if (settingsDialog) {
-        settingsDialog->onEnrollmentDone();
+        settingsDialog->onEnrollmentDone(built);
     }
 }
 
+// During a lock a suspend or resume only gives the user a fresh unlock screen (its camera is
+// opened again); the lock itself stays until a face or a password opens it.
 void SessionGuardApp::onSuspend() {
     log("Suspending the application...");
     LogIndent indent(logger);
-    if (unlockThread) {
-        UnlockThread::unlockManuallyIfRunning(unlockThread);
-    } else {
+    if (sessionState == SessionState::Locked) {
+        if (unlockThread) UnlockThread::restartUnlockScreenIfRunning(unlockThread);
+    } else if (sessionState == SessionState::Idle) {
         stopIdleTimer();
     }
 }
@@ -215,17 +235,23 @@ void SessionGuardApp::onSuspend() {
 void SessionGuardApp::onResume() {
     log("Resuming the application...");
     LogIndent indent(logger);
-    if (unlockThread) {
-        UnlockThread::unlockManuallyIfRunning(unlockThread);
+    if (sessionState == SessionState::Locked) {
+        if (unlockThread) UnlockThread::restartUnlockScreenIfRunning(unlockThread);
         return;
     }
     // A presence check, an adaptation or the settings dialog re-arms the watching when it ends;
     // handling the resume beside it would start a second activity.
-    if (presenceChecker || adaptationRunning || settingsDialog) return;
-    handleUnlockEnd();
+    if (sessionState != SessionState::Idle) return;
+    log("Enabling the Task switching...");
+    log("Enabling the Task Manager...");
+    setTaskLockdown(false);
+    // No lock was opened by a password here: a near miss lying about is not adapted.
+    deleteNearMiss();
+    watchAgain();
 }
 
 void SessionGuardApp::toggleEnabled() {
+    if (sessionState != SessionState::Idle) return;
     enabled = !enabled;
     if (enabled) {
         log("Enabling the application...");
@@ -248,9 +274,11 @@ int SessionGuardApp::runSettingsDialog(int page, bool& cameraChanged) {
 }
 
 void SessionGuardApp::showSettingsDialog(int page) {
+    if (sessionState != SessionState::Idle) return;
     log("Displaying 'Settings' dialog...");
     LogIndent indent(logger);
     stopIdleTimer();
+    sessionState = SessionState::Settings;
     if (trayIcon) trayIcon->disable();
     for (;;) {
         bool cameraChanged = false;
@@ -273,6 +301,7 @@ void SessionGuardApp::showSettingsDialog(int page) {
         if (!again) break;
     }
     settingsDialog = nullptr;
+    sessionState = SessionState::Idle;
     if (trayIcon) trayIcon->enable();
     if (enabled) {
         setTrayIcon(cameraReady() && modelReady() ? "systray" : "systrayDisabled");
@@ -290,7 +319,7 @@ bool SessionGuardApp::selectDefaultCamera() {
         config.cameraName = name;
         config.save(configFilePath());
         const std::string model = SessionGuardCore::userModelPath();
-        if (!model.empty()) DeleteFileA(model.c_str());
+        if (!model.empty() && !keepModelOnCameraChoice) DeleteFileA(model.c_str());
         log("Default camera selected");
         return true;
     }

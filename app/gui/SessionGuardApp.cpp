@@ -1,5 +1,6 @@
 #include "app/gui/SessionGuardApp.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 
@@ -25,7 +26,13 @@ wxEND_EVENT_TABLE()
 
 SessionGuardApp::SessionGuardApp()
     : trayIcon(nullptr), lockMode(false), idleTimer(nullptr), runOnceMutex(nullptr), enabled(true),
-      settingsDialog(nullptr), presenceChecker(nullptr), unlockThread(nullptr), fileLogger(nullptr) {}
+      settingsDialog(nullptr), presenceChecker(nullptr), unlockThread(nullptr), fileLogger(nullptr),
+      unlockStatus(kStillLocked) {
+    // Neither instance ends when its last window goes: the tray lives until its menu's Exit, a
+    // signal or the session's end (not when the settings dialog or a message box closes), and the
+    // unlock screen's loop ends only when the screen is opened (UnlockDialog::unlock).
+    SetExitOnFrameDelete(false);
+}
 
 SessionGuardApp::~SessionGuardApp() {
     // The release that counts when start-up failed after taking the mutex.
@@ -71,11 +78,15 @@ bool SessionGuardApp::OnInit() {
 
     const char* mutexName = kProductConstants[lockMode ? PC_MUTEX_UNLOCK : PC_MUTEX_TRAY];
     runOnceMutex = CreateMutexA(nullptr, TRUE, mutexName);
+    bool nameTaken = false;
     if (!runOnceMutex || GetLastError() == ERROR_ALREADY_EXISTS) {
         // Another instance of this run mode owns the name; it keeps it.
         if (runOnceMutex) CloseHandle(runOnceMutex);
         runOnceMutex = nullptr;
-        return false;
+        // The tray instance starts one unlock screen at a time and waits for its end: a name that
+        // is held anyway (a stale instance, or anyone else) must not leave the lock without one.
+        if (!lockMode) return false;
+        nameTaken = true;
     }
 
     const char* logName = lockMode ? kUnlockLogFile : kTrayLogFile;
@@ -87,35 +98,73 @@ bool SessionGuardApp::OnInit() {
     log(std::string(kProductConstants[PC_TITLE]) + " " + kProductConstants[PC_VERSION]);
     LogIndent indent(logger);  // for the rest of start-up, on every exit path
     log(screenSaverConfigured ? "A screensaver is configured" : "No screensaver configured");
+    if (nameTaken) log("WARNING: Another unlock screen holds the single-instance name, showing this one anyway");
 
     bootstrapConfiguration();
     log("Loading the configuration file of the user...");
     const std::string path = configFilePath();
-    if (fileExists(path)) {
-        if (!config.load(path)) return false;
+    if (fileExists(path) && !config.load(path)) {
+        if (!lockMode) return false;
+        // The session is locked: the screen comes up all the same, with the password only.
+        log("ERROR: Failed to load the configuration file of the user, password only...");
+        config.cameraName.clear();
     }
     return lockMode ? initUnlockInstance() : initTrayInstance();
 }
 
+int SessionGuardApp::OnRun() {
+    const int result = wxApp::OnRun();
+    return lockMode ? unlockStatus : result;
+}
+
+void SessionGuardApp::runRegisterBatch() {
+    // The installer's script, when it ships one, once per start.
+    if (registerBatchRun || !fileExists(kRegisterBatch)) return;
+    registerBatchRun = true;
+    (void)std::system((std::string("sh ./") + kRegisterBatch).c_str());
+}
+
 void SessionGuardApp::bootstrapConfiguration() {
-    const std::string path = configFilePath();
-    if (fileExists(path)) {
+    // configFilePath() makes the user data folder again each time: clearing the user model may
+    // have removed it.
+    std::string salvagedCamera;
+    if (fileExists(configFilePath())) {
         Configuration scratch;
         log("Checking the configuration file of the user...");
-        if (scratch.load(path)) {
-            if (upgradeConfiguration(scratch)) {
-                scratch.save(path);
-                (void)std::system(kRegisterBatch);
+        if (scratch.load(configFilePath())) {
+            std::string notice;
+            if (upgradeConfiguration(scratch, &notice)) {
+                if (!scratch.save(configFilePath()))
+                    log("ERROR: Failed to save the upgraded configuration file of the user");
+                runRegisterBatch();
             }
+            if (!notice.empty()) pendingNotices.push_back(notice);
         } else {
-            log("ERROR: Failed to load the configuration file of the user, delete it");
-            DeleteFileA(path.c_str());
+            // The file goes aside, not away: the user may want what it held. The face model stays.
+            const std::string path = configFilePath();
+            const std::string aside = path + ".bad";
+            log("ERROR: Failed to load the configuration file of the user, moved it to " + aside);
+            std::remove(aside.c_str());
+            if (std::rename(path.c_str(), aside.c_str()) != 0) DeleteFileA(path.c_str());
+            salvagedCamera = scratch.cameraName;  // the camera group comes before the failing one
+            keepModelOnCameraChoice = true;
+            pendingNotices.push_back("Your settings could not be read: the file was kept as " + aside +
+                                     " and the settings shipped with the program are used.");
         }
     }
+    const std::string path = configFilePath();
     if (!fileExists(path)) {
         log("Copying the configuration file shipped with the installer into the user folder...");
         CopyFileA(kProductConstants[PC_REFERENCE_CONFIG], path.c_str(), FALSE);
-        (void)std::system(kRegisterBatch);
+        ::chmod(path.c_str(), 0600);  // the copy keeps the shipped file's mode
+        if (!salvagedCamera.empty()) {
+            Configuration copied;
+            if (copied.load(path)) {
+                copied.cameraName = salvagedCamera;
+                copied.save(path);
+            }
+        }
+        runRegisterBatch();
     }
 }
 
@@ -126,6 +175,9 @@ bool SessionGuardApp::initTrayInstance() {
     trayIcon->registerSystemHooks();
 
     screenSaver.disable();
+    for (const std::string& notice : pendingNotices)
+        trayIcon->showBalloon(kProductConstants[PC_TITLE], wxString::FromUTF8(notice), 10000, NIIF_WARNING);
+    pendingNotices.clear();
 
     if (!fileExists(userInfoFilePath(""))) createUserInfo("None", "None", 2000, true);
 
@@ -144,10 +196,10 @@ bool SessionGuardApp::initTrayInstance() {
 }
 
 bool SessionGuardApp::initUnlockInstance() {
-    if (!isReadyToAuthenticate()) {
-        log("ERROR: The system isn't ready to authenticate faces, shutting down...");
-        return false;
-    }
+    // Without a camera or a model the screen still guards: it takes the password only.
+    if (!isReadyToAuthenticate()) log("WARNING: The system isn't ready to authenticate faces, password only...");
+    // A near miss belongs to the screen that kept it; one left by an earlier screen is not adapted.
+    deleteNearMiss();
     TarveloUnlockDialog* dialog = new TarveloUnlockDialog(nullptr);
     dialog->Show(true);
     SetTopWindow(dialog);

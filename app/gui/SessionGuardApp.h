@@ -3,6 +3,7 @@
 // user's inactivity and locks the session, and the unlock-screen instance ("--lock"), which shows
 // the unlock dialog on the lock desktop. Every component reaches it through wxGetApp().
 #include <string>
+#include <vector>
 
 #include <wx/app.h>
 #include <wx/cmdline.h>
@@ -28,11 +29,16 @@ public:
     ~SessionGuardApp() override;
 
     bool OnInit() override;
+    // The unlock-screen instance ends with unlockStatus, whatever ended its event loop.
+    int OnRun() override;
     int OnExit() override;
     void OnInitCmdLine(wxCmdLineParser& parser) override;
     bool OnCmdLineParsed(wxCmdLineParser& parser) override;
 
     // ---- session control (tray instance, GUI thread) ----
+    // What the tray instance is doing; every entry of the session control looks at it first.
+    enum class SessionState { Idle, Checking, Locked, Adapting, Settings };
+    SessionState getSessionState() const { return sessionState; }
     void startIdleTimer(unsigned int elapsed);
     void stopIdleTimer();
     void onIdleTimeout(wxTimerEvent& event);
@@ -67,6 +73,8 @@ public:
     PresenceChecker* presenceChecker;
     UnlockThread* unlockThread;
     FileLogger* fileLogger;  // the process-wide logger; SessionGuardCore::logger points to it
+    // Unlock-screen instance: its exit status, kStillLocked until the screen was opened.
+    int unlockStatus;
 
 protected:
     // The outside world of the session control, replaced by the tests.
@@ -81,10 +89,13 @@ protected:
     virtual bool startPresenceChecker();
     virtual void deletePresenceChecker();
     virtual void startUnlockThread();
-    virtual void startAdaptation(const std::string& prefix);
+    // false when the enrollment thread could not be started.
+    virtual bool startAdaptation(const std::string& prefix);
     virtual void setTaskLockdown(bool locked);
     // Runs one settings dialog modally; returns its result and whether the camera was changed.
     virtual int runSettingsDialog(int page, bool& cameraChanged);
+
+    SessionState sessionState = SessionState::Idle;
 
     void log(const std::string& line);
     void logIndentUp();
@@ -94,7 +105,18 @@ private:
     bool initTrayInstance();
     bool initUnlockInstance();
     void bootstrapConfiguration();
-    void handleUnlockEnd();
+    void runRegisterBatch();
+    // Back to watching: tray icon enabled, idle timer armed when ready.
+    void watchAgain();
+
+    bool registerBatchRun = false;
+    // Told in balloons once the tray icon exists: what start-up did to the user's files.
+    std::vector<std::string> pendingNotices;
+
+protected:
+    // The configuration was unreadable and replaced: the camera that start-up chooses then is no
+    // reason to drop the user's face model.
+    bool keepModelOnCameraChoice = false;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,6 +1,7 @@
 #include "app/gui/SettingsDialog.h"
 
 #include <wx/button.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 
 #include "app/core/ProductConstants.h"
@@ -9,6 +10,7 @@
 #include "app/gui/ParametersPanel.h"
 #include "app/gui/Resources.h"
 #include "app/gui/SessionGuardApp.h"
+#include "src/Logger.h"
 
 // ---- SettingsPanel ----
 
@@ -134,8 +136,8 @@ ParametersPanel* SettingsDialog::parametersPage() const { return static_cast<Par
 
 bool SettingsDialog::isCameraChanged() const { return parametersPage() && parametersPage()->cameraChanged; }
 
-void SettingsDialog::onEnrollmentDone() {
-    if (enrollmentPage()) enrollmentPage()->onEnrollmentDone();
+void SettingsDialog::onEnrollmentDone(bool built) {
+    if (enrollmentPage()) enrollmentPage()->onEnrollmentDone(built);
 }
 
 void SettingsDialog::disableButtons() {
@@ -190,23 +192,38 @@ void SettingsDialog::onPageChanged(wxBookCtrlEvent& event) {
     SetCursor(wxNullCursor);
 }
 
-void SettingsDialog::onApply(wxCommandEvent&) {
+void SettingsDialog::onApply(wxCommandEvent&) { applyAndSave(); }
+
+bool SettingsDialog::applyAndSave() {
     SetCursor(*wxHOURGLASS_CURSOR);
     for (SettingsPanel* p : pages) {
         if (!p->applyChanges()) {
             SetCursor(wxNullCursor);
-            return;
+            return false;
         }
     }
     SessionGuardApp& app = wxGetApp();
-    app.config.save(app.configFilePath());
+    const std::string path = app.configFilePath();
+    const bool saved = app.config.save(path);
     updateState();
-    if (apply) apply->Disable();
     SetCursor(wxNullCursor);
+    if (!saved) {
+        // The settings hold for this run only; Apply stays on so that the user can try again.
+        if (app.logger) app.logger->log("ERROR: Failed to save the configuration file " + path);
+        if (apply) apply->Enable();
+        wxMessageBox(wxString::Format("Your settings could not be saved to the file '%s'. They apply until %s "
+                                      "exits.",
+                                      wxString::FromUTF8(path), kProductConstants[PC_PRODUCT]),
+                     kProductConstants[PC_TITLE], wxOK | wxICON_ERROR, this);
+        return false;
+    }
+    if (apply) apply->Disable();
+    return true;
 }
 
-void SettingsDialog::onSave(wxCommandEvent& event) {
-    onApply(event);
+void SettingsDialog::onSave(wxCommandEvent&) {
+    // A failed save keeps the dialog open after its message; Cancel still leaves.
+    if (!applyAndSave()) return;
     if (Validate() && TransferDataFromWindow()) EndModal(wxID_OK);
 }
 

@@ -49,7 +49,8 @@ public:
     ~SettingsDialog() override;
 
     bool isCameraChanged() const;
-    void onEnrollmentDone();
+    // built: the enrollment thread wrote a new model.
+    void onEnrollmentDone(bool built);
     void disableButtons();
     void enableButtons();
     void updateApplyButton();
@@ -63,6 +64,9 @@ public:
     wxButton* cancelButton() const { return cancel; }
     wxListbook* book() const { return GetBookCtrl() ? static_cast<wxListbook*>(GetBookCtrl()) : nullptr; }
 
+    // Applies every page and saves the configuration; a failed save is reported in a message box
+    // and leaves Apply enabled. False when a page refused or the save failed.
+    bool applyAndSave();
     void onSave(wxCommandEvent& event);
     void onApply(wxCommandEvent& event);
     void onClose(wxCloseEvent& event);

@@ -1,5 +1,6 @@
 #include "app/gui/TarveloUnlockDialog.h"
 
+#include <wx/dcclient.h>
 #include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/image.h>
@@ -21,11 +22,13 @@ wxBEGIN_EVENT_TABLE(TarveloUnlockDialog, UnlockDialog)
     EVT_SIZE(TarveloUnlockDialog::onSize)
 wxEND_EVENT_TABLE()
 
-// GDK, which the toolkit runs on: the unlock screen takes the keyboard for itself, since the lock
-// desktop of this platform does not keep input away from other windows.
+// GTK and GDK, which the toolkit runs on: the unlock screen's X window, made override-redirect
+// before it is mapped, takes the keyboard and the pointer for itself on the toolkit's connection.
+extern "C" void gtk_widget_realize(void* widget);
 extern "C" void* gtk_widget_get_window(void* widget);
-extern "C" int gdk_keyboard_grab(void* window, int ownerEvents, unsigned int time);
-extern "C" void gdk_keyboard_ungrab(unsigned int time);
+extern "C" void* gdk_window_get_display(void* window);
+extern "C" void* gdk_x11_display_get_xdisplay(void* display);
+extern "C" unsigned long gdk_x11_window_get_xid(void* window);
 
 namespace {
 Logger* appLog() { return wxGetApp().logger; }
@@ -33,6 +36,43 @@ void log(const std::string& line) {
     if (Logger* l = appLog()) l->log(line);
 }
 constexpr int kPanelWidth = 514, kPanelHeight = 470;
+constexpr int kMessageMargin = 20;  // on either side of the message in the panel
+
+// The text with its lines broken at blanks (inside a word too long for a line of its own) so that
+// no line is wider than width in the window's font.
+wxString wrapToWidth(wxWindow* window, const wxString& text, int width) {
+    wxClientDC dc(window);
+    dc.SetFont(window->GetFont());
+    auto fits = [&](const wxString& line) {
+        wxCoord w = 0, h = 0;
+        dc.GetTextExtent(line, &w, &h);
+        return w <= width;
+    };
+    wxString out;
+    const wxArrayString paragraphs = wxSplit(text, '\n', '\0');
+    for (size_t p = 0; p < paragraphs.size(); ++p) {
+        if (p) out += '\n';
+        wxString line;
+        for (wxString word : wxSplit(paragraphs[p], ' ', '\0')) {
+            const wxString joined = line.empty() ? word : line + ' ' + word;
+            if (fits(joined)) {
+                line = joined;
+                continue;
+            }
+            if (!line.empty()) out += line + '\n';
+            line.clear();
+            while (!fits(word)) {
+                size_t n = 1;
+                while (n < word.length() && fits(word.Left(n + 1))) ++n;
+                out += word.Left(n) + '\n';
+                word = word.Mid(n);
+            }
+            line = word;
+        }
+        out += line;
+    }
+    return out;
+}
 }  // namespace
 
 TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent) {
@@ -105,20 +145,36 @@ TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent
     helpText->SetSize(helpText->GetTextExtent(helpText->GetLabel()));  // measured with the panel's font
     placeHelpText();
     passwordField->SetFocus();
+    // Override-redirect from the first map: no window manager frames, moves or stacks it.
+    if (GetHandle()) {
+        gtk_widget_realize(GetHandle());
+        if (void* window = gtk_widget_get_window(GetHandle())) {
+            xDisplay = gdk_x11_display_get_xdisplay(gdk_window_get_display(window));
+            xWindow = gdk_x11_window_get_xid(window);
+            tarvelo_platform::setLockScreenWindow(xDisplay, xWindow);
+        }
+    }
+    grabTimer.SetOwner(this, kGrabTimerId);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { grabInput(); }, kGrabTimerId);
     Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
-        if (event.IsShown()) CallAfter([this] { grabKeyboard(); });
+        if (event.IsShown()) CallAfter([this] { grabInput(); });
         event.Skip();
     });
 }
 
 TarveloUnlockDialog::~TarveloUnlockDialog() {
-    if (keyboardGrabbed) gdk_keyboard_ungrab(0);
+    grabTimer.Stop();
+    if (xDisplay && (keyboardGrabbed || pointerGrabbed)) tarvelo_platform::releaseLockScreenInput(xDisplay);
 }
 
-void TarveloUnlockDialog::grabKeyboard() {
-    void* window = GetHandle() ? gtk_widget_get_window(GetHandle()) : nullptr;
-    // 0 is GDK_GRAB_SUCCESS; a window that is not viewable yet is tried again on the next show.
-    keyboardGrabbed = window && gdk_keyboard_grab(window, 1, 0) == 0;
+void TarveloUnlockDialog::grabInput() {
+    if (!xDisplay || !IsShown()) return;
+    // Another client (the lock desktop's cover until this window shows, or anyone) may hold a grab:
+    // tried again every 100 ms until both are held, then kept every second.
+    const unsigned held = tarvelo_platform::grabLockScreenInput(xDisplay, xWindow);
+    keyboardGrabbed = held & tarvelo_platform::LOCK_INPUT_KEYBOARD;
+    pointerGrabbed = held & tarvelo_platform::LOCK_INPUT_POINTER;
+    grabTimer.StartOnce(keyboardGrabbed && pointerGrabbed ? 1000 : 100);
 }
 
 void TarveloUnlockDialog::centrePanelOnScreen() {
@@ -162,7 +218,9 @@ void TarveloUnlockDialog::showMessage(const wxString& text) {
     idleWindow->Hide();
     detectionGauge->Hide();
     verificationGauge->Hide();
-    const wxSize size = backgroundPanel->setLabel(1, text, wxDefaultPosition);
+    // A message wider than the panel would be cut at both edges: it is broken into lines that fit.
+    const wxSize size =
+        backgroundPanel->setLabel(1, wrapToWidth(backgroundPanel, text, kPanelWidth - 2 * kMessageMargin), wxDefaultPosition);
     backgroundPanel->setLabelPosition(
         1, wxPoint((kPanelWidth - size.x) / 2, 170 + (videoWindow->GetSize().y - size.y) / 2));
     backgroundPanel->Refresh();
@@ -225,6 +283,9 @@ void TarveloUnlockDialog::showInvalidPassword() {
 }
 
 void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
+    // Without the keyboard grab a key may come from anywhere (another client's synthetic event):
+    // the field takes none.
+    if (!keyboardGrabbed) return;
     log("Event: KeyDown");
     LogIndent indent(appLog());
     if (mode == MODE_DETECTION) {
@@ -251,13 +312,13 @@ void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
         DWORD error = 0;
         if (wxGetApp().logonUser(user, domain, typed, error)) {
             log("The password is valid");
-            Close(false);
+            unlock(kUnlockedByPassword);
             return;
         }
         log("The password isn't valid, test if the user has no password...");
         if (error == 1327 && typed.empty()) {
             log("The user don't have any password");
-            Close(false);
+            unlock(kUnlockedByPassword);
             return;
         }
         log("The password isn't valid");

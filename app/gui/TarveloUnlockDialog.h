@@ -17,6 +17,7 @@ public:
     ~TarveloUnlockDialog() override;
 
     bool hasKeyboard() const { return keyboardGrabbed; }
+    bool hasPointer() const { return pointerGrabbed; }
 
     void onVerificationStarted() override;
     void showMessage(const wxString& text) override;
@@ -46,8 +47,13 @@ private:
     void layout(int W, int H);
     void centrePanelOnScreen();
     void placeHelpText();
-    void grabKeyboard();
+    void grabInput();
+    static constexpr int kGrabTimerId = 2;
+    wxTimer grabTimer;
+    void* xDisplay = nullptr;
+    unsigned long xWindow = 0;
     bool keyboardGrabbed = false;
+    bool pointerGrabbed = false;
 
     wxDECLARE_ABSTRACT_CLASS(TarveloUnlockDialog);
     wxDECLARE_EVENT_TABLE();

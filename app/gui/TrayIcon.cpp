@@ -48,9 +48,9 @@ wxMenu* TrayIcon::CreatePopupMenu() {
     menu->Enable(ID_LOCK, app.isReadyToAuthenticate());
     menu->AppendSeparator();
     if (app.isEnabled())
-        menu->Append(ID_ENABLE, "Disable", "Disable the Muskaro application");
+        menu->Append(ID_ENABLE, "Disable", "Disable the Tarvelo application");
     else
-        menu->Append(ID_ENABLE, "Enable", "Enable the Muskaro application");
+        menu->Append(ID_ENABLE, "Enable", "Enable the Tarvelo application");
     menu->AppendSeparator();
     menu->Append(ID_SETTINGS, "Settings", "Change the settings");
     menu->AppendSeparator();
@@ -109,7 +109,10 @@ bool TrayIcon::showBalloon(const wxString& title, const wxString& text, unsigned
     ++balloon.count;
     // The notification area of this desktop shows balloons as desktop notifications, always silent.
     wxNotificationMessage notice(wxString::FromUTF8(h), wxString::FromUTF8(t));
-    notice.SetFlags((iconFlags & 0x0F) == NIIF_INFO ? wxICON_INFORMATION : 0);
+    const unsigned kind = static_cast<unsigned>(iconFlags) & 0x0F;
+    notice.SetFlags(kind == NIIF_INFO ? wxICON_INFORMATION : kind == NIIF_WARNING ? wxICON_WARNING
+                                                         : kind == NIIF_ERROR   ? wxICON_ERROR
+                                                                                : 0);
     return notice.Show(static_cast<int>((timeout + 999) / 1000));
 }
 
@@ -117,8 +120,8 @@ bool TrayIcon::registerSystemHooks() {
     const HWND hwnd = windowHandle();
     if (!savedTrayWindowProc) {
         log("Overriding the WindowProc...");
-        // Hotkey messages arrive on the platform's X thread; they are handed to the GUI thread.
-        tarvelo_platform::setHotKeyHandler([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        // Hotkey, session and power messages arrive on the platform's threads; handed to the GUI thread.
+        tarvelo_platform::setSystemMessageHandler([](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             if (wxTheApp)
                 wxTheApp->CallAfter([=] { TrayIcon::trayWindowProc(window, message, wParam, lParam); });
         });

@@ -7,12 +7,13 @@
 #include <wx/menu.h>
 #include <wx/taskbar.h>
 
+#include "platform/session.h"
 #include "platform/user.h"
 
 constexpr int HOTKEY_ID_LOCK = 200;
-constexpr UINT WM_POWERBROADCAST = 0x0218;
-constexpr UINT WM_WTSSESSION_CHANGE = 0x02B1;
 constexpr unsigned NIIF_INFO = 0x1;
+constexpr unsigned NIIF_WARNING = 0x2;
+constexpr unsigned NIIF_ERROR = 0x3;
 constexpr unsigned NIIF_NOSOUND = 0x10;
 
 class TrayIcon : public wxTaskBarIcon {

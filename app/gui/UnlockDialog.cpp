@@ -14,7 +14,6 @@
 #include "app/gui/WindowBridge.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
-#include "verification/UserInfo.h"
 
 wxIMPLEMENT_ABSTRACT_CLASS(UnlockDialog, wxDialog);
 
@@ -74,6 +73,11 @@ void UnlockDialog::startVerification() {
     if (config.cameraName.empty()) {
         log("No webcam selected or found");
         showMessage("You didn't selected a webcam, or\nnone was found!");
+        return;
+    }
+    if (!app.userModelExists()) {
+        log("No user model found");
+        showMessage("Your face model isn't created yet!\n\nUse your password to log in.");
         return;
     }
     log("Creation of the detection logic...");
@@ -202,15 +206,9 @@ bool UnlockDialog::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
                 LogIndent indent(appLog());
                 refreshGauges();
                 if (graphManager) graphManager->stop();
-                SessionGuardApp& app = wxGetApp();
-                if (vision::UserInfo* record = app.SessionGuardCore::loadUserInfo("")) {
-                    // A face unlock never leads to a model adaptation.
-                    const std::string prefix = app.userFolderPath() + "/images/lastface";
-                    for (const char* suffix : {".crop.pgm", ".raw.pgm", ".info.txt"})
-                        DeleteFileA((prefix + suffix).c_str());
-                    delete record;
-                }
-                Close(false);
+                // A face unlock never leads to a model adaptation.
+                wxGetApp().deleteNearMiss();
+                unlock(kUnlockedByFace);
             }
             return true;
         case WM_FACE_NOT_AUTHENTICATED:
@@ -230,7 +228,18 @@ bool UnlockDialog::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
     return false;
 }
 
-void UnlockDialog::onClose(wxCloseEvent&) {
+void UnlockDialog::unlock(int status) {
+    unlocked = true;
+    wxGetApp().unlockStatus = status;
+    Close(false);
+}
+
+void UnlockDialog::onClose(wxCloseEvent& event) {
+    if (!unlocked) {
+        log("WARNING: Close request refused, the session stays locked");
+        if (event.CanVeto()) event.Veto();
+        return;
+    }
     log("Closing the Unlock dialog...");
     LogIndent indent(appLog());
     log("Enabling the Task switching...");
@@ -251,4 +260,6 @@ void UnlockDialog::onClose(wxCloseEvent&) {
     detachMessageQueue(this);
     deleteListeners(detectionLogic, verificationLogic, appLog());
     Destroy();
+    // The only end of the unlock-screen instance's loop (no main loop runs elsewhere).
+    if (wxTheApp) wxTheApp->ExitMainLoop();
 }

@@ -27,7 +27,13 @@ public:
     void onIdleTimer(wxTimerEvent& event);
     // The listeners' notifications; false for what the default processing gets.
     bool MSWWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // Refused unless the screen was opened (unlock): a close request from the window manager or
+    // any other client, Alt+F4 or a close from the program itself leaves the session locked.
     void onClose(wxCloseEvent& event);
+    // Opens the screen: the instance will end with that exit status (kUnlockedByFace or
+    // kUnlockedByPassword), and the dialog closes.
+    void unlock(int status);
+    bool isUnlocked() const { return unlocked; }
 
     int getMode() const { return mode; }
     FaceVerificatorGraphManager* getGraphManager() const { return graphManager; }
@@ -54,6 +60,7 @@ protected:
     DetectionLogic* detectionLogic = nullptr;
     VerificationLogic* verificationLogic = nullptr;
     ScreenSaver screenSaver;
+    bool unlocked = false;
 
 private:
     wxDECLARE_ABSTRACT_CLASS(UnlockDialog);

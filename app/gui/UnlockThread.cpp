@@ -1,7 +1,10 @@
 #include "app/gui/UnlockThread.h"
 
+#include <chrono>
 #include <cstring>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include <wx/app.h>
 
@@ -46,9 +49,18 @@ UnlockThread::~UnlockThread() {
     g_live.erase(this);
 }
 
+std::string UnlockThread::executable = kProductConstants[PC_EXECUTABLE];
+
 std::string UnlockThread::commandLine() {
-    return std::string(kProductConstants[PC_EXECUTABLE]) + " --lock " + (screenSaverConfigured ? "--screensaver" : "");
+    return executable + " --lock " + (screenSaverConfigured ? "--screensaver" : "");
 }
+
+bool UnlockThread::isUnlockStatus(DWORD status) {
+    return status == DWORD(kUnlockedByFace) || status == DWORD(kUnlockedByPassword);
+}
+
+DWORD UnlockThread::startLimit = 30000;
+DWORD UnlockThread::restartInterval = 1000;
 
 void UnlockThread::post(int code) {
     if (!wxTheApp) return;
@@ -60,6 +72,36 @@ void UnlockThread::post(int code) {
 wxThread::ExitCode UnlockThread::Entry() {
     log("Starting the Unlock thread...");
     LogIndent indent(appLog());
+    bool switched = false;
+    DWORD status = DWORD(kStillLocked);
+    DWORD lastStart = 0;
+    for (bool first = true;; first = false) {
+        if (!first) {
+            const DWORD since = GetTickCount() - lastStart;
+            if (since < restartInterval)
+                std::this_thread::sleep_for(std::chrono::milliseconds(restartInterval - since));
+        }
+        lastStart = GetTickCount();
+        // Without the lock desktop the unlock screen still covers the screen on its own.
+        if (!switched) switched = switchToLockDesktop();
+        if (runUnlockScreen(status) && isUnlockStatus(status)) break;
+        log("ERROR: The unlock screen ended without authentication, starting it again...");
+    }
+    log("Event: Unlocked");
+    log("Notifying the application about the unlock...");
+    post(static_cast<int>(status));
+    return 0;
+}
+
+bool UnlockThread::switchToLockDesktop() {
+    log("Switch to the new desktop...");
+    if (lockDesktop && SetThreadDesktop(lockDesktop) && SwitchDesktop(lockDesktop)) return true;
+    log("ERROR: Failed to switch to the new desktop");
+    return false;
+}
+
+bool UnlockThread::runUnlockScreen(DWORD& status) {
+    status = DWORD(kStillLocked);
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof(startup));
     startup.cb = 68;
@@ -68,42 +110,40 @@ wxThread::ExitCode UnlockThread::Entry() {
     desktopName[sizeof(desktopName) - 1] = 0;
     startup.lpDesktop = desktopName;
 
-    log("Switch to the new desktop...");
-    if (!lockDesktop || !SetThreadDesktop(lockDesktop) || !SwitchDesktop(lockDesktop)) {
-        log("ERROR: Failed to switch to the new desktop");
-        post(1);
-        return 0;
-    }
-    log("Execute a new instance of Zelk in the new desktop...");
+    log("Execute a new instance of Tarvelo in the new desktop...");
     std::string command = commandLine();
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     PROCESS_INFORMATION started;
     std::memset(&started, 0, sizeof(started));
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-        log("ERROR: Failed to execute a new instance of Zelk in the new desktop");
-        post(2);
-        return 0;
+        log("ERROR: Failed to execute a new instance of Tarvelo in the new desktop");
+        return false;
     }
     {
         std::lock_guard<std::mutex> guard(handles);
         process = started;
+        forcedEnd = false;
     }
     log("Waiting until process fully initialized...");
-    WaitForInputIdle(started.hProcess, INFINITE);
+    if (WaitForInputIdle(started.hProcess, startLimit) == WAIT_TIMEOUT) {
+        log("ERROR: The unlock screen did not start in time, ending it...");
+        TerminateProcess(started.hProcess, kStillLocked);
+    }
     log("Waiting until until process exits...");
     WaitForSingleObject(started.hProcess, INFINITE);
-    log("Event: Unlocked");
     {
         // After this no forced end can reach the process handle.
         std::lock_guard<std::mutex> guard(handles);
+        DWORD code = 0;
+        // A screen ended by force opened nothing, whatever its status says.
+        if (GetExitCodeProcess(process.hProcess, &code) && !forcedEnd) status = code;
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
         process.hProcess = process.hThread = nullptr;
     }
-    log("Notifying the application about the unlock...");
-    post(0);
-    return 0;
+    log("The unlock screen ended with the status " + std::to_string(status));
+    return true;
 }
 
 void UnlockThread::restoreDesktops() {
@@ -119,19 +159,20 @@ void UnlockThread::restoreDesktops() {
     savedInputDesktop = nullptr;
 }
 
-void UnlockThread::unlockManually() {
-    log("Unlocking manually the session...");
+void UnlockThread::restartUnlockScreen() {
+    log("Restarting the unlock screen...");
     LogIndent indent(appLog());
-    restoreDesktops();
-    log("Killing the process...");
     std::lock_guard<std::mutex> guard(handles);
-    if (process.hProcess) TerminateProcess(process.hProcess, 0);
+    if (!process.hProcess) return;  // between two screens: the next one starts anyway
+    log("Killing the process...");
+    forcedEnd = true;
+    TerminateProcess(process.hProcess, kStillLocked);
 }
 
-bool UnlockThread::unlockManuallyIfRunning(UnlockThread* thread) {
+bool UnlockThread::restartUnlockScreenIfRunning(UnlockThread* thread) {
     // Held across the call, so the worker's end waits until the forced end is done with the object.
     std::lock_guard<std::mutex> guard(g_liveLock);
     if (!g_live.count(thread)) return false;
-    thread->unlockManually();
+    thread->restartUnlockScreen();
     return true;
 }

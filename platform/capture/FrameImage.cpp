@@ -1,10 +1,10 @@
 #include "platform/capture/FrameImage.h"
 
+#include <sys/stat.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include <jpeglib.h>
@@ -46,15 +46,31 @@ bool readNumber(const std::vector<uint8_t>& buf, size_t& pos, long& value) {
 
 inline uint8_t clampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
+// The whole of a regular file. A folder (a frame folder may hold one named "x.pgm") or a read error
+// is a refusal, never an exception: the stream reader threw one on a folder, and nothing above the
+// capture code expects it.
+bool readRegularFile(const std::string& path, std::vector<uint8_t>& buf) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    buf.clear();
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) buf.insert(buf.end(), chunk, chunk + got);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
 }  // namespace
 
 bool readNetpbm(const std::string& path, FrameImage& out, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::vector<uint8_t> buf;
+    if (!readRegularFile(path, buf)) {
         setError(error, "cannot open " + path);
         return false;
     }
-    std::vector<uint8_t> buf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (buf.size() < 2 || buf[0] != 'P' || (buf[1] != '5' && buf[1] != '6')) {
         setError(error, path + ": not a binary PGM or PPM file");
         return false;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <fstream>
 #include <sstream>
 
@@ -122,6 +123,7 @@ std::vector<ReplayDeclaration> parseReplayDeclarations(const std::string& text, 
                         else if (f == "bind") d.failBind = true;
                         else if (f == "properties") d.failProperties = true;
                         else if (f == "name") d.failName = true;
+                        else if (f == "silent") d.failSilent = true;
                         else ok = false;
                     }
                 } else {
@@ -168,8 +170,14 @@ std::vector<std::string> listFrameFiles(const std::string& folder) {
         ::closedir(dir);
     }
     std::sort(files.begin(), files.end());
-    for (std::string& f : files) f = folder + "/" + f;
-    return files;
+    // Only files are frames: a folder named like one is passed over.
+    std::vector<std::string> frames;
+    for (const std::string& f : files) {
+        struct stat st;
+        const std::string path = folder + "/" + f;
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) frames.push_back(path);
+    }
+    return frames;
 }
 
 std::unique_ptr<ReplaySource> ReplaySource::open(const ReplayDeclaration& decl, std::string* error) {
@@ -210,13 +218,13 @@ FrameSource::Result ReplaySource::read(FrameImage& out, int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!started_) return Result::Error;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    const auto until = std::min(limit, due_);
+    const auto until = decl_.failSilent ? limit : std::min(limit, due_);
     wake_.wait_until(lock, until, [this] { return interrupted_; });
     if (interrupted_) {
         interrupted_ = false;
         return Result::Interrupted;
     }
-    if (std::chrono::steady_clock::now() < due_) return Result::Timeout;
+    if (decl_.failSilent || std::chrono::steady_clock::now() < due_) return Result::Timeout;
     const std::string file = files_[next_];
     next_ = (next_ + 1) % files_.size();
     due_ += period_;

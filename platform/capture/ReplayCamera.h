@@ -10,7 +10,8 @@
 //     sizes=WxH,...    sizes offered after the frames' own size (frames are scaled to them)
 //     fail=LIST        scripted failures: busy (Run fails as with a camera held elsewhere),
 //                      bind (the device cannot be bound to its filter), properties (its property
-//                      bag cannot be had), name (it has no "FriendlyName")
+//                      bag cannot be had), name (it has no "FriendlyName"), silent (it runs
+//                      but never delivers a frame)
 #include <memory>
 #include <mutex>
 #include <condition_variable>
@@ -34,6 +35,7 @@ struct ReplayDeclaration {
     bool failBind = false;
     bool failProperties = false;
     bool failName = false;
+    bool failSilent = false;
 };
 
 // Parses declarations; bad lines are skipped with a warning "LINE: reason".

@@ -58,13 +58,17 @@ TEST_F(ConfigurationFile, KeysReadByTheirRules) {
         {"[Application]\nAdaptationThreshold=0.5", 600000, 400, 200},  // clamped to the default 400
         {"[Application]\nAdaptationThreshold=0.3", 600000, 300, 200},
         {"[Application]\nIdleDelay=", 600000, 200, 200},  // empty: not present
-        {"[Application]\nIdleDelay=abc", 0, 200, 200},     // not a number: 0
+        {"[Application]\nIdleDelay=ten", 600000, 200, 200},  // not a number: the default stays
         {"[Application]\nIdleDelay=12xyz", 12000, 200, 200},
-        {"[Application]\nIdleDelay=-5", 0, 200, 200},            // no negative delay
-        {"[Application]\nIdleDelay=99999999", 4294967000u, 200, 200},  // cut to what 32 bits hold
+        // Delays are held to the parameters page's 1..10000 s.
+        {"[Application]\nIdleDelay=0", 1000, 200, 200},
+        {"[Application]\nIdleDelay=-5", 1000, 200, 200},
+        {"[Application]\nIdleDelay=99999999", 10000000, 200, 200},
+        {"[Application]\nIdleDelay=10000", 10000000, 200, 200},
         {"[Application]\nMaxDetectionConfidence=0.2567", 600000, 200, 256},
         {"[Application]\nMaxDetectionConfidence=1e300", 600000, 200, 2147483647},
-        {"[Application]\nMaxDetectionConfidence=nan", 600000, 200, 0},
+        {"[Application]\nMaxDetectionConfidence=nan", 600000, 200, 200},
+        {"[Application]\nMaxDetectionConfidence=high", 600000, 200, 200},
     };
     for (const Case& k : cases) {
         Configuration c;
@@ -73,6 +77,22 @@ TEST_F(ConfigurationFile, KeysReadByTheirRules) {
         EXPECT_EQ(c.adaptationThreshold, k.adaptation) << k.lines;
         EXPECT_EQ(c.maxDetectionConfidence, k.maxDetection) << k.lines;
     }
+}
+
+TEST_F(ConfigurationFile, UnreadableNumbersKeepTheirValueAndAreLogged) {
+    Configuration c;
+    c.nextUserId = 5003;
+    ASSERT_TRUE(loadWith(c, "[Application]\nNextUserID=many\n[Verification]\nIdleDelay=five",
+                         "[FaceDetector]\nType=Frontal\nThreshold=low\nmotion_quantity=x1\n"));
+    EXPECT_EQ(c.nextUserId, 5003);
+    EXPECT_EQ(c.verificationIdleDelay, 300000u);
+    EXPECT_EQ(c.detectorThreshold, 0.0f);
+    EXPECT_TRUE(logger.has("WARNING: The value 'many' of /Application/NextUserID in the configuration file isn't a "
+                           "number, the default is kept"));
+    EXPECT_TRUE(logger.has("WARNING: The value 'low' of /FaceDetector/Threshold in the configuration file isn't a "
+                           "number, the default is kept"));
+    EXPECT_TRUE(logger.has("WARNING: The value 'x1' of /FaceDetector/motion_quantity in the configuration file "
+                           "isn't a number, the default is kept"));
 }
 
 TEST_F(ConfigurationFile, DetectorTypeDecidesTheLoad) {

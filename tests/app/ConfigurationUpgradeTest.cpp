@@ -89,10 +89,12 @@ TEST_F(Upgrade, MissingWorldModelIsReplacedAndClearsTheUserModel) {
     current(c, "1.3");
     c.worldModel = "models/gone.model";
     c.detectorModel = "models";  // a folder is no cascade file
-    EXPECT_TRUE(upgradeConfiguration(c));
+    std::string notice;
+    EXPECT_TRUE(upgradeConfiguration(c, &notice));
+    EXPECT_NE(notice.find("your own face model was cleared"), std::string::npos) << notice;
     EXPECT_EQ(c.worldModel, "models/world.model");
     EXPECT_EQ(c.detectorModel, "models/mct4.cascade");
-    ASSERT_GE(logger.lines.size(), 8u) << logger.dump();
+    ASSERT_GE(logger.lines.size(), 9u) << logger.dump();
     EXPECT_EQ(logger.lines[0].text, "Checking the models...");
     EXPECT_EQ(logger.lines[1].text, "The face detector model file don't exist anymore, will use another one");
     EXPECT_EQ(logger.lines[1].indent, 1u);
@@ -102,7 +104,8 @@ TEST_F(Upgrade, MissingWorldModelIsReplacedAndClearsTheUserModel) {
     EXPECT_EQ(logger.lines[4].text, "The face verificator world model file don't exist anymore, will use another one");
     EXPECT_EQ(logger.lines[5].text, "Previous model file: models/gone.model");
     EXPECT_EQ(logger.lines[6].text, "New model file:      models/world.model");
-    EXPECT_EQ(logger.lines[7].text, "Clear the user model...");
+    EXPECT_EQ(logger.lines[7].text, "WARNING: The user model is cleared, since it was built on the missing world model");
+    EXPECT_EQ(logger.lines[8].text, "Clear the user model...");
     EXPECT_TRUE(userDataCleared());
     EXPECT_EQ(logger.indent.load(), 0u);
 }

@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
+#include <unistd.h>
 #include <wx/app.h>
 
 #include "app/core/EnrollmentThread.h"
@@ -194,21 +197,49 @@ TEST_F(Enrollment, FailuresKeepTheOldModelAndList) {
     EXPECT_TRUE(exists("lastface.raw.pgm")) << "the capture is kept for a later run";
 }
 
-TEST_F(Enrollment, ThreadPostsItsCompletionToTheApplication) {
+// Notes the nice value of the thread that names the sample: the enrollment thread itself.
+class NiceRecorder : public EnrollmentThread {
+public:
+    NiceRecorder(const std::string& prefix, std::atomic<int>* nice) : EnrollmentThread(prefix, false), nice(nice) {}
+    std::string sampleName() const override {
+        errno = 0;
+        *nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+        return "s00";
+    }
+    std::atomic<int>* nice;
+};
+
+TEST_F(Enrollment, ThreadRunsAtTheLowestPriorityAndPostsItsResult) {
     wxAppConsole* app = wxAppConsole::GetInstance();
     ASSERT_NE(app, nullptr);
-    std::atomic<int> done{0};
-    auto handler = [&](wxCommandEvent&) { ++done; };
+    std::vector<int> results;
+    auto handler = [&](wxCommandEvent& event) { results.push_back(event.GetInt()); };
     app->Bind(wxEVT_COMMAND_MENU_SELECTED, handler, ID_MODEL_THREAD_DONE);
+    auto waitFor = [&](size_t n) {
+        for (int i = 0; i < 3000 && results.size() < n; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            app->ProcessPendingEvents();
+        }
+    };
+    std::atomic<int> nice{-100};
+    const int own = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
     writeCapture("lastface", 1);
-    ASSERT_TRUE(EnrollmentThread::start("lastface", false));
-    for (int i = 0; i < 3000 && !done; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        app->ProcessPendingEvents();
-    }
-    EXPECT_EQ(done, 1);
+    ASSERT_TRUE(EnrollmentThread::start(new NiceRecorder("lastface", &nice)));
+    waitFor(1);
+    EXPECT_EQ(results, std::vector<int>{MODEL_BUILT});
+    EXPECT_EQ(nice.load(), 19);
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())), own) << "the caller keeps its priority";
     EXPECT_TRUE(exists(modelPath));
     EXPECT_FALSE(exists("lastface.raw.pgm"));
+
+    // A run that cannot build a model says so; the old model stays.
+    const std::string model = readText(modelPath);
+    core.config.worldModel = root + "/none.model";
+    writeCapture("lastface", 2);
+    ASSERT_TRUE(EnrollmentThread::start("lastface", true));
+    waitFor(2);
+    EXPECT_EQ(results, (std::vector<int>{MODEL_BUILT, MODEL_NOT_BUILT}));
+    EXPECT_EQ(readText(modelPath), model);
     app->Unbind(wxEVT_COMMAND_MENU_SELECTED, handler, ID_MODEL_THREAD_DONE);
 }
 

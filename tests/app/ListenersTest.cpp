@@ -118,9 +118,12 @@ TEST(Notifications, ScoresInTruncatedThousandths) {
     struct Case {
         float score;
         int32_t expected;
-    } cases[] = {{0.4567f, 456}, {-0.0009f, 0}, {-1.2345f, -1234}, {2.0f, 2000}, {0.0f, 0}, {1e30f, INT32_MAX}};
+    } cases[] = {{0.4567f, 456}, {-0.0009f, 0}, {-1.2345f, -1234}, {2.0f, 2000}, {0.0f, 0}, {1e30f, INT32_MAX},
+                   // The lowest scores stay faces: one above the no-face value.
+                   {-2147483.648f, INT32_MIN + 1}, {-1e30f, INT32_MIN + 1}, {-INFINITY, INT32_MIN + 1}};
     for (const Case& c : cases)
         EXPECT_EQ(static_cast<uint32_t>(c.expected), scoreParam(c.score)) << c.score;
+    EXPECT_NE(NO_FACE_SCORE, scoreParam(-INFINITY));
 }
 
 TEST_F(Listeners, DetectionPostsScoresAndWritesOneRequestedCapture) {
@@ -176,15 +179,50 @@ struct GreyFrameWithFace {
     vision::FaceInfo* faces[1] = {&face};
 };
 
-TEST_F(Listeners, CaptureThatCannotBeWrittenIsDroppedWithoutEndingTheProgram) {
+TEST_F(Listeners, CaptureThatCannotBeWrittenIsReportedWithoutEndingTheProgram) {
     DetectionLogic logic(window, WM_FACE_DETECTION, WM_FACE_CAPTURED);
     GreyFrameWithFace f;
     logic.requestCapture(dir.path + "/no/such/folder/lastface");
     logic.onFaces(1, f.faces, &f.frame);
     EXPECT_FALSE(logic.isCaptureRequested());
     std::vector<MSG> messages = drain();
-    ASSERT_EQ(1u, messages.size());
+    ASSERT_EQ(2u, messages.size());
     EXPECT_EQ(WM_FACE_DETECTION, messages[0].message);
+    EXPECT_EQ(WM_FACE_CAPTURED, messages[1].message);
+    EXPECT_EQ(CAPTURE_FAILED, messages[1].wParam);
+}
+
+// Asks for another capture while the first one is being written, as the GUI thread may.
+class RequestDuringWrite : public DetectionLogic {
+public:
+    using DetectionLogic::DetectionLogic;
+    std::string second;
+    std::vector<std::string> written;
+
+protected:
+    bool writeCapture(const std::string& prefix, const vision::FaceInfo* face, const vision::RgbFrame* frame) override {
+        if (!second.empty()) requestCapture(second);
+        second.clear();
+        written.push_back(prefix);
+        return DetectionLogic::writeCapture(prefix, face, frame);
+    }
+};
+
+TEST_F(Listeners, CaptureRequestedDuringAWriteIsKeptForTheNextFace) {
+    RequestDuringWrite logic(window, WM_FACE_DETECTION, WM_FACE_CAPTURED);
+    GreyFrameWithFace f;
+    logic.second = dir.path + "/second";
+    logic.requestCapture(dir.path + "/first");
+    logic.onFaces(1, f.faces, &f.frame);
+    EXPECT_TRUE(logic.isCaptureRequested());
+    logic.onFaces(1, f.faces, &f.frame);
+    EXPECT_FALSE(logic.isCaptureRequested());
+    EXPECT_EQ((std::vector<std::string>{dir.path + "/first", dir.path + "/second"}), logic.written);
+    EXPECT_TRUE(exists(dir.path + "/second.info.txt"));
+    int captured = 0;
+    for (const MSG& m : drain())
+        if (m.message == WM_FACE_CAPTURED && m.wParam == CAPTURE_WRITTEN) ++captured;
+    EXPECT_EQ(2, captured);
 }
 
 // The enrollment capture waits for a confident face: a weak detection (often background) is shown on
@@ -275,14 +313,48 @@ TEST_F(Listeners, EveryVerdictKindPurgesAndANewNearMissRestartsTheWindow) {
 TEST_F(Listeners, NearMissWithoutIdentityOrApplicationIsSkipped) {
     VerifiedFrame f;
     VerificationLogic logic(window, 0, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED);
-    logic.setAdaptation(app.dataDir, "lastface", 0.2f);
     app.hasUser = false;
+    logic.setAdaptation(app.dataDir, "lastface", 0.2f);
     logic.onRejected(0.3f, &f.gray, f.W, f.H, &f.face);
     EXPECT_EQ(0, logic.getNearMissTime());
+    app.hasUser = true;
     setApplication(nullptr);
+    logic.setAdaptation(app.dataDir, "lastface", 0.2f);
     logic.onRejected(0.3f, &f.gray, f.W, f.H, &f.face);
     EXPECT_EQ(0, logic.getNearMissTime());
     EXPECT_EQ(2u, drain().size());
+}
+
+// The streaming thread must not reach the application object (toolkit paths, passwd database):
+// the identity record is read once, where the graph is built.
+class CountingApplication : public FakeApplication {
+public:
+    vision::UserInfo* loadUserInfo(const std::string& prefix) override {
+        callers.push_back(std::this_thread::get_id());
+        return FakeApplication::loadUserInfo(prefix);
+    }
+    std::vector<std::thread::id> callers;
+};
+
+TEST_F(Listeners, NearMissSaveAndPurgeReadTheIdentityOnlyWhereTheGraphIsBuilt) {
+    CountingApplication counting;
+    counting.dataDir = app.dataDir;
+    setApplication(&counting);
+    VerifiedFrame f;
+    VerificationLogic logic(window, 0, 0, 0);
+    logic.setAdaptation(app.dataDir, "lastface", 0.2f);
+    std::thread streaming([&] {
+        g_now = 3000;
+        logic.onRejected(0.3f, &f.gray, f.W, f.H, &f.face);
+        EXPECT_TRUE(exists(nearMiss(".raw.pgm")));
+        g_now = 3004;
+        logic.onNoFace();
+        EXPECT_FALSE(exists(nearMiss(".raw.pgm")));
+    });
+    streaming.join();
+    ASSERT_EQ(1u, counting.callers.size());
+    EXPECT_EQ(std::this_thread::get_id(), counting.callers[0]);
+    setApplication(&app);
 }
 
 TEST_F(Listeners, PresenceVerdictIsPostedOnceAfterTheFirstSeconds) {
@@ -360,6 +432,7 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     app.config.adaptationThreshold = 250;
     app.config.trackingSettings = &configured;
     auto* checker = new PresenceChecker;
+    checker->setTimeLimit(600);
     ASSERT_TRUE(checker->start()) << app.logger.dump();
     ASSERT_NE(nullptr, checker->getGraphManager());
     EXPECT_TRUE(checker->getGraphManager()->isRunning());
@@ -368,11 +441,22 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     EXPECT_TRUE(app.logger.has("Set the authentication threshold to 0.25"));
     EXPECT_TRUE(app.logger.has("Model:      models/none.cascade"));
     EXPECT_EQ(1u, app.logger.lines[1].indent);
+    // The verifier has no models and never gets ready: the watchdog ends the check as failed.
+    auto posted = [&] {
+        std::lock_guard<std::mutex> lock(app.mutex);
+        return !app.events.empty();
+    };
+    EXPECT_TRUE(eventually(posted));
+    {
+        std::lock_guard<std::mutex> lock(app.mutex);
+        EXPECT_EQ(std::vector<int>{ID_PRESENCE_FAILED}, app.events);
+    }
+    EXPECT_TRUE(app.logger.has("ERROR: The presence check gave no result in time, it failed"));
     app.logger.clear();
     delete checker;
     EXPECT_EQ("Stopping the graph manager", app.logger.lines[0].text);
     EXPECT_EQ(0u, DirectShowFramework::GraphManager::liveInstances());
-    EXPECT_TRUE(app.events.empty());  // the verifier has no models: no verdict
+    EXPECT_EQ(1u, app.events.size());  // one verdict only
 }
 
 namespace {

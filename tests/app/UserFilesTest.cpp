@@ -114,6 +114,20 @@ TEST_F(UserFiles, RecordsThatCannotNameAFolderAreRefused) {
     EXPECT_EQ(named.loadUserInfo(""), nullptr);
 }
 
+TEST_F(UserFiles, AnUnreadableAccountNameWritesNoRecord) {
+    named.readable = false;
+    named.logger = &logger;
+    EXPECT_FALSE(named.createUserInfo("None", "None", 2000, true));
+    EXPECT_EQ(named.config.nextUserId, 5000);
+    EXPECT_FALSE(exists(named.userInfoFilePath("")));
+    EXPECT_FALSE(exists(named.userInfoFilePath("access-")));
+    EXPECT_TRUE(logger.has("ERROR: The name of the user account cannot be read, no identity record is created"));
+    // Nor does a record with an empty name, written before, name a folder.
+    writeText(named.userInfoFilePath(""),
+              "USERID 5000\nMAXSTRINGSIZE 20\nUSERNAME \nFIRSTNAME None\nLASTNAME None\nBIRTHYEAR 2000\nGENDER M\n");
+    EXPECT_EQ(named.loadUserInfo(""), nullptr);
+}
+
 TEST_F(UserFiles, ModelExistsOnlyAsAFileAndNotDuringAnAdaptation) {
     ASSERT_TRUE(named.createUserInfo("None", "None", 2000, true));
     std::string model = named.userModelPath();

@@ -63,6 +63,22 @@ TEST(Netpbm, RejectsDamagedFiles) {
     }
     FrameImage img;
     EXPECT_FALSE(readNetpbm(dir.path + "/missing.pgm", img));
+    // A folder named like a frame was once read as a stream that threw, ending the process.
+    ASSERT_EQ(0, ::mkdir((dir.path + "/folder.pgm").c_str(), 0700));
+    std::string why;
+    EXPECT_FALSE(readNetpbm(dir.path + "/folder.pgm", img, &why));
+    EXPECT_FALSE(why.empty());
+}
+
+TEST(ReplaySource, AFolderNamedLikeAFrameIsNoFrame) {
+    TempDir dir;
+    ASSERT_EQ(0, ::mkdir((dir.path + "/a.pgm").c_str(), 0700));
+    writeGrayFrame(dir.path + "/b.pgm", 4, 2, 9);
+    EXPECT_EQ(std::vector<std::string>{dir.path + "/b.pgm"}, listFrameFiles(dir.path));
+    ReplayDeclaration decl;
+    decl.folder = dir.path;
+    std::string why;
+    EXPECT_NE(nullptr, ReplaySource::open(decl, &why)) << why;
 }
 
 TEST(PixelConversion, YuyvVideoRangeToBgr) {
@@ -187,7 +203,7 @@ TEST(ReplayDeclarations, ParsesNamesFoldersAndOptions) {
         "Desk Cam | frames/a | rate=7.5 pins=preview sizes=320x240,640x480\n"
         "\n"
         "  Abs | /data/b  \n"
-        "Flaky | c | fail=busy,bind pins=capture,preview\n"
+        "Flaky | c | fail=busy,bind,silent pins=capture,preview\n"
         "Broken line without folder\n"
         "Bad | d | rate=0\n"
         "Bad2 | d | pins=\n"
@@ -205,6 +221,7 @@ TEST(ReplayDeclarations, ParsesNamesFoldersAndOptions) {
     EXPECT_EQ((std::vector<PinKind>{PinKind::Capture, PinKind::Preview}), cams[1].pins);
     EXPECT_TRUE(cams[2].failBusy);
     EXPECT_TRUE(cams[2].failBind);
+    EXPECT_TRUE(cams[2].failSilent);
     EXPECT_FALSE(cams[2].failName);
     EXPECT_EQ(5u, warnings.size());
     EXPECT_EQ(0u, warnings[0].find("6: "));
@@ -277,6 +294,17 @@ TEST(ReplaySource, FolderWithoutFramesCannotOpenAndBusyFailsStart) {
     auto src = ReplaySource::open(decl);
     ASSERT_TRUE(src);
     EXPECT_EQ(EBUSY, src->start(src->formats()[0]));
+
+    // A silent camera starts and runs, but every read times out.
+    decl.failBusy = false;
+    decl.failSilent = true;
+    decl.rate = 200;
+    auto silent = ReplaySource::open(decl);
+    ASSERT_TRUE(silent);
+    ASSERT_EQ(0, silent->start(silent->formats()[0]));
+    FrameImage img;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(FrameSource::Result::Timeout, silent->read(img, 30));
+    silent->stop();
 }
 
 TEST(V4l2Devices, NodesThatCannotCaptureAreLeftOut) {

@@ -6,18 +6,9 @@
 #include <string>
 #include <unistd.h>
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/tarvelo_capture_XXXXXX";
-        char* p = ::mkdtemp(tmpl);
-        path = p ? p : "/tmp";
-    }
-    ~TempDir() {
-        std::string cmd = "rm -rf '" + path + "'";
-        if (path.rfind("/tmp/tarvelo_capture_", 0) == 0) (void)std::system(cmd.c_str());
-    }
-};
+#include "temp_dir.h"
+
+using testutil::TempDir;
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);

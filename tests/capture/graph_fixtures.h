@@ -43,6 +43,20 @@ inline int threadCount() {
     return n;
 }
 
+// The thread count once the threads already joined have left /proc. pthread_join returns when the
+// kernel clears the thread's id, before it reaps the task; on a loaded machine an ended thread can
+// stay listed for a while. The wait is bounded; the count returned is the first one at or below
+// expected, or the last one seen.
+inline int settledThreadCount(int expected) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int n = threadCount();
+    while (n > expected && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        n = threadCount();
+    }
+    return n;
+}
+
 // Waits (bounded) until pred holds; the bound only keeps a broken build from hanging.
 template <class Pred>
 bool eventually(Pred pred, int seconds = 10) {

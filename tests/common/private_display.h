@@ -73,6 +73,34 @@ inline Server& server() {
     return s;
 }
 
+// Another Xvfb, for a test that needs a server in its default state: it resets when its last
+// client leaves. Display gets ":N"; 0 when it cannot start. The caller ends it (SIGTERM, waitpid).
+inline pid_t startResettingServer(std::string& display) {
+    int fds[2];
+    if (::pipe(fds) != 0) return 0;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24",
+                 (char*)nullptr);
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (pid <= 0) return 0;
+    if (number.empty()) {
+        ::waitpid(pid, nullptr, 0);
+        return 0;
+    }
+    display = ":" + number;
+    return pid;
+}
+
 }  // namespace testdisplay
 
 // Skips the test when no private display can be had.

@@ -12,14 +12,13 @@ using namespace vision;
 
 namespace {
 
-// A parameter file with the given text, removed when the test ends.
+// A parameter file with the given text, in a folder of its own removed when the test ends.
 struct TextFile {
+    testutil::TempDir dir{"cmdfile"};
     std::string path;
-    explicit TextFile(const std::string& text, const std::string& name = "cmdfile.txt") {
-        path = ::testing::TempDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
+    explicit TextFile(const std::string& text, const std::string& name = "cmdfile.txt") : path(dir / name) {
         std::ofstream(path, std::ios::binary) << text;
     }
-    ~TextFile() { std::remove(path.c_str()); }
     const char* c_str() const { return path.c_str(); }
 };
 

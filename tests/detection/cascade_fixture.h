@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/XFile.h"
 
@@ -92,21 +93,6 @@ inline Cascade templateCascade(const float* pattern, float min_fraction) {
 
 namespace cascade_fixture {
 
-// A fresh folder for one test's files, removed with its contents when the object goes.
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/tarvelo-detection-XXXXXX";
-        path_ = mkdtemp(name) ? name : "/tmp";
-    }
-    ~TempDir() {
-        std::string cmd = "rm -rf '" + path_ + "'";
-        if (path_ != "/tmp") (void)std::system(cmd.c_str());
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using TempDir = testutil::TempDir;
 
 }  // namespace cascade_fixture

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "temp_dir.h"
 #include "visionlib/Message.h"
 
 // The library prints fatal errors on standard output; death tests read standard error.
@@ -56,16 +57,8 @@ inline void writeUniformCascade(const std::string& path, bool acceptAll, float v
 
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-// A fresh folder under the test temporary directory, named after the running test.
-inline std::string freshDir(const std::string& tag = "") {
-    const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string dir = ::testing::TempDir() + "/" + t->test_suite_name() + "_" + t->name() + tag;
-    for (char& c : dir)
-        if (c == '\\') c = '_';
-    std::string cmd = "rm -rf '" + dir + "' && mkdir -p '" + dir + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot make " << dir;
-    return dir;
-}
+// A fresh folder named after the running test, unique to this run and removed when the program ends.
+inline std::string freshDir(const std::string& tag = "") { return testutil::scratchDir(tag); }
 
 // A multi-view directory whose trees hold one model each; the routers pick the plane.
 inline std::string multiViewDir(bool inplane, int inId, int outId) {

@@ -1,5 +1,5 @@
 // User services against a private Xvfb: screen saver, idle time, key state, hotkeys, the keyboard
-// hook, desktops and the missing session notifications.
+// hook and desktops with the lock desktop's cover.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,10 +8,16 @@
 #include <string>
 #include <thread>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/kernel.h"
 #include "platform/messages.h"
@@ -94,7 +100,7 @@ TEST_F(X11Services, LastInputFollowsFakeInputAndKeyStateIsSeen) {
 TEST_F(X11Services, HotKeyReachesItsHandlerOnceRegistered) {
     std::atomic<int> presses{0};
     std::atomic<WPARAM> id{0};
-    tarvelo_platform::setHotKeyHandler([&](HWND, UINT message, WPARAM w, LPARAM) {
+    tarvelo_platform::setSystemMessageHandler([&](HWND, UINT message, WPARAM w, LPARAM) {
         if (message == WM_HOTKEY) {
             id = w;
             ++presses;
@@ -119,7 +125,7 @@ TEST_F(X11Services, HotKeyReachesItsHandlerOnceRegistered) {
     key(XK_Alt_L, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(presses, 1);
-    tarvelo_platform::setHotKeyHandler(nullptr);
+    tarvelo_platform::setSystemMessageHandler(nullptr);
 
     // Without a handler the press is posted to the window's queue.
     tarvelo::user::createMessageQueue(window);
@@ -261,6 +267,269 @@ TEST_F(X11Services, LockDesktopCoversTheScreenUntilTheInputReturns) {
     EXPECT_FALSE(SwitchDesktop(lock));
 }
 
+// Names of the viewable children of a window, bottom to top.
+std::vector<std::string> stacking(Display* display, Window parent) {
+    std::vector<std::string> names;
+    Window root, up, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(display, parent, &root, &up, &children, &n)) return names;
+    for (unsigned i = 0; i < n; ++i) {
+        XWindowAttributes a;
+        char* name = nullptr;
+        if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable) continue;
+        names.push_back(XFetchName(display, children[i], &name) && name ? name : "?");
+        if (name) XFree(name);
+    }
+    if (children) XFree(children);
+    return names;
+}
+
+int position(const std::vector<std::string>& names, const std::string& name) {
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) return int(i);
+    return -1;
+}
+
+// The order wanted: each of below under the cover, each of above over it.
+bool coverBetween(Display* display, Window parent, const std::vector<std::string>& below,
+                  const std::vector<std::string>& above) {
+    const std::vector<std::string> names = stacking(display, parent);
+    const int cover = position(names, "TarveloDesktopCover");
+    if (cover < 0) return false;
+    for (const std::string& b : below)
+        if (position(names, b) > cover) return false;
+    for (const std::string& a : above)
+        if (position(names, a) < cover) return false;
+    return true;
+}
+
+bool keyboardTaken(Display* display) {
+    const int status = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    XUngrabKeyboard(display, CurrentTime);
+    XSync(display, False);
+    return status == AlreadyGrabbed;
+}
+
+Window mapForeign(Display* display, const char* name, bool overrideRedirect) {
+    XSetWindowAttributes a{};
+    a.override_redirect = overrideRedirect;
+    a.background_pixel = WhitePixel(display, DefaultScreen(display));
+    Window w = XCreateWindow(display, DefaultRootWindow(display), 0, 0, 300, 200, 0, CopyFromParent, InputOutput,
+                             CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
+    XStoreName(display, w, name);
+    XMapRaised(display, w);
+    XSync(display, False);
+    return w;
+}
+
+bool hasProperty(Display* display, const std::string& windowName, const char* property) {
+    Window root, up, *children = nullptr;
+    unsigned n = 0;
+    bool found = false;
+    XQueryTree(display, DefaultRootWindow(display), &root, &up, &children, &n);
+    Atom atom = XInternAtom(display, property, False);
+    for (unsigned i = 0; i < n && !found; ++i) {
+        char* name = nullptr;
+        if (XFetchName(display, children[i], &name) && name && windowName == name) {
+            Atom type;
+            int format;
+            unsigned long items, rest;
+            unsigned char* data = nullptr;
+            found = XGetWindowProperty(display, children[i], atom, 0, 1, False, AnyPropertyType, &type, &format, &items,
+                                       &rest, &data) == Success && items == 1;
+            if (data) XFree(data);
+        }
+        if (name) XFree(name);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+// The stand-in unlock screen, started on the lock desktop as the unlock thread starts the program.
+PROCESS_INFORMATION startOnLockDesktop(const char* windowName) {
+    std::string command = std::string("lock_window_helper ") + windowName;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    char desktop[] = "TarveloDesktop";
+    startup.lpDesktop = desktop;
+    PROCESS_INFORMATION process{};
+    EXPECT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    return process;
+}
+
+void end(PROCESS_INFORMATION& process) {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
+
+// Another client maps and raises its windows while the lock runs: they end below the cover, the
+// unlock screen above it with both grabs; the cover holds the input while no unlock screen shows,
+// and follows the root when RandR shrinks it.
+TEST_F(X11Services, LockDesktopKeepsOtherWindowsBelowItsCover) {
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    HDESK lock = CreateDesktopA("TarveloDesktop", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    const Window root = DefaultRootWindow(display);
+    Window early = mapForeign(display, "Early", false);
+    ASSERT_TRUE(SwitchDesktop(lock));
+    EXPECT_TRUE(coverBetween(display, root, {"Early"}, {}));
+    EXPECT_TRUE(eventually([&] { return keyboardTaken(display); })) << "the cover holds the input before the screen";
+
+    PROCESS_INFORMATION screen = startOnLockDesktop("UnlockScreen");
+    EXPECT_TRUE(eventually([&] { return hasProperty(display, "UnlockScreen", "_TARVELO_GRABBED"); }))
+        << "the unlock screen got both grabs";
+    EXPECT_TRUE(coverBetween(display, root, {"Early"}, {"UnlockScreen"}));
+
+    Window popup = mapForeign(display, "Popup", true);
+    Window normal = mapForeign(display, "Normal", false);
+    for (int round = 0; round < 3; ++round) {
+        XRaiseWindow(display, early);
+        XRaiseWindow(display, popup);
+        XRaiseWindow(display, normal);
+        XSync(display, False);
+        EXPECT_TRUE(eventually([&] {
+            return coverBetween(display, root, {"Early", "Popup", "Normal"}, {"UnlockScreen"});
+        })) << "round " << round;
+    }
+    EXPECT_TRUE(keyboardTaken(display)) << "the unlock screen keeps its grab";
+
+    // The unlock screen is killed: the cover stays on top and takes the input back.
+    end(screen);
+    EXPECT_TRUE(eventually([&] { return position(stacking(display, root), "UnlockScreen") < 0; }));
+    XRaiseWindow(display, normal);
+    XSync(display, False);
+    EXPECT_TRUE(eventually([&] { return coverBetween(display, root, {"Early", "Popup", "Normal"}, {}); }));
+    EXPECT_TRUE(eventually([&] { return keyboardTaken(display); }));
+
+    if (system("xrandr --fb 320x240 >/dev/null 2>&1") == 0) {
+        EXPECT_TRUE(eventually([&] {
+            Window r, up, *children = nullptr;
+            unsigned n = 0;
+            bool small = false;
+            XQueryTree(display, root, &r, &up, &children, &n);
+            for (unsigned i = 0; i < n; ++i) {
+                char* name = nullptr;
+                XWindowAttributes a;
+                if (XFetchName(display, children[i], &name) && name && std::string(name) == "TarveloDesktopCover" &&
+                    XGetWindowAttributes(display, children[i], &a))
+                    small = a.width == 320 && a.height == 240;
+                if (name) XFree(name);
+            }
+            if (children) XFree(children);
+            return small;
+        })) << "the cover follows the root";
+        EXPECT_EQ(system("xrandr --fb 640x480 >/dev/null 2>&1"), 0);
+    }
+
+    ASSERT_TRUE(SwitchDesktop(input));
+    EXPECT_FALSE(coverShown(display));
+    EXPECT_FALSE(keyboardTaken(display));
+    for (Window w : {early, popup, normal}) XDestroyWindow(display, w);
+    CloseDesktop(lock);
+    CloseDesktop(input);
+}
+
+// Where a compositor runs, the cover and the unlock screen live in its overlay window.
+TEST_F(X11Services, LockDesktopDrawsAboveTheCompositor) {
+    if (system("command -v xcompmgr >/dev/null") != 0) GTEST_SKIP() << "xcompmgr is not installed";
+    pid_t compositor = fork();
+    if (compositor == 0) {
+        execlp("xcompmgr", "xcompmgr", nullptr);
+        _exit(127);
+    }
+    Atom selection = XInternAtom(display, "_NET_WM_CM_S0", False);
+    ASSERT_TRUE(eventually([&] { return XGetSelectionOwner(display, selection) != None; })) << "no compositor";
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    HDESK lock = CreateDesktopA("TarveloDesktop", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_TRUE(SwitchDesktop(lock));
+    const Window overlay = XCompositeGetOverlayWindow(display, DefaultRootWindow(display));
+    EXPECT_TRUE(coverBetween(display, overlay, {}, {}));
+    PROCESS_INFORMATION screen = startOnLockDesktop("UnlockScreen");
+    EXPECT_TRUE(eventually([&] { return coverBetween(display, overlay, {}, {"UnlockScreen"}); }))
+        << "the unlock screen moved into the overlay, above the cover";
+    Window normal = mapForeign(display, "Normal", false);
+    EXPECT_TRUE(eventually([&] { return position(stacking(display, DefaultRootWindow(display)), "Normal") >= 0; }));
+    EXPECT_LT(position(stacking(display, overlay), "Normal"), 0) << "other windows stay under the overlay";
+    end(screen);
+    ASSERT_TRUE(SwitchDesktop(input));
+    XCompositeReleaseOverlayWindow(display, DefaultRootWindow(display));
+    XDestroyWindow(display, normal);
+    XSync(display, False);
+    kill(compositor, SIGTERM);
+    waitpid(compositor, nullptr, 0);
+    CloseDesktop(lock);
+    CloseDesktop(input);
+}
+
+// A server of two screens and no RandR at all: the cover covers each screen's whole root.
+TEST(LockDesktopScreens, EveryScreenIsCoveredWithoutRandR) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t server = fork();
+    if (server == 0) {
+        close(fds[0]);
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        dup2(quiet, 2);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24", "-screen",
+               "1", "320x240x24", "-extension", "RANDR", (char*)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) {
+        kill(server, SIGTERM);
+        waitpid(server, nullptr, 0);
+        GTEST_SKIP() << "Xvfb cannot start";
+    }
+    const char* saved = getenv("DISPLAY");
+    const std::string previous = saved ? saved : "";
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    int opcode, event, error;
+    EXPECT_FALSE(XQueryExtension(display, "RANDR", &opcode, &event, &error));
+    ASSERT_EQ(ScreenCount(display), 2);
+
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    HDESK lock = CreateDesktopA("TarveloDesktop", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_TRUE(SwitchDesktop(lock));
+    for (int screen = 0; screen < 2; ++screen) {
+        SCOPED_TRACE("screen " + std::to_string(screen));
+        Window root, up, *children = nullptr;
+        unsigned n = 0;
+        bool covered = false;
+        XQueryTree(display, RootWindow(display, screen), &root, &up, &children, &n);
+        for (unsigned i = 0; i < n; ++i) {
+            char* name = nullptr;
+            XWindowAttributes a;
+            if (XFetchName(display, children[i], &name) && name && std::string(name) == "TarveloDesktopCover" &&
+                XGetWindowAttributes(display, children[i], &a))
+                covered = a.map_state == IsViewable && a.x == 0 && a.y == 0 &&
+                          a.width == DisplayWidth(display, screen) && a.height == DisplayHeight(display, screen);
+            if (name) XFree(name);
+        }
+        if (children) XFree(children);
+        EXPECT_TRUE(covered);
+    }
+    ASSERT_TRUE(SwitchDesktop(input));
+    CloseDesktop(lock);
+    CloseDesktop(input);
+    XCloseDisplay(display);
+    if (saved) {
+        setenv("DISPLAY", previous.c_str(), 1);
+    } else {
+        unsetenv("DISPLAY");
+    }
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+}
+
 }  // namespace
 
 namespace {
@@ -284,6 +553,50 @@ TEST(WithoutDisplay, ServicesFailAndSaySo) {
         setenv("DISPLAY", previous.c_str(), 1);
     else
         unsetenv("DISPLAY");
+}
+
+}  // namespace
+
+namespace {
+
+// An X server resets when its last client leaves. A platform call made before the toolkit starts
+// must not be that last client, or the toolkit's own connection, made next, meets a resetting
+// server. Observed here through a root-window property, which a reset deletes.
+TEST(SharedConnection, APlatformCallKeepsTheServerFromResetting) {
+    std::string display;
+    const pid_t server = testdisplay::startResettingServer(display);
+    if (!server) GTEST_SKIP() << "Xvfb is not installed or did not start";
+    const char* saved = getenv("DISPLAY");
+    const std::string previous = saved ? saved : "";
+    setenv("DISPLAY", display.c_str(), 1);
+
+    BOOL active = FALSE;
+    EXPECT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0));
+    Display* a = XOpenDisplay(nullptr);
+    ASSERT_NE(a, nullptr);
+    const Atom mark = XInternAtom(a, "TARVELO_TEST_MARK", False);
+    const unsigned char value = 1;
+    XChangeProperty(a, DefaultRootWindow(a), mark, XA_CARDINAL, 8, PropModeReplace, &value, 1);
+    XCloseDisplay(a);  // the last client but the platform's
+    Display* b = XOpenDisplay(nullptr);
+    ASSERT_NE(b, nullptr);
+    int count = 0;
+    Atom* props = XListProperties(b, DefaultRootWindow(b), &count);
+    bool found = false;
+    const Atom again = XInternAtom(b, "TARVELO_TEST_MARK", True);
+    for (int i = 0; i < count; ++i) found = found || props[i] == again;
+    if (props) XFree(props);
+    XCloseDisplay(b);
+    EXPECT_TRUE(found) << "the server reset between two clients";
+
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    // The kept connection is now closed by its server: the next call starts a new one, elsewhere.
+    if (saved)
+        setenv("DISPLAY", previous.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+    GetAsyncKeyState(VK_CONTROL);
 }
 
 }  // namespace

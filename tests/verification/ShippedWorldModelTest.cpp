@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "../common/test_data.h"
-#include "tools/train_world_model/FaceCrops.h"
+#include "tools/facekit/FaceCrops.h"
 #include "visionlib/DiagonalGMM.h"
 
 using namespace vision;
-using namespace world_model;
+using namespace facekit;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "temp_dir.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,17 +38,7 @@ inline void fillFrame(vision::Sequence* frame, int width, int height, int seed) 
                 60 * std::sin(x / (5.0 + seed)) * std::cos(y / 7.0) + 40 * std::sin((x + y + seed) / 3.0));
 }
 
-// A fresh folder under the system's temporary folder, removed with everything in it afterwards.
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/verif-test-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& sub) const { return path + "/" + sub; }
-    std::string path;
-};
+using TempDir = testutil::TempDir;
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

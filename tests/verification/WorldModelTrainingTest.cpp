@@ -8,12 +8,12 @@
 
 #include "../common/test_data.h"
 #include "VerifTestUtil.h"
-#include "tools/train_world_model/FaceCrops.h"
+#include "tools/facekit/FaceCrops.h"
 #include "visionlib/DiagonalGMM.h"
 #include "visionlib/Sequence.h"
 
 using namespace vision;
-using namespace world_model;
+using namespace facekit;
 
 namespace {
 
@@ -76,4 +76,26 @@ TEST(WorldModelTraining, TooFewFramesForTheGaussiansIsRefused) {
     TrainOptions options;
     options.gaussians = 4;
     EXPECT_FATAL(trainWorldModel(&data, options), "3 feature frames cannot seed 4 Gaussians");
+}
+
+// Pictures with known eyes are cut only where the detector's box puts the eyes near them: the aligned
+// lfw pictures give faces at both camera sizes, and the same pictures with the eyes said to lie a
+// face's width away give none (a wrong mapping of the eyes into the scaled frame shows the same way).
+TEST(WorldModelTraining, WebcamFacesAreCutWhereTheKnownEyesAre) {
+    REQUIRE_DATA("lfw");
+    const std::string cascade = testdata::modelsDir() + "/mct4.cascade";
+    if (!testdata::exists(cascade)) GTEST_SKIP() << "no shipped cascade at " << cascade;
+    std::vector<EyeFace> pictures = lfwFaces(testdata::dataDir() + "/lfw");
+    ASSERT_GE(pictures.size(), 1000u);
+    WebcamFaces options;
+    options.limit = 12;
+    FeatureSet faces;
+    EXPECT_GE(collectWebcamFaces(pictures, cascade, &faces, options), 6);
+    EXPECT_EQ(faces.examples(), 2 * faces.faces());
+    for (EyeFace& p : pictures) {
+        p.eyes.left_x += 56;
+        p.eyes.right_x += 56;
+    }
+    FeatureSet misplaced;
+    EXPECT_EQ(collectWebcamFaces(pictures, cascade, &misplaced, options), 0);
 }

@@ -3,11 +3,15 @@
 //
 //   train_world_model --cascade FILE --out FILE [--data DIR] [--sets umist,cmu-newtest]
 //                     [--gaussians G] [--iterations N] [--seed S] [--floor F] [--limit N] [--min-share S]
-//                     [--scales 1,0.5] [--verbose]
+//                     [--scales 1,0.5] [--pictures N] [--webcam-eyes 18,36] [--min-source-eyes E] [--verbose]
 //
-// --sets names folders of DIR: a folder with boxes.txt is read as an annotated set, any other as one
-// sub-folder of images per person, whose best detection counts when it is at least S (0.4) of the
-// image width, at each of the --scales (1 alone by default). --limit keeps at most N images per person and N annotated faces.
+// --sets names folders of DIR: lfw, utkface and webfaces are pictures with known eyes, brought to a
+// webcam's size and sharpness before they are cut (eyes --webcam-eyes pixels apart in the camera's
+// frame, 320x240 or, every second picture, 160x120 doubled; at most --pictures of each set, webfaces only
+// where its eyes are at least E (12) pixels apart); a folder with boxes.txt is read as an annotated
+// set, any other as one sub-folder of images per person, whose best detection counts when it is at
+// least S (0.4) of the image width, at each of the --scales (1 alone by default). --limit keeps at most
+// N images per person and N annotated faces.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,15 +21,16 @@
 #include <vector>
 #include <sys/stat.h>
 
-#include "tools/train_world_model/FaceCrops.h"
+#include "tools/facekit/FaceCrops.h"
 #include "visionlib/DiagonalGMM.h"
 
-using namespace world_model;
+using namespace facekit;
 
 static void usage(const char* self) {
     std::fprintf(stderr,
                  "usage: %s --cascade FILE --out FILE [--data DIR] [--sets umist,cmu-newtest] [--gaussians G]\n"
-                 "       [--iterations N] [--seed S] [--floor F] [--limit N] [--min-share S] [--scales LIST] [--verbose]\n",
+                 "       [--iterations N] [--seed S] [--floor F] [--limit N] [--min-share S] [--scales LIST]\n"
+                 "       [--pictures N] [--webcam-eyes MIN,MAX] [--min-source-eyes E] [--verbose]\n",
                  self);
 }
 
@@ -35,6 +40,9 @@ int main(int argc, char** argv) {
     int limit = 0;
     float minShare = 0.4f;
     std::vector<float> scales = {1.0f};
+    WebcamFaces webcam;
+    float minSourceEyes = 12;
+    auto pair = [](const char* text, float* a, float* b) { return std::sscanf(text, "%f,%f", a, b) == 2; };
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         auto value = [&]() -> const char* {
@@ -60,6 +68,14 @@ int main(int argc, char** argv) {
             std::string v;
             while (std::getline(in, v, ',')) scales.push_back((float)std::atof(v.c_str()));
         }
+        else if (a == "--pictures") webcam.limit = std::atoi(value());
+        else if (a == "--min-source-eyes") minSourceEyes = (float)std::atof(value());
+        else if (a == "--webcam-eyes") {
+            if (!pair(value(), &webcam.min_eyes, &webcam.max_eyes)) {
+                usage(argv[0]);
+                return 2;
+            }
+        }
         else if (a == "--verbose") options.verbose = true;
         else {
             usage(argv[0]);
@@ -82,8 +98,17 @@ int main(int argc, char** argv) {
             return 1;
         }
         const bool annotated = ::stat((dir + "/boxes.txt").c_str(), &st) == 0;
-        const int n = annotated ? collectAnnotated(dir, cascade, &features, limit)
-                                : collectPeople(dir, cascade, &features, limit, minShare, scales);
+        int n;
+        if (set == "lfw" || set == "utkface" || set == "webfaces") {
+            WebcamFaces o = webcam;
+            if (set == "webfaces") o.min_source_eyes = minSourceEyes;
+            n = collectWebcamFaces(set == "lfw" ? lfwFaces(dir)
+                                   : set == "utkface" ? utkFaces(dir) : readWebFaces(dir),
+                                   cascade, &features, o);
+        } else {
+            n = annotated ? collectAnnotated(dir, cascade, &features, limit)
+                          : collectPeople(dir, cascade, &features, limit, minShare, scales);
+        }
         std::printf("%s: %d faces\n", set.c_str(), n);
     }
     if (features.faces() == 0) {

@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "app/core/SessionGuardCore.h"
-#include "app/gui/EnrollmentPanel.h"
-#include "app/gui/SettingsDialog.h"
 #include "app/gui/UnlockThread.h"
 #include "gui_harness.h"
 #include "test_app.h"
@@ -33,28 +31,12 @@ TEST(LockFlowTest, EnrolledFaceUnlocksTheUnlockScreen) {
     ASSERT_TRUE(mkdtemp(folder));
     // The unlock-screen instance finds the user's files in ~/.Tarvelo: the same as ours here.
     setenv("HOME", folder, 1);
-    app.dataDir = std::string(folder) + "/.Tarvelo";
-    app.config.cameraName = guitest::replayCameraName();
-    app.config.version = "1.3";
-    ASSERT_TRUE(app.createUserInfo("None", "None", 2000, true));
-    ASSERT_TRUE(app.config.save(app.configFilePath()));
-
-    // Enrollment through the settings dialog, as the user does it.
-    SettingsDialog* dialog = new SettingsDialog(nullptr, 0);
-    dialog->Show();
-    app.settingsDialog = dialog;
-    app.logonResult = true;
-    wxCommandEvent enroll(wxEVT_BUTTON, EnrollmentPanel::ID_ENROLL);
-    dialog->enrollmentPage()->onEnrollButton(enroll);
-    for (int i = 0; i < 600 && !app.lines.has("Event: Enrollment done"); ++i) guitest::pump(50);
-    app.settingsDialog = nullptr;
-    dialog->Hide();
-    delete dialog;
-    ASSERT_TRUE(fileExists(app.userModelPath()));
+    ASSERT_TRUE(guitest::enrollReplayFace(app, folder));
 
     // The lock.
     std::remove("Tarvelo_unlock.log");
     app.lines.clear();
+    app.sessionState = SessionGuardApp::SessionState::Locked;
     UnlockThread* thread = new UnlockThread();
     app.unlockThread = thread;
     ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);

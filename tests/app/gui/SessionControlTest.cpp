@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "app/capture/Notifications.h"
+#include "app/core/EnrollmentThread.h"
 #include "app/gui/TrayIcon.h"
 #include "gui_harness.h"
 #include "test_app.h"
@@ -30,9 +31,24 @@ protected:
         wxTimerEvent event;
         app().onIdleTimeout(event);
     }
-    void command(void (SessionGuardApp::*handler)(wxCommandEvent&)) {
+    void command(void (SessionGuardApp::*handler)(wxCommandEvent&), int value = 0) {
         wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED);
+        event.SetInt(value);
         (app().*handler)(event);
+    }
+    // A near miss of the unlock screen in the user's images folder; returns its prefix.
+    std::string writeNearMiss() {
+        EXPECT_TRUE(app().createUserInfo("None", "None", 2000, true));
+        const std::string images = app().userFolderPath() + "/images";
+        ::mkdir(app().userFolderPath().c_str(), 0700);
+        ::mkdir(images.c_str(), 0700);
+        std::ofstream(images + "/lastface.raw.pgm") << "P5\n1 1\n255\n";
+        std::ofstream(images + "/lastface.info.txt") << "near miss";
+        return images + "/lastface";
+    }
+    bool exists(const std::string& path) {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0;
     }
 };
 
@@ -147,9 +163,14 @@ TEST_F(SessionControlTest, LockRefusedWithoutCameraOrWhileTheScreenSaverRuns) {
 }
 
 TEST_F(SessionControlTest, UnlockWithoutNearMissLiftsTheLockdownAndWatchesAgain) {
+    // An end-of-lock event outside a lock (a stale or forged one) is not an unlock.
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByFace);
+    EXPECT_FALSE(app().lines.has("Event: Session unlocked"));
+    EXPECT_TRUE(app().lockdownCalls.empty());
+
     app().lockSession(false);
     ASSERT_EQ(app().unlockStarted, 1);
-    command(&SessionGuardApp::onSessionUnlocked);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByFace);
     EXPECT_EQ(app().lockdownCalls, std::vector<bool>{false});
     EXPECT_TRUE(app().lines.has("Enabling the Task switching..."));
     EXPECT_TRUE(app().lines.has("Enabling the Task Manager..."));
@@ -157,29 +178,121 @@ TEST_F(SessionControlTest, UnlockWithoutNearMissLiftsTheLockdownAndWatchesAgain)
     EXPECT_TRUE(timerArmed(600000));
 }
 
-TEST_F(SessionControlTest, UnlockAfterANearMissAdaptsBeforeWatching) {
-    ASSERT_TRUE(app().createUserInfo("None", "None", 2000, true));
-    const std::string images = app().userFolderPath() + "/images";
-    ::mkdir(app().userFolderPath().c_str(), 0700);
-    ::mkdir(images.c_str(), 0700);
-    std::ofstream(images + "/lastface.raw.pgm") << "P5\n1 1\n255\n";
-
-    command(&SessionGuardApp::onSessionUnlocked);
+TEST_F(SessionControlTest, OnlyAPasswordUnlockAdaptsFromTheNearMiss) {
+    const std::string prefix = writeNearMiss();
+    app().lockSession(false);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByPassword);
     ASSERT_EQ(app().adaptations.size(), 1u);
-    EXPECT_EQ(app().adaptations[0], images + "/lastface");
+    EXPECT_EQ(app().adaptations[0], prefix);
     EXPECT_TRUE(app().isAdaptationRunning());
     EXPECT_TRUE(app().lines.has("Must perform an adaptation of the user model!"));
     EXPECT_TRUE(timerStopped());
-    // A resume meanwhile starts nothing beside the running adaptation.
+    // Meanwhile a resume, Alt+L or a second end-of-lock event start nothing beside it.
     app().onResume();
+    app().lockSession(false);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByPassword);
     EXPECT_EQ(app().adaptations.size(), 1u);
+    EXPECT_EQ(app().unlockStarted, 1);
     EXPECT_TRUE(timerStopped());
 
-    command(&SessionGuardApp::onModelThreadDone);
+    command(&SessionGuardApp::onModelThreadDone, MODEL_BUILT);
     EXPECT_TRUE(app().lines.has("Event: Adaptation of the model done"));
+    EXPECT_FALSE(app().lines.has("ERROR: The adaptation of the model failed, the previous model is kept"));
     EXPECT_FALSE(app().isAdaptationRunning());
     EXPECT_TRUE(timerArmed(600000));
-    std::remove((images + "/lastface.raw.pgm").c_str());
+
+    // A face unlock, and a resume outside a lock, delete the near miss instead.
+    for (bool resume : {false, true}) {
+        writeNearMiss();
+        app().adaptations.clear();
+        if (resume) {
+            app().onResume();
+        } else {
+            app().lockSession(false);
+            command(&SessionGuardApp::onSessionUnlocked, kUnlockedByFace);
+        }
+        EXPECT_TRUE(app().adaptations.empty()) << resume;
+        EXPECT_FALSE(exists(prefix + ".raw.pgm")) << resume;
+        EXPECT_FALSE(exists(prefix + ".info.txt")) << resume;
+        EXPECT_TRUE(timerArmed(600000)) << resume;
+    }
+}
+
+TEST_F(SessionControlTest, AdaptationThatFailsOrCannotStartGoesBackToWatching) {
+    writeNearMiss();
+    app().lockSession(false);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByPassword);
+    ASSERT_TRUE(app().isAdaptationRunning());
+    command(&SessionGuardApp::onModelThreadDone, MODEL_NOT_BUILT);
+    EXPECT_TRUE(app().lines.has("ERROR: The adaptation of the model failed, the previous model is kept"));
+    EXPECT_FALSE(app().isAdaptationRunning());
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Idle);
+    EXPECT_TRUE(timerArmed(600000));
+
+    // A thread that cannot start would never end: the tray must not wait for it.
+    app().reset();
+    app().config.idleDelay = 600000;
+    app().adaptationStarts = false;
+    writeNearMiss();
+    app().lockSession(false);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByPassword);
+    EXPECT_EQ(app().adaptations.size(), 1u);
+    EXPECT_TRUE(app().lines.has("ERROR: Failed to start the adaptation of the model"));
+    EXPECT_FALSE(app().isAdaptationRunning());
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Idle);
+    EXPECT_TRUE(timerArmed(600000));
+}
+
+TEST_F(SessionControlTest, OneActivityAtATime) {
+    // During a lock: no timer, no second lock, no check, no settings, no disable; a suspend or
+    // resume leaves the lock in place.
+    app().lockSession(false);
+    ASSERT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Locked);
+    app().startIdleTimer(0);
+    app().lockSession(false);
+    app().lockSession(true);
+    app().showSettingsDialog(0);
+    app().toggleEnabled();
+    app().onSuspend();
+    app().onResume();
+    fire();
+    EXPECT_TRUE(timerStopped());
+    EXPECT_EQ(app().unlockStarted, 1);
+    EXPECT_EQ(app().presenceStarted, 0);
+    EXPECT_TRUE(app().settingsPages.empty());
+    EXPECT_TRUE(app().isEnabled());
+    EXPECT_TRUE(app().lockdownCalls.empty());
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Locked);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByFace);
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Idle);
+
+    // During a check: stale or doubled verdicts and Alt+L do nothing more.
+    app().lockSession(true);
+    app().lockSession(false);
+    EXPECT_EQ(app().unlockStarted, 1);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByFace);
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Checking);
+    command(&SessionGuardApp::onPresenceCheckFailed);
+    command(&SessionGuardApp::onPresenceCheckSucceeded);
+    EXPECT_EQ(app().unlockStarted, 2);
+    EXPECT_EQ(app().presenceDeleted, 1);
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Locked);
+    command(&SessionGuardApp::onSessionUnlocked, kUnlockedByFace);
+
+    // While the "Screen saver running" box is up: Alt+L, the settings and a resume do nothing.
+    app().saverRunning = true;
+    app().duringSaverMessage = [this] {
+        app().lockSession(false);
+        app().showSettingsDialog(0);
+        app().onResume();
+        app().startIdleTimer(0);
+    };
+    app().lockSession(true);
+    EXPECT_EQ(app().saverMessages, 1);
+    EXPECT_EQ(app().unlockStarted, 2);
+    EXPECT_TRUE(app().settingsPages.empty());
+    EXPECT_EQ(app().getSessionState(), SessionGuardApp::SessionState::Idle);
+    EXPECT_TRUE(timerArmed(600000));
 }
 
 TEST_F(SessionControlTest, SuspendStopsWatchingAndResumeRearms) {

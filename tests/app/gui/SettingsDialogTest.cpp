@@ -4,9 +4,18 @@
 #include <functional>
 #include <sstream>
 
-#include <gtest/gtest.h>
-#include <wx/listbook.h>
+#include <cstdio>
+#include <cstdlib>
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wx/listbook.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+
+#include "app/capture/CaptureListeners.h"
+#include "app/capture/Notifications.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
 #include "app/gui/EnrollmentPanel.h"
@@ -17,6 +26,22 @@
 #include "test_app.h"
 
 namespace {
+
+// Answers the message boxes in place of a person and keeps their texts.
+class MessageBoxes : public wxModalDialogHook {
+public:
+    MessageBoxes() { Register(); }
+    std::vector<wxString> texts;
+
+protected:
+    int Enter(wxDialog* dialog) override {
+        if (auto* box = dynamic_cast<wxMessageDialogBase*>(dialog)) {
+            texts.push_back(box->GetMessage());
+            return wxID_OK;
+        }
+        return wxID_NONE;
+    }
+};
 
 class SettingsDialogTest : public testing::Test {
 protected:
@@ -47,6 +72,12 @@ protected:
         wxCommandEvent event(wxEVT_TEXT, field->GetId());
         event.SetEventObject(field);
         field->GetEventHandler()->ProcessEvent(event);
+    }
+    static std::string readAll(const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
     }
     std::string configText() {
         std::ifstream in(app().configFilePath());
@@ -234,6 +265,159 @@ TEST_F(SettingsDialogTest, EnrollmentBlocksPagesButtonsAndClose) {
     dialog->onClose(close);
     EXPECT_TRUE(close.GetVeto());
     EXPECT_FALSE(dialog->cancelButton()->IsEnabled());
+}
+
+TEST_F(SettingsDialogTest, ParametersPageIsLaidOutWithoutToolkitComplaints) {
+    // GTK says what it dislikes on standard error: listen there while the page is built and laid out.
+    char name[] = "/tmp/tarvelo-stderr-XXXXXX";
+    const int capture = mkstemp(name);
+    ASSERT_GE(capture, 0);
+    std::fflush(stderr);
+    const int saved = dup(2);
+    dup2(capture, 2);
+    open(1);
+    dialog->SetSize(dialog->GetSize() + wxSize(40, 0));  // a layout pass more
+    guitest::pump(100);
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    close(capture);
+    const std::string said = readAll(name);
+    std::remove(name);
+    EXPECT_EQ(said.find("Gtk-CRITICAL"), std::string::npos) << said.substr(0, 400);
+    EXPECT_GE(dialog->parametersPage()->idleDelayField->GetSize().x, 70);
+}
+
+TEST_F(SettingsDialogTest, AFailedSaveIsReportedAndApplyStaysEnabled) {
+    // A folder where the file should be: no save can replace it, whoever runs the test.
+    std::remove(app().configFilePath().c_str());
+    ASSERT_EQ(::mkdir(app().configFilePath().c_str(), 0700), 0);
+    MessageBoxes boxes;
+    open(1);
+    edit(dialog->parametersPage()->idleDelayField, 601);
+    EXPECT_FALSE(dialog->applyAndSave());
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_NE(boxes.texts[0].find("could not be saved"), wxString::npos) << boxes.texts[0];
+    EXPECT_TRUE(dialog->applyButton()->IsEnabled());
+    EXPECT_EQ(app().config.idleDelay, 601000u) << "the settings still hold for this run";
+    EXPECT_TRUE(app().lines.has("ERROR: Failed to save the configuration file " + app().configFilePath()));
+    ::rmdir(app().configFilePath().c_str());
+    EXPECT_TRUE(dialog->applyAndSave());
+    EXPECT_FALSE(dialog->applyButton()->IsEnabled());
+    EXPECT_EQ(boxes.texts.size(), 1u);
+}
+
+TEST_F(SettingsDialogTest, ACameraChangeIsNotForgottenByALaterApply) {
+    // No device at all: applying clears the configured camera, which is a change, and stays one.
+    const std::string cameras = getenv("TARVELO_REPLAY_CAMERAS");
+    setenv("TARVELO_REPLAY_CAMERAS", "/nonexistent", 1);
+    app().config.cameraName = "Gone Camera";
+    open(1);
+    setenv("TARVELO_REPLAY_CAMERAS", cameras.c_str(), 1);
+    EXPECT_FALSE(dialog->parametersPage()->cameraChoice->IsEnabled());
+    EXPECT_TRUE(dialog->parametersPage()->applyChanges());
+    EXPECT_TRUE(dialog->isCameraChanged());
+    EXPECT_TRUE(dialog->parametersPage()->applyChanges());
+    EXPECT_TRUE(dialog->isCameraChanged());
+    EXPECT_EQ(app().config.cameraName, "");
+}
+
+// The enrollment page with a camera that shows no face: the wait for a capture can be cancelled
+// and gives up by itself; a capture or a model that fails gives the page back with its reason.
+class EnrollmentWait : public SettingsDialogTest {
+protected:
+    void SetUp() override {
+        SettingsDialogTest::SetUp();
+        app().config.cameraName = guitest::coveredCameraName();
+        ASSERT_TRUE(app().createUserInfo("None", "None", 2000, true));
+        std::remove(app().userModelPath().c_str());
+        app().logonResult = true;
+        open(0);
+        app().settingsDialog = dialog;
+        page = dialog->enrollmentPage();
+        ASSERT_TRUE(page->isDetecting());
+    }
+    void TearDown() override {
+        app().settingsDialog = nullptr;
+        SettingsDialogTest::TearDown();
+    }
+    void enroll() {
+        wxCommandEvent click(wxEVT_BUTTON, EnrollmentPanel::ID_ENROLL);
+        page->onEnrollButton(click);
+    }
+    // The page is usable again: buttons, page changes, detection.
+    void expectGivenBack() {
+        EXPECT_FALSE(page->isWaitingForCapture());
+        EXPECT_TRUE(page->enrollButton->IsEnabled());
+        EXPECT_TRUE(dialog->saveButton()->IsEnabled());
+        EXPECT_TRUE(dialog->cancelButton()->IsEnabled());
+        EXPECT_TRUE(page->mayLeave);
+        EXPECT_TRUE(page->isDetecting());
+        EXPECT_FALSE(page->getDetectionLogic()->isCaptureRequested());
+    }
+    EnrollmentPanel* page = nullptr;
+};
+
+TEST_F(EnrollmentWait, TheWaitForAFaceCanBeCancelledAndEndsByItself) {
+    enroll();
+    ASSERT_TRUE(page->isWaitingForCapture());
+    EXPECT_EQ(page->enrollButton->GetLabel(), "Cancel");
+    EXPECT_TRUE(page->enrollButton->IsEnabled());
+    EXPECT_FALSE(dialog->saveButton()->IsEnabled());
+    guitest::screenshot(dialog, "settings_enrollment_waiting");
+    enroll();  // now the Cancel button
+    expectGivenBack();
+    EXPECT_EQ(page->title->GetLabel(), "The enrollment was cancelled");
+    EXPECT_EQ(page->enrollButton->GetLabel(), "Enroll model");
+    EXPECT_TRUE(app().lines.has("The enrollment was cancelled by the user"));
+    EXPECT_EQ(app().logons, 1) << "cancelling asks for no password";
+
+    page->captureTimeoutMs = 300;
+    enroll();
+    ASSERT_TRUE(page->isWaitingForCapture());
+    for (int i = 0; i < 100 && page->isWaitingForCapture(); ++i) guitest::pump(50);
+    expectGivenBack();
+    EXPECT_EQ(page->title->GetLabel(), "No face was found in front of the camera, the enrollment was cancelled");
+    EXPECT_TRUE(app().lines.has("WARNING: No face was captured in time, the enrollment is cancelled"));
+    guitest::screenshot(dialog, "settings_enrollment_no_face");
+}
+
+TEST_F(EnrollmentWait, ACaptureThatCouldNotBeWrittenGivesThePageBack) {
+    enroll();
+    ASSERT_TRUE(page->isWaitingForCapture());
+    EXPECT_TRUE(page->MSWWindowProc(WM_FACE_CAPTURED, CAPTURE_FAILED, 0));
+    expectGivenBack();
+    EXPECT_EQ(page->title->GetLabel(), "The captured face could not be saved, the enrollment was cancelled");
+    EXPECT_TRUE(app().lines.has("ERROR: The captured face could not be written in the working folder"));
+    EXPECT_FALSE(app().lines.has("Event: A face was detected, will use it to enroll the user model"));
+}
+
+TEST_F(EnrollmentWait, AFailedEnrollmentSaysSoAndKeepsTheOldModel) {
+    const std::string model = app().userModelPath();
+    ::mkdir((app().userFolderPath()).c_str(), 0700);
+    ::mkdir((app().userFolderPath() + "/models").c_str(), 0700);
+    std::ofstream(model) << "the old model";
+    app().config.worldModel = "models/no-such-world.model";  // the thread cannot build on it
+    enroll();
+    ASSERT_TRUE(page->isWaitingForCapture());
+    // The capture of a face that was not there: the files are made here.
+    std::ofstream("lastface.raw.pgm", std::ios::binary) << "P5\n160 120\n255\n" << std::string(160 * 120, 'x');
+    std::ofstream("lastface.info.txt") << "BBX_X 40\nBBX_Y 20\nBBX_W 80\nBBX_H 100\nEYE_CENTER_L_X 60\n"
+                                          "EYE_CENTER_L_Y 50\nEYE_CENTER_R_X 93\nEYE_CENTER_R_Y 50\nSCORE 0.8\n"
+                                          "VIEW 0\nINPLANE F\nOUTPLANE F\n";
+    EXPECT_TRUE(page->MSWWindowProc(WM_FACE_CAPTURED, CAPTURE_WRITTEN, 0));
+    EXPECT_FALSE(page->enrollButton->IsEnabled()) << "building cannot be cancelled";
+    for (int i = 0; i < 200 && !app().lines.has("Event: Enrollment done"); ++i) guitest::pump(50);
+    ASSERT_TRUE(app().lines.has("Event: Enrollment done"));
+    EXPECT_TRUE(app().lines.has("ERROR: The enrollment failed, the previous model is kept"));
+    EXPECT_EQ(page->title->GetLabel(), "The model could not be built, any previous model is kept");
+    EXPECT_NE(page->title->GetLabel(), "Your model is ready");
+    EXPECT_EQ(readAll(model), "the old model");
+    EXPECT_EQ(page->enrollButton->GetLabel(), "Update model");
+    expectGivenBack();
+    guitest::screenshot(dialog, "settings_enrollment_failed");
+    app().config.worldModel = Configuration().worldModel;
+    std::remove(model.c_str());
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST_F(TrayIconTest, MenuFollowsTheStateAndIsAbsentWhileDisabled) {
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_LOCK), "Lock (Alt+L)");
     EXPECT_FALSE(menu->IsEnabled(TrayIcon::ID_LOCK));  // no camera: greyed out
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_ENABLE), "Disable");
-    EXPECT_EQ(menu->GetHelpString(TrayIcon::ID_ENABLE), "Disable the Muskaro application");
+    EXPECT_EQ(menu->GetHelpString(TrayIcon::ID_ENABLE), "Disable the Tarvelo application");
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_SETTINGS), "Settings");
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_EXIT), "Exit");
     delete menu;

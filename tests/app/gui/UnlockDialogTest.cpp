@@ -1,6 +1,8 @@
 // The unlock screen on real widgets: its layout, the modes and their idle timer, the filter
 // notifications, and the password check on Enter.
 #include <climits>
+#include <cstdlib>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -81,8 +83,9 @@ TEST_F(UnlockDialogTest, LayoutWithoutCameraShowsTheMessageAndKeepsThePassword) 
     // The field ends at the right edge of the verification gauge: 80 + label + (W + 33 - label).
     EXPECT_EQ(dialog->passwordField->GetRect().GetRight() + 1, 80 + 320 + 33);
     guitest::screenshot(dialog, "unlock_no_camera");
-    // Shown, the screen keeps the keyboard for itself.
+    // Shown, the screen keeps the keyboard and the pointer for itself.
     EXPECT_TRUE(dialog->hasKeyboard());
+    EXPECT_TRUE(dialog->hasPointer());
 }
 
 TEST(UnlockScreenTest, LiveVideoInThePanel) {
@@ -90,6 +93,11 @@ TEST(UnlockScreenTest, LiveVideoInThePanel) {
     TestApp& app = testApp();
     app.reset();
     app.config.cameraName = guitest::replayCameraName();
+    // A model file that the verifier cannot read: the graph runs, the verification never gets ready.
+    ASSERT_TRUE(app.createUserInfo("None", "None", 2000, true));
+    const std::string model = app.userModelPath();
+    (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "'").c_str());
+    std::ofstream(model) << "damaged";
     ScriptedUnlockDialog* dialog = new ScriptedUnlockDialog();
     dialog->Show();
     for (int i = 0; i < 100 && dialog->videoWindow->framesShown() < 5; ++i) guitest::pump(50);
@@ -98,16 +106,58 @@ TEST(UnlockScreenTest, LiveVideoInThePanel) {
     // Without a user model the verification never gets ready: the screen stays in its first mode.
     EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_STARTING);
     guitest::screenshot(dialog, "unlock_screen_live");
+    // A close that is not an unlock is refused, forced or not.
     dialog->Close(false);
+    dialog->Close(true);
     guitest::pump(100);
-    EXPECT_TRUE(app.lines.has("Closing the Unlock dialog..."));
+    EXPECT_TRUE(app.lines.has("WARNING: Close request refused, the session stays locked"));
+    EXPECT_FALSE(app.lines.has("Closing the Unlock dialog..."));
+    EXPECT_TRUE(dialog->IsShown());
+    EXPECT_EQ(app.unlockStatus, kStillLocked);
+    dialog->Hide();
+    delete dialog;
+    std::remove(model.c_str());
     app.config.cameraName.clear();
     app.reset();
 }
 
-TEST_F(UnlockDialogTest, WideMessageStartsLeftOfThePanel) {
-    dialog->showMessage(wxString('W', 200));
-    EXPECT_LT(dialog->backgroundPanel->getLabels().at(1).x, 0);
+TEST_F(UnlockDialogTest, WithoutAModelThePasswordAloneGuards) {
+    // The fixture's dialog runs without a camera; with a camera but no model the screen says so.
+    dialog->Hide();
+    delete dialog;
+    app().config.cameraName = "Some Camera";
+    app().lines.clear();
+    dialog = new ScriptedUnlockDialog();
+    dialog->Show();
+    guitest::pump(50);
+    EXPECT_TRUE(app().lines.has("No user model found"));
+    EXPECT_EQ(dialog->backgroundPanel->getLabels().at(1).text,
+              "Your face model isn't created yet!\n\nUse your password to log in.");
+    EXPECT_EQ(dialog->getGraphManager(), nullptr);
+    EXPECT_TRUE(dialog->passwordField->IsShown());
+    app().config.cameraName.clear();
+}
+
+TEST_F(UnlockDialogTest, WideMessagesAreBrokenIntoLinesThatFitThePanel) {
+    const wxString failure =
+        "Failed to start the face detection using the camera 'USB Video Device'!\n\nCheck that your camera isn't "
+        "already used by another program.\n\nIf it's not the case, please exit the application and send the file "
+        "'Tarvelo_unlock.log' to us. (Note: this file is located in '/home/someone/tarvelo/build/bin')";
+    for (const wxString& text : {failure, wxString('W', 200)}) {
+        dialog->showMessage(text);
+        const auto& message = dialog->backgroundPanel->getLabels().at(1);
+        EXPECT_GE(message.x, 0);
+        EXPECT_LE(message.x + message.width, 514);
+        wxString words = message.text;
+        words.Replace("\n", "");
+        wxString expected = text;
+        expected.Replace("\n", "");
+        expected.Replace(" ", "");
+        words.Replace(" ", "");
+        EXPECT_EQ(words, expected) << "nothing is lost";
+    }
+    dialog->showMessage(failure);
+    guitest::screenshot(dialog, "unlock_camera_failure_message");
 }
 
 TEST_F(UnlockDialogTest, GaugeColoursAtTheThresholds) {
@@ -142,6 +192,7 @@ TEST_F(UnlockDialogTest, NotificationsWaitForTheReadyMessageAndAFaceClosesOnlyIn
     EXPECT_TRUE(dialog->MSWWindowProc(WM_FACE_AUTHENTICATED, 700, 0));
     EXPECT_TRUE(app().lines.has("Face authentified, confidence: 0.700000"));
     EXPECT_TRUE(closed());
+    EXPECT_EQ(app().unlockStatus, kUnlockedByFace);
     EXPECT_TRUE(app().lines.has("Enabling the Task Manager..."));
 }
 
@@ -194,6 +245,7 @@ TEST_F(UnlockDialogTest, PasswordOutcomes) {
         dialog->key(WXK_NUMPAD_ENTER);
         EXPECT_TRUE(app().lines.has(c.line)) << c.typed;
         EXPECT_EQ(closed(), c.unlocks) << c.typed;
+        EXPECT_EQ(app().unlockStatus, c.unlocks ? kUnlockedByPassword : kStillLocked) << c.typed;
         if (!c.unlocks) {
             EXPECT_EQ(dialog->invalidShown, 1);
             EXPECT_EQ(dialog->passwordField->GetValue(), "");

@@ -9,6 +9,7 @@
 #include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/stdpaths.h>
+#include <wx/gdicmn.h>
 #include <wx/utils.h>
 
 // Last: its macros would clash with the toolkit's headers.
@@ -53,16 +54,28 @@ wxImage grab(wxWindow* window) {
 }
 }  // namespace
 
-std::string screenshot(wxWindow* window, const std::string& name) {
-    pump(150);
+namespace {
+std::string save(const wxImage& image, const std::string& name) {
     if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
     wxFileName folder(wxStandardPaths::Get().GetExecutablePath());
     folder.RemoveLastDir();
     folder.AppendDir("screenshots");
     folder.Mkdir(0755, wxPATH_MKDIR_FULL);
     const wxString path = folder.GetPath() + "/" + name + ".png";
-    if (!grab(window).SaveFile(path, wxBITMAP_TYPE_PNG)) return std::string();
+    if (!image.IsOk() || !image.SaveFile(path, wxBITMAP_TYPE_PNG)) return std::string();
     return path.ToStdString();
+}
+}  // namespace
+
+std::string screenshot(wxWindow* window, const std::string& name) {
+    pump(150);
+    return save(grab(window), name);
+}
+
+std::string screenshotScreen(const std::string& name) {
+    int width = 0, height = 0;
+    wxDisplaySize(&width, &height);
+    return save(grabScreen(wxRect(0, 0, width, height)), name);
 }
 
 unsigned long pixelAt(wxWindow* window, int x, int y) {

@@ -2,6 +2,7 @@
 // The application object of the GUI tests: the real SessionGuardApp with its start-up skipped and
 // the outside world of the session control replaced by switches and records, a logger that keeps
 // its lines, and a user data folder of its own.
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -52,11 +53,14 @@ public:
     DWORD lastInput = 0;
     bool saverRunning = false;
     int saverMessages = 0;
+    std::function<void()> duringSaverMessage;  // what arrives while the box is up
+    bool fakeSaverMessage = true;              // false: the real message box
     bool presenceStarts = true;
     int presenceStarted = 0;
     int presenceDeleted = 0;
     int unlockStarted = 0;
     std::vector<std::string> adaptations;
+    bool adaptationStarts = true;
     std::vector<bool> lockdownCalls;  // true: locked down
     bool fakeSettings = true;
     std::vector<std::pair<int, bool>> settingsResults;  // result and camera change, one per pass
@@ -83,16 +87,34 @@ protected:
         return clockReadable;
     }
     bool screenSaverRunning() override { return saverRunning; }
-    void showScreenSaverMessage() override { ++saverMessages; }
+    void showScreenSaverMessage() override {
+        ++saverMessages;
+        if (!fakeSaverMessage) return SessionGuardApp::showScreenSaverMessage();
+        if (duringSaverMessage) duringSaverMessage();
+    }
     bool startPresenceChecker() override {
         ++presenceStarted;
         return presenceStarts;
     }
     void deletePresenceChecker() override { ++presenceDeleted; }
     void startUnlockThread() override { ++unlockStarted; }
-    void startAdaptation(const std::string& prefix) override { adaptations.push_back(prefix); }
+    bool startAdaptation(const std::string& prefix) override {
+        adaptations.push_back(prefix);
+        return adaptationStarts;
+    }
     void setTaskLockdown(bool locked) override { lockdownCalls.push_back(locked); }
     int runSettingsDialog(int page, bool& cameraChanged) override;
+
+public:
+    using SessionGuardApp::sessionState;
 };
 
 TestApp& testApp();
+
+namespace guitest {
+// Points the application's user files at <home>/.Tarvelo, where a program started with that HOME
+// finds them, writes the identity record and a configuration with the replay camera, and enrolls
+// a model from the replay camera through the settings dialog as the user does. False (with the
+// files in whatever state) when no model came out.
+bool enrollReplayFace(TestApp& app, const std::string& home);
+}  // namespace guitest

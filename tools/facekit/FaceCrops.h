@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "tools/facekit/FaceLists.h"
 #include "tools/facekit/FrameCodes.h"
+#include "tools/facekit/Images.h"
 #include "tools/facekit/Scan.h"
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
@@ -21,10 +23,7 @@ namespace vision {
 class DiagonalGMM;
 }
 
-namespace world_model {
-
-using facekit::GrayFrame;
-using facekit::Window;
+namespace facekit {
 
 // The frontal tracker's smallest window by default.
 const int kTrackerMinSize = 38;
@@ -74,9 +73,6 @@ private:
     vision::MemoryDataSet* data_ = nullptr;
 };
 
-// The sub-folders of dir as full paths, in byte order of their names.
-std::vector<std::string> subFolders(const std::string& dir);
-
 // The frame scaled by scale, with a margin of pad times its size on each side that repeats its edge
 // pixels.
 GrayFrame rescaled(const GrayFrame& frame, float scale, float pad);
@@ -93,6 +89,21 @@ int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet
 // At most limit faces (0: all). Returns the faces added.
 int collectAnnotated(const std::string& dir, const std::string& cascade, FeatureSet* set, int limit = 0,
                      int minSize = 24);
+
+// Pictures of one face with known eyes (lfw, utkface, webfaces), brought to what a webcam gives at run
+// time before the system cuts them: scaled so that the eyes lie between min_eyes and max_eyes pixels
+// apart in the camera's frame, which is 320x240 for every second picture and 160x120 for the others,
+// doubled as the scaling filter enlarges such a camera's frames for the detector (soft); then the
+// detector's best window whose box puts the eyes (`computeEyesFromBbx`) within max_eye_error eye
+// distances of the known eyes.
+struct WebcamFaces {
+    float min_eyes = 18, max_eyes = 36;
+    float min_source_eyes = 0;  // pictures whose eyes are closer are left out
+    float max_eye_error = 0.5f;
+    int limit = 0;  // at most this many pictures, spread over the list (0: all)
+};
+int collectWebcamFaces(const std::vector<EyeFace>& faces, const std::string& cascade, FeatureSet* set,
+                       const WebcamFaces& options);
 
 struct TrainOptions {
     int gaussians = 256;
@@ -161,4 +172,4 @@ private:
     CropCutter cutter_;
 };
 
-}  // namespace world_model
+}  // namespace facekit

@@ -1,4 +1,5 @@
-#include "tools/train_world_model/FaceCrops.h"
+#include "tools/facekit/FaceCrops.h"
+#include "tools/facekit/Matching.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,17 +19,17 @@
 #include "visionlib/Trainer.h"
 #include "visionlib/ipScale_yx.h"
 
-namespace world_model {
+namespace facekit {
 
 using namespace vision;
 
 std::vector<Window> detectFaces(const GrayFrame& frame, const std::string& cascade, int minSize) {
-    facekit::FrameCodes codes(frame);
-    facekit::ScanSettings s;
+    FrameCodes codes(frame);
+    ScanSettings s;
     s.min_size = minSize;
     s.max_size = frame.height;
     s.threshold = 0;
-    std::vector<Window> found = facekit::scanFrame(codes, cascade, s);
+    std::vector<Window> found = scanFrame(codes, cascade, s);
     std::stable_sort(found.begin(), found.end(),
                      [](const Window& a, const Window& b) { return a.confidence > b.confidence; });
     return found;
@@ -93,26 +94,6 @@ MemoryDataSet* FeatureSet::dataSet() {
     return data_;
 }
 
-std::vector<std::string> subFolders(const std::string& dir) {
-    std::vector<std::string> out;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n[0] == '.')
-                continue;
-            // Links and file systems that give no type are asked directly.
-            struct stat st;
-            if (e->d_type == DT_DIR ||
-                ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) && ::stat((dir + "/" + n).c_str(), &st) == 0 &&
-                 S_ISDIR(st.st_mode)))
-                out.push_back(dir + "/" + n);
-        }
-        closedir(d);
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 GrayFrame rescaled(const GrayFrame& frame, float scale, float pad) {
     const int w = std::max(1, (int)(frame.width * scale + 0.5f)), h = std::max(1, (int)(frame.height * scale + 0.5f));
     GrayFrame small;
@@ -146,7 +127,7 @@ int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet
                   const std::vector<float>& scales) {
     int added = 0;
     for (const std::string& person : subFolders(dir)) {
-        std::vector<std::string> images = facekit::listPgm(person);
+        std::vector<std::string> images = listPgm(person);
         if (limit > 0 && (int)images.size() > limit) {
             // Spread over the folder: the people turn from profile to frontal along it.
             std::vector<std::string> picked;
@@ -156,7 +137,7 @@ int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet
         }
         for (const std::string& path : images) {
             GrayFrame original;
-            if (!facekit::loadGray(path, &original))
+            if (!loadGray(path, &original))
                 continue;
             for (float scale : scales) {
                 // The picture is the face: a margin of its own edge pixels lets windows reach past it.
@@ -194,7 +175,7 @@ int collectAnnotated(const std::string& dir, const std::string& cascade, Feature
     int added = 0;
     for (const std::string& name : order) {
         GrayFrame frame;
-        if (!facekit::loadGray(dir + "/" + name, &frame))
+        if (!loadGray(dir + "/" + name, &frame))
             continue;
         std::vector<Window> found = detectFaces(frame, cascade, minSize);
         std::unique_ptr<ImageGray> image;
@@ -215,6 +196,64 @@ int collectAnnotated(const std::string& dir, const std::string& cascade, Feature
             }
             if (limit > 0 && added >= limit)
                 return added;
+        }
+    }
+    return added;
+}
+
+int collectWebcamFaces(const std::vector<EyeFace>& faces, const std::string& cascade, FeatureSet* set,
+                       const WebcamFaces& o) {
+    std::vector<const EyeFace*> chosen;
+    for (const EyeFace& f : faces)
+        if (std::hypot(f.eyes.right_x - f.eyes.left_x, f.eyes.right_y - f.eyes.left_y) >= o.min_source_eyes)
+            chosen.push_back(&f);
+    if (o.limit > 0 && (int)chosen.size() > o.limit) {
+        std::vector<const EyeFace*> picked;
+        for (int i = 0; i < o.limit; i++)
+            picked.push_back(chosen[(size_t)i * chosen.size() / o.limit]);
+        chosen.swap(picked);
+    }
+    int added = 0;
+    for (size_t i = 0; i < chosen.size(); i++) {
+        const EyeFace& f = *chosen[i];
+        GrayFrame original;
+        if (!loadGray(f.path, &original))
+            continue;
+        const double eyes = std::hypot(f.eyes.right_x - f.eyes.left_x, f.eyes.right_y - f.eyes.left_y);
+        if (eyes <= 0)
+            continue;
+        // Eye distances spread evenly over the range (golden-ratio steps), the same for every run.
+        const double u = std::fmod(i * 0.6180339887498949, 1.0);
+        const float target = (float)(o.min_eyes + u * (o.max_eyes - o.min_eyes));
+        const bool soft = i % 2 == 1;
+        const float pad = 0.25f;
+        const float scale = target / (float)eyes;
+        // The margin repeats the edge pixels so that windows can reach past a tight picture.
+        GrayFrame frame = rescaled(original, scale, pad);
+        const int smallW = std::max(1, (int)(original.width * scale + 0.5f));
+        const int smallH = std::max(1, (int)(original.height * scale + 0.5f));
+        const float sx = (float)smallW / original.width, sy = (float)smallH / original.height;
+        const float px = (float)(int)(smallW * pad + 0.5f), py = (float)(int)(smallH * pad + 0.5f);
+        const int paddedWidth = frame.width;
+        if (soft)
+            frame = rescaled(frame, 2.0f, 0.0f);
+        const float k = (float)frame.width / paddedWidth;
+        Eyes at;
+        at.left_x = (f.eyes.left_x * sx + px) * k;
+        at.left_y = (f.eyes.left_y * sy + py) * k;
+        at.right_x = (f.eyes.right_x * sx + px) * k;
+        at.right_y = (f.eyes.right_y * sy + py) * k;
+        const std::vector<Window> found = detectFaces(frame, cascade);
+        for (const Window& w : found) {
+            const double miss = eyeError(w, at);
+            if (miss < 0 || miss > o.max_eye_error)
+                continue;
+            std::unique_ptr<ImageGray> image = toImage(frame);
+            FaceInfo face;
+            faceFromWindow(w, &face);
+            set->add(image.get(), &face);
+            added++;
+            break;
         }
     }
     return added;
@@ -316,7 +355,7 @@ void FoundFace::toInfo(FaceInfo* face) const {
 }
 
 bool loadFrame(const std::string& path, float scale, GrayFrame* frame) {
-    if (!facekit::loadGray(path, frame))
+    if (!loadGray(path, frame))
         return false;
     if (scale != 1.0f)
         *frame = rescaled(*frame, scale, 0.0f);
@@ -432,4 +471,4 @@ float Scorer::score(ImageGray* frame, const FoundFace& f) {
     return s;
 }
 
-}  // namespace world_model
+}  // namespace facekit
