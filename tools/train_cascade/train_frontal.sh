@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# Trains the frontal cascade models/mct4.cascade from ../shared/data in two rounds:
+# Trains the frontal cascade models/mct4.cascade from ../shared/data in three rounds:
 #   tools/train_cascade/train_frontal.sh [DATA] [OUT]
-# Faces: every face source placed in the window by its eyes with the tracker's geometry (webfaces,
-# lfw and utkface by their marked or fixed eyes, faces19 moved to it), mirrored and jittered; round 2
-# adds the faces that round 1's cascade finds in the video clips and the UMIST folders (frames brought
-# to the detector's size, boxes kept where neighbouring frames agree). Non-faces: windows of the
-# face-free scenes of negatives and scenes that the real scanner passes through the stages so far.
-# Fixed seeds throughout; 6 threads.
+# Round 1 learns from faces19 alone; rounds 2 and 3 add the faces that the previous round's cascade
+# finds in the video clips and in the UMIST folders (frames brought to the detector's size, boxes
+# kept where neighbouring frames agree), so that the cascade learns the webcam's faces where the
+# detector itself puts them. Fixed seeds throughout.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 data=${1:-../shared/data}
@@ -15,11 +13,10 @@ bin=${TRAIN_CASCADE:-build/bin/train_cascade}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 harvest=(); for d in "$data"/video/0?/? "$data"/umist/*; do harvest+=(--harvest "$d"); done
-common=(--data "$data" --seed 19 --threads 6 --eye-faces webfaces --eye-faces lfw --eye-faces utkface
-        --faces19-by-eyes --scenes negatives --scenes scenes --no-patches --negatives 20000)
 
-"$bin" "${common[@]}" --out "$work/round1.cascade" --stages 14 --jitters 3 --hit-rate 0.998 --turn-jitter 8 \
-    > "$work/round1.log"
-"$bin" "${common[@]}" --out "$out" --stages 18 --jitters 3 --hit-rate 0.999 --turn-jitter 8 \
+"$bin" --data "$data" --out "$work/round1.cascade" --seed 19 --threads 6 --stages 8 > "$work/round1.log"
+"$bin" --data "$data" --out "$work/round2.cascade" --seed 19 --threads 6 --stages 10 \
     --harvest-cascade "$work/round1.cascade" "${harvest[@]}" > "$work/round2.log"
-tail -n 1 "$work/round2.log"
+"$bin" --data "$data" --out "$out" --seed 19 --threads 6 --stages 12 --hit-rate 0.9997 \
+    --harvest-cascade "$work/round2.cascade" "${harvest[@]}" > "$work/round3.log"
+tail -n 1 "$work/round3.log"

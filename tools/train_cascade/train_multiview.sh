@@ -3,10 +3,7 @@
 #   tools/train_cascade/train_multiview.sh [DATA] [OUT]
 # The top-level cascade covers all nine views, each router its plane's views, each tree node one view;
 # the in-plane tree's frontal node is the shipped frontal cascade. Nodes are chained: a node that
-# rejects a window hands it to the next view's node. Faces as for the frontal cascade (placed by their
-# eyes with the tracker's geometry, every 4th or 2nd picture of webfaces, lfw and utkface, turned with
-# ipRotate for the in-plane views), plus those models/mct4.cascade finds in the clips and UMIST
-# folders; the out-of-plane views from the UMIST people turning; non-faces from negatives and scenes.
+# rejects a window hands it to the next view's node. Faces are harvested with models/mct4.cascade.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 data=${1:-../shared/data}
@@ -17,15 +14,13 @@ trap 'rm -rf "$work"' EXIT
 
 harvest=(); for d in "$data"/video/0?/? "$data"/umist/*; do harvest+=(--harvest "$d"); done
 turned=(); for d in "$data"/umist/*; do turned+=(--turned "$d"); done
-common=(--data "$data" --threads 6 --harvest-cascade models/mct4.cascade "${harvest[@]}" "${turned[@]}"
-        --eye-faces webfaces --eye-faces lfw --eye-faces utkface --faces19-by-eyes
-        --scenes negatives --scenes scenes --no-patches)
+common=(--data "$data" --threads 4 --harvest-cascade models/mct4.cascade "${harvest[@]}" "${turned[@]}")
 train() { local name=$1; shift; "$bin" "${common[@]}" --out "$work/$name.cascade" "$@" > "$work/$name.log"; }
 
-train toplevel --stages 9 --negatives 12000 --jitters 1 --eye-every 4 --view 0 --view 1 --view 2 --view 3 --view 4 --view 5 --view 6 --view 7 --view 8
-train inplane-router --stages 4 --negatives 8000 --jitters 1 --eye-every 4 --view 0 --view 1 --view 2 --view 3 --view 4
+train toplevel --stages 9 --negatives 12000 --jitters 3 --view 0 --view 1 --view 2 --view 3 --view 4 --view 5 --view 6 --view 7 --view 8
+train inplane-router --stages 4 --negatives 8000 --jitters 4 --view 0 --view 1 --view 2 --view 3 --view 4
 train outplane-router --stages 4 --negatives 8000 --jitters 4 --view 5 --view 6 --view 7 --view 8
-for v in 1 2 3 4; do train view$v --stages 4 --negatives 8000 --jitters 2 --eye-every 2 --view $v; done
+for v in 1 2 3 4; do train view$v --stages 4 --negatives 8000 --jitters 4 --view $v; done
 for v in 5 6 7 8; do train view$v --stages 3 --negatives 8000 --jitters 4 --view $v; done
 
 mkdir -p "$out"
