@@ -9,8 +9,8 @@
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
 // of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused;
 // --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default);
-// --overflow says what the detector does with more windows than that: fuse each group of overlapping
-// windows on its own (groups, the tracker's) or let the fusion keep the most confident ones (best).
+// --overflow says what the detector does with more windows than that: let the fusion keep the most
+// confident ones (best, the tracker's) or fuse each group of overlapping windows on its own (groups).
 // Images are scanned from --min-size (default 19). --multiview DIR runs the multi-view tracker's
 // detector over the model directory DIR instead (final fusion; suppressed patterns not counted).
 // --detections FILE scores another detector's boxes (lines "image x y w h") by the same rule.

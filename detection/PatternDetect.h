@@ -11,7 +11,7 @@ namespace vision {
 
 // What the detector does with more raw windows than its fusion takes.
 enum class FusionOverflow {
-    MostConfident,  // the fusion keeps as many as it takes, most confident first
+    MostConfident,  // the fusion keeps as many as it takes, most confident first (the trackers')
     Groups,         // each group of windows joined by overlaps is fused on its own
 };
 
