@@ -29,6 +29,12 @@ extern "C" void* gtk_widget_get_window(void* widget);
 extern "C" void* gdk_window_get_display(void* window);
 extern "C" void* gdk_x11_display_get_xdisplay(void* display);
 extern "C" unsigned long gdk_x11_window_get_xid(void* window);
+// The grab goes through GDK's seat: the toolkit reads input as XInput2 events, which a core grab
+// of the same client would keep from it (the screen would hold the keyboard and hear no key).
+extern "C" void* gdk_display_get_default_seat(void* display);
+extern "C" int gdk_seat_grab(void* seat, void* window, int capabilities, int ownerEvents, void* cursor, void* event,
+                             void* prepare, void* prepareData);
+extern "C" void gdk_seat_ungrab(void* seat);
 
 namespace {
 Logger* appLog() { return wxGetApp().logger; }
@@ -164,16 +170,21 @@ TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent
 
 TarveloUnlockDialog::~TarveloUnlockDialog() {
     grabTimer.Stop();
-    if (xDisplay && (keyboardGrabbed || pointerGrabbed)) tarvelo_platform::releaseLockScreenInput(xDisplay);
+    if (keyboardGrabbed || pointerGrabbed) {
+        void* window = GetHandle() ? gtk_widget_get_window(GetHandle()) : nullptr;
+        if (window) gdk_seat_ungrab(gdk_display_get_default_seat(gdk_window_get_display(window)));
+    }
 }
 
 void TarveloUnlockDialog::grabInput() {
     if (!xDisplay || !IsShown()) return;
     // Another client (the lock desktop's cover until this window shows, or anyone) may hold a grab:
     // tried again every 100 ms until both are held, then kept every second.
-    const unsigned held = tarvelo_platform::grabLockScreenInput(xDisplay, xWindow);
-    keyboardGrabbed = held & tarvelo_platform::LOCK_INPUT_KEYBOARD;
-    pointerGrabbed = held & tarvelo_platform::LOCK_INPUT_POINTER;
+    void* window = GetHandle() ? gtk_widget_get_window(GetHandle()) : nullptr;
+    void* seat = window ? gdk_display_get_default_seat(gdk_window_get_display(window)) : nullptr;
+    // GDK_SEAT_CAPABILITY_ALL (pointer, touch, stylus, keyboard); 0 is GDK_GRAB_SUCCESS.
+    const bool held = seat && gdk_seat_grab(seat, window, 15, 1, nullptr, nullptr, nullptr, nullptr) == 0;
+    keyboardGrabbed = pointerGrabbed = held;
     grabTimer.StartOnce(keyboardGrabbed && pointerGrabbed ? 1000 : 100);
 }
 

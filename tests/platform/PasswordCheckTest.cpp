@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "fresh_process.h"
+#include "pam_test_service.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -25,36 +26,12 @@ TEST(PasswordCheck, ShippedServiceAcceptsOnlyTheAccountsOwnPassword) {
         char folder[] = "/tmp/tarvelo-pam-XXXXXX";
         ASSERT_TRUE(mkdtemp(folder));
         const std::string dir = folder;
-        const std::string matrix = std::string(TARVELO_PAM_MODULE_DIR) + "/pam_matrix.so passdb=" + dir + "/passdb";
-        const std::map<std::string, std::string> included = {
-            {"common-auth", "auth required " + matrix}, {"common-account", "account required " + matrix}};
-        std::ifstream shipped(TARVELO_PAM_SERVICE_FILE);
-        ASSERT_TRUE(shipped) << TARVELO_PAM_SERVICE_FILE;
-        std::ofstream service(dir + "/tarvelo");
-        int includes = 0;
-        for (std::string line; std::getline(shipped, line);) {
-            if (line.compare(0, 9, "@include ") == 0) {
-                auto it = included.find(line.substr(9));
-                ASSERT_NE(it, included.end()) << line;
-                line = it->second;
-                ++includes;
-            }
-            service << line << "\n";
-        }
-        service.close();
-        EXPECT_EQ(includes, 2) << "the service authenticates and checks the account";
-        std::ofstream(dir + "/other") << "auth required pam_deny.so\naccount required pam_deny.so\n";
-        std::ofstream(dir + "/passdb") << "alice:s3cret word:tarvelo\nnopass::tarvelo\nbob:secret:sshd\n";
-        // The wrapper must be preloaded from the start; the sanitizers' runtimes tolerate it beside them,
-        // but not its deep binding of libpam (the wrapper reads this variable under uid_wrapper's name).
-        std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
-        asan += std::string(asan.empty() ? "" : ":") + "verify_asan_link_order=0";
-        EXPECT_EQ(fresh_process::run("PasswordCheck.*", {{"PAM_WRAPPER", "1"},
-                                                         {"PAM_WRAPPER_SERVICE_DIR", dir},
-                                                         {"LD_PRELOAD", TARVELO_PAM_WRAPPER_LIBRARY},
-                                                         {"ASAN_OPTIONS", asan},
-                                                         {"UID_WRAPPER_DISABLE_DEEPBIND", "1"}}),
-                  0)
+        EXPECT_EQ(pamtest::writeServiceFolder(dir, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
+                                              "alice:s3cret word:tarvelo\nnopass::tarvelo\nbob:secret:sshd\n"),
+                  2)
+            << "the service authenticates and checks the account";
+        std::vector<std::pair<std::string, std::string>> env = pamtest::environment(dir, TARVELO_PAM_WRAPPER_LIBRARY);
+        EXPECT_EQ(fresh_process::run("PasswordCheck.*", env), 0)
             << "the checks under the wrapper failed (see above)";
         (void)std::system(("rm -rf '" + dir + "'").c_str());
         return;

@@ -9,10 +9,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <pwd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -26,12 +28,15 @@
 #include "gui_harness.h"
 #include "platform/kernel.h"
 #include "test_app.h"
+#include "pam_test_service.h"
 #include "test_data.h"
 
 // Last: its macros would clash with the headers above.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -118,6 +123,7 @@ public:
             setenv("HOME", work.c_str(), 1);
             setenv("TARVELO_REPLAY_CAMERAS", (work + "/cameras.txt").c_str(), 1);
             setenv("TARVELO_V4L2_DEVICES", "", 1);
+            for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
             const std::string program = bin + "/Tarvelo";
             execl(program.c_str(), program.c_str(), nullptr);
             _exit(127);
@@ -185,6 +191,7 @@ public:
     std::string unlockLog() { return slurp(work + "/Tarvelo_unlock.log"); }
 
     std::string work, bin, model, goodModel;
+    std::vector<std::pair<std::string, std::string>> environment;  // more for the tray and its screens
     pid_t tray = 0;
 };
 
@@ -252,6 +259,17 @@ public:
             for (int x = 0; x < 8; ++x) uniform = uniform && XGetPixel(image, x, y) == first;
         XDestroyImage(image);
         return uniform;
+    }
+    // Keys typed as the user types them (the screen that holds the keyboard gets them).
+    void type(const std::string& text) {
+        for (char c : text) press(XKeysymToKeycode(display, XStringToKeysym(std::string(1, c).c_str())));
+        press(XKeysymToKeycode(display, XK_Return));
+    }
+    void press(KeyCode key) {
+        XTestFakeKeyEvent(display, key, True, 0);
+        XTestFakeKeyEvent(display, key, False, 0);
+        XSync(display, False);
+        sleepMs(30);
     }
     void forceScreenSaver(bool on) {
         XForceScreenSaver(display, on ? ScreenSaverActive : ScreenSaverReset);
@@ -390,6 +408,41 @@ TEST_F(LockGuaranteeTest, SilentCameraLocksAndTheTraySurvivesTheScreenSaverBox) 
     sleepMs(1500);
     EXPECT_TRUE(tray.trayAlive());
     EXPECT_EQ(tray.trayLog().find("Exiting the application..."), std::string::npos);
+}
+
+TEST_F(LockGuaranteeTest, TheAccountsPasswordOpensTheLock) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    // The shipped service under PAM's test wrapper, with a password of the test for this account.
+    const std::string pam = tray.work + "/pam";
+    ASSERT_EQ(::mkdir(pam.c_str(), 0700), 0);
+    const std::string account = getpwuid(getuid())->pw_name;
+    ASSERT_EQ(pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
+                                          account + ":s3cret:tarvelo\n"),
+              2);
+    tray.environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+    tray.installUser();
+    tray.declareCamera("rate=15 sizes=320x240 fail=silent");  // no face can open it
+    tray.start();
+    const pid_t screen = tray.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
+    ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
+    // The screen takes keys once it holds the keyboard: a Shift until it says so.
+    bool taken = false;
+    for (int i = 0; i < 50 && !taken; ++i) {
+        x.press(XKeysymToKeycode(x.display, XK_Shift_L));
+        taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", 1, 200);
+    }
+    ASSERT_TRUE(taken) << tray.unlockLog();
+    x.type("s3cret");
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
+    EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
+    EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
+    EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "Starting the idle timer with a delay of 1000ms...", 2, 5000));
+#endif
 }
 
 }  // namespace
