@@ -2,14 +2,18 @@
 // ../shared/data/cmu-newtest: PGM images, boxes.txt and landmarks.txt).
 //
 //   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T]
-//                      [--fusion-capacity N] [--sweep FROM STEP COUNT] [--multiview DIR]
+//                      [--fusion-capacity N] [--overflow best|groups] [--sweep FROM STEP COUNT]
+//                      [--multiview DIR] [--detections FILE]
 //
 // The detector is the frontal tracker's: its window steps, scale factor, brightness gate and fusion
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
 // of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused;
-// --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default).
+// --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default);
+// --overflow says what the detector does with more windows than that: let the fusion keep the most
+// confident ones (best, the tracker's) or fuse each group of overlapping windows on its own (groups).
 // Images are scanned from --min-size (default 19). --multiview DIR runs the multi-view tracker's
 // detector over the model directory DIR instead (final fusion; suppressed patterns not counted).
+// --detections FILE scores another detector's boxes (lines "image x y w h") by the same rule.
 //
 // Match rule: a detection matches a face when the detection's box centre lies inside the face's box
 // and the ratio of the two box widths lies within [0.5, 2]; each face and each detection match at
@@ -19,6 +23,7 @@
 // point of --threshold (default 0, the detector's default).
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,12 +37,12 @@ using namespace facekit;
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]\n"
-                             "       [--sweep FROM STEP COUNT] [--multiview DIR]\n");
+                             "       [--sweep FROM STEP COUNT] [--multiview DIR] [--detections FILE]\n");
         return 2;
     }
     std::string dir = argv[1], cascade = "models/mct4.cascade";
     ScanSettings settings;
-    std::string multiview;
+    std::string multiview, given;
     float sweep_from = -0.04f, sweep_step = 0.02f;
     int sweep_steps = 10;
     for (int i = 2; i < argc; ++i) {
@@ -47,16 +52,32 @@ int main(int argc, char** argv) {
         else if (a == "--every-size") settings.force_multiple = false;
         else if (a == "--raw") settings.fuse = false;
         else if (a == "--multiview" && i + 1 < argc) multiview = argv[++i];
+        else if (a == "--detections" && i + 1 < argc) given = argv[++i];
         else if (a == "--sweep" && i + 3 < argc) {
             sweep_from = static_cast<float>(std::atof(argv[++i]));
             sweep_step = static_cast<float>(std::atof(argv[++i]));
             sweep_steps = std::atoi(argv[++i]);
         }
+        else if (a == "--overflow" && i + 1 < argc) {
+            const std::string o = argv[++i];
+            if (o == "best") settings.overflow = vision::FusionOverflow::MostConfident;
+            else if (o == "groups") settings.overflow = vision::FusionOverflow::Groups;
+            else { std::fprintf(stderr, "--overflow takes best or groups\n"); return 2; }
+        }
         else if (a == "--fusion-capacity" && i + 1 < argc) settings.fusion_capacity = std::atoi(argv[++i]);
         else if (a == "--threshold" && i + 1 < argc) settings.threshold = static_cast<float>(std::atof(argv[++i]));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
-    const std::string model = multiview.empty() ? cascade : multiview + "/pyramid-cascade.model";
+    std::map<std::string, std::vector<Window>> listed;
+    if (!given.empty()) {
+        std::ifstream in(given);
+        if (!in) { std::fprintf(stderr, "cannot read %s\n", given.c_str()); return 1; }
+        std::string name;
+        Window w{0, 0, 0, 0, 0, 0};
+        while (in >> name >> w.x >> w.y >> w.w >> w.h) listed[name].push_back(w);
+        sweep_steps = 0;
+    }
+    const std::string model = !given.empty() ? given : multiview.empty() ? cascade : multiview + "/pyramid-cascade.model";
     if (FILE* f = std::fopen(model.c_str(), "rb")) std::fclose(f);
     else { std::fprintf(stderr, "cannot read %s\n", model.c_str()); return 1; }
 
@@ -73,8 +94,10 @@ int main(int argc, char** argv) {
 
     // Scans every image at one detector threshold; counts matched faces and false positives, and
     // the eye placement of the matched detections as a fraction of the true eye distance.
+    double where[4] = {0, 0, 0, 0};  // the marked eyes in the matched boxes, in pattern pixels (of 19)
     auto run = [&](float threshold, int* hits, int* fps, double* eye_error) {
         *hits = *fps = 0;
+        for (double& v : where) v = 0;
         double eyes = 0;
         int n_eyes = 0;
         ScanSettings s = settings;
@@ -83,7 +106,8 @@ int main(int argc, char** argv) {
             if (frames[i].width == 0) continue;
             FrameCodes codes(frames[i]);
             std::vector<Window> dets;
-            if (multiview.empty()) dets = scanFrame(codes, cascade, s);
+            if (!given.empty()) dets = listed[images[i]];
+            else if (multiview.empty()) dets = scanFrame(codes, cascade, s);
             else
                 for (const ViewWindow& w : scanFrameMultiView(codes, multiview, s)) dets.push_back(w);
             const std::vector<MarkedFace>& faces = truth[images[i]];
@@ -91,16 +115,22 @@ int main(int argc, char** argv) {
             for (size_t k = 0; k < dets.size(); ++k) {
                 if (match[k] < 0) { ++*fps; continue; }
                 ++*hits;
-                const double e = eyeError(dets[k], faces[match[k]].eyes);
+                const Eyes& g = faces[match[k]].eyes;
+                const double e = eyeError(dets[k], g);
                 if (e < 0) continue;
+                const double u = 19.0 / dets[k].w;
+                where[0] += (g.left_x - dets[k].x) * u, where[1] += (g.left_y - dets[k].y) * u;
+                where[2] += (g.right_x - dets[k].x) * u, where[3] += (g.right_y - dets[k].y) * u;
                 eyes += e;
                 ++n_eyes;
             }
         }
         *eye_error = n_eyes ? eyes / n_eyes : 0;
+        for (double& v : where) v = n_eyes ? v / n_eyes : 0;
     };
 
-    std::printf("%s %s, %zu images, %d faces, min size %d, %s%s\n", multiview.empty() ? "cascade" : "multi-view",
+    if (!given.empty()) std::printf("detections of %s\n", given.c_str());
+    else std::printf("%s %s, %zu images, %d faces, min size %d, %s%s\n", multiview.empty() ? "cascade" : "multi-view",
                 multiview.empty() ? cascade.c_str() : multiview.c_str(), images.size(), n_faces,
                 settings.min_size, settings.force_multiple ? "tracker levels" : "every window size",
                 settings.fuse ? "" : ", raw windows");
@@ -115,6 +145,8 @@ int main(int argc, char** argv) {
     int hits, fps;
     double eye;
     run(settings.threshold, &hits, &fps, &eye);
+    std::printf("marked eyes in the matched boxes (of 19, the tracker places them at 4.5, 5 and 14.5, 5): "
+                "%.2f, %.2f and %.2f, %.2f\n", where[0], where[1], where[2], where[3]);
     std::printf("detection rate %.1f%% at %d false positives\n", 100.0 * hits / n_faces, fps);
     return 0;
 }

@@ -17,8 +17,9 @@ PatternDetect::PatternDetect(ipSubWindow* ip_sw_, PatternFusion* fusion_, ipInte
       mean_min(mean_min_), mean_max(mean_max_), stdv_min(stdv_min_), stdv_max(stdv_max_),
       pruning_image(pruning_image_), pruning_min(pruning_min_), pruning_max(pruning_max_), verbose(verbose_),
       n_levels(0), scanners(nullptr), n_rois(0), rois(nullptr), initialised(false), raw(nullptr),
-      n_patterns(0), patterns(nullptr), n_windows(0), n_classified(0), n_prune_rejected(0),
-      n_mean_rejected(0), n_stdv_rejected(0), sorted(nullptr) {
+      n_patterns(0), patterns(nullptr), overflow(FusionOverflow::MostConfident), n_windows(0), n_classified(0),
+      n_prune_rejected(0), n_mean_rejected(0), n_stdv_rejected(0), sorted(nullptr), group_of(nullptr),
+      members(nullptr), fused(nullptr) {
     if (!ip_sw) error("PatternDetect::PatternDetect() ip_sw is NULL.");
     if (!ip_ii) error("PatternDetect::PatternDetect() ip_ii is NULL.");
     if (scale_factor <= 0) error("scale factor (%g) must be positive!", scale_factor);
@@ -36,6 +37,9 @@ PatternDetect::PatternDetect(ipSubWindow* ip_sw_, PatternFusion* fusion_, ipInte
     if (max_patterns > 0) {
         sorted = static_cast<Pattern**>(allocator->alloc((long)sizeof(Pattern*) * max_patterns));
         patterns = static_cast<Pattern**>(allocator->alloc((long)sizeof(Pattern*) * max_patterns));
+        group_of = static_cast<int*>(allocator->alloc((long)sizeof(int) * max_patterns));
+        members = static_cast<Pattern**>(allocator->alloc((long)sizeof(Pattern*) * max_patterns));
+        fused = new (allocator) PatternList(model_width, model_height, max_patterns);
     }
 }
 
@@ -106,13 +110,47 @@ void PatternDetect::process(Sequence* input) {
     }
     for (int i = 0; i < n_raw; i++) sorted[i] = &raw->patterns[i];
     sortPatternsByConfidence(sorted, n_raw);
-    // A refusing fusion leaves last frame's result in its output: report nothing rather than that.
-    if (!fusion->fuse(n_raw, sorted)) return;
-    int n_fused = fusion->count < n_raw ? fusion->count : n_raw;
-    for (int i = 0; i < n_fused; i++) sorted[i] = fusion->output[i];
+    int n_fused;
+    if (n_raw > fusion->max_patterns && overflow == FusionOverflow::Groups) {
+        n_fused = fuseByGroups(n_raw);
+    } else {
+        // A refusing fusion leaves last frame's result in its output: report nothing rather than that.
+        if (!fusion->fuse(n_raw, sorted)) return;
+        n_fused = fusion->count < n_raw ? fusion->count : n_raw;
+        for (int i = 0; i < n_fused; i++) sorted[i] = fusion->output[i];
+    }
     sortPatternsByConfidence(sorted, n_fused);
     for (int i = 0; i < n_fused; i++)
         if (sorted[i]->activation >= fusion->min_activation) patterns[n_patterns++] = sorted[i];
+}
+
+int PatternDetect::fuseByGroups(int n) {
+    // Windows that do not meet cannot link or suppress one another, so each group of windows joined by
+    // overlaps fuses as it would among all of them; groups go by their most confident window.
+    for (int i = 0; i < n; i++) group_of[i] = i;
+    auto root = [this](int i) {
+        while (group_of[i] != i) i = group_of[i] = group_of[group_of[i]];
+        return i;
+    };
+    for (int i = 0; i < n; i++)
+        for (int j = i + 1; j < n; j++)
+            if (patternOverlap(*sorted[i], *sorted[j]) > 0) {
+                const int a = root(i), b = root(j);
+                if (a != b) group_of[a > b ? a : b] = a < b ? a : b;
+            }
+    for (int i = 0; i < n; i++) group_of[i] = root(i);
+    int n_fused = 0;
+    for (int g = 0; g < n; g++) {
+        if (group_of[g] != g) continue;  // the group's most confident window comes first
+        int m = 0;
+        for (int i = g; i < n && m < fusion->max_patterns; i++)
+            if (group_of[i] == g) members[m++] = sorted[i];
+        if (!fusion->fuse(m, members)) continue;
+        for (int k = 0; k < fusion->count && n_fused < fused->max_patterns; k++)
+            fused->patterns[n_fused++].copy(fusion->output[k]);
+    }
+    for (int i = 0; i < n_fused; i++) sorted[i] = &fused->patterns[i];
+    return n_fused;
 }
 
 MSPatternDetect::MSPatternDetect(ipSubWindow* ip_sw_, PatternFusion* fusion_, ipIntegralImage* ip_ii_,

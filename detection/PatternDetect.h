@@ -9,6 +9,12 @@
 
 namespace vision {
 
+// What the detector does with more raw windows than its fusion takes.
+enum class FusionOverflow {
+    MostConfident,  // the fusion keeps as many as it takes, most confident first (the trackers')
+    Groups,         // each group of windows joined by overlaps is fused on its own
+};
+
 class PatternDetect : public Object {
 public:
     ipSubWindow* ip_sw;
@@ -34,6 +40,7 @@ public:
     PatternList* raw;
     int n_patterns;
     Pattern** patterns;  // the output, valid until the next process
+    FusionOverflow overflow;
 
     int n_windows;
     int n_classified;
@@ -59,6 +66,13 @@ public:
 
 protected:
     Pattern** sorted;  // the raw patterns, sorted for the fusion
+    // For fusing by groups: each raw window's group, the windows of one group, the fused patterns.
+    int* group_of;
+    Pattern** members;
+    PatternList* fused;
+
+    // Fuses the n sorted raw windows group by group; the fused patterns go to sorted. Returns their count.
+    int fuseByGroups(int n);
 };
 
 class MSPatternDetect : public PatternDetect {

@@ -95,4 +95,8 @@ TEST(FaceKit, EyeErrorUsesTheTrackersEyePlacement) {
     EXPECT_DOUBLE_EQ(eyeError({0, 0, 38, 38, 0, 0}, {9, 10, 29, 10}), 0.0);
     EXPECT_DOUBLE_EQ(eyeError({0, 0, 38, 38, 0, 0}, {11, 10, 31, 10}), 0.1);
     EXPECT_LT(eyeError({0, 0, 38, 38, 0, 0}, {5, 5, 5, 5}), 0) << "marked eyes that coincide";
+    // A face placed by its eyes comes back with its eyes where the tracker puts them.
+    const Box b = boxFromEyes({109, 60, 129, 60});
+    EXPECT_FLOAT_EQ(b.w, 38);
+    EXPECT_DOUBLE_EQ(eyeError({(int)b.x, (int)b.y, (int)b.w, (int)b.w, 0, 0}, {109, 60, 129, 60}), 0.0);
 }

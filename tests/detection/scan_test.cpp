@@ -292,3 +292,43 @@ TEST(MultiScaleScan, MoreDetectionsThanTheFusionHoldsStillReportThisFrame) {
         EXPECT_GE(p->activation, 1.5f);
     }
 }
+
+TEST(MultiScaleScan, ManyFacesBeyondTheFusionsRoomAreFusedGroupByGroup) {
+    // Twelve faces of ten neighbouring windows each (120 windows; the tracker's fusion holds 100), apart
+    // from one another and each weaker than the one before. Fused group by group they come out as a
+    // fusion with room for all of them gives them; the fusion alone keeps the ten strongest faces.
+    auto face = [](int x, int y) { return ((x - 2) / 90) + 3 * ((y - 2) / 50); };
+    auto run = [&](int capacity, FusionOverflow overflow) {
+        Frame frame{320, 240};
+        dtest::fillNoise(frame, 7, 0.1f, 0.9f);
+        ipIntegralImage ii{320, 240, "gray", true};
+        RecordingClassifier sw{320, 240};
+        sw.accept = [](int x, int y, int s) { return s == 38 && (y - 2) % 50 == 0 && y <= 152 && x < 260 && (x - 2) % 90 < 20; };
+        sw.score = [&](int x, int y, int) { return 3.0f - 0.1f * face(x, y) - std::abs((x - 2) % 90 - 10) / 1000.0f; };
+        meanRectPatternMerger merger;
+        ViewPatternFusion fusion{&merger, 0, capacity};
+        fusion.setParameters(0.9f, 0.0f, true, 1.5f);
+        MSPatternDetect detector(&sw, &fusion, &ii, 320, 240, 19, 19, 38, 38, 0.0625f, 0.125f, 0.125f, 0, 1, 0, 1,
+                                 nullptr, 0, 1.0f, 1000, false);
+        detector.setBoolOption("force sw multiple mw", true);
+        detector.init();
+        detector.overflow = overflow;
+        detector.process(&frame.seq);
+        EXPECT_EQ(detector.raw->count, 120);
+        std::set<std::vector<int>> found;
+        std::set<int> faces;
+        for (int i = 0; i < detector.n_patterns; i++) {
+            const Pattern* p = detector.patterns[i];
+            found.insert({p->x, p->y, p->w, (int)p->activation});
+            faces.insert(face(p->x, p->y));
+        }
+        return std::make_pair(found, faces);
+    };
+    const auto all = run(1000, FusionOverflow::MostConfident);
+    ASSERT_EQ(all.second.size(), 12u);
+    const auto groups = run(100, FusionOverflow::Groups);
+    EXPECT_EQ(groups.first, all.first);
+    const auto strongest = run(100, FusionOverflow::MostConfident);
+    EXPECT_EQ(strongest.second.size(), 10u);
+    EXPECT_EQ(strongest.second.count(10) + strongest.second.count(11), 0u);
+}

@@ -1,5 +1,6 @@
 #include "tools/facekit/FaceLists.h"
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -9,6 +10,12 @@ namespace facekit {
 
 const Eyes kLfwEyes = {42, 45, 70, 45};
 const Eyes kUtkEyes = {29, 29, 69, 29};
+
+Box boxFromEyes(const Eyes& e) {
+    const float d = std::hypot(e.right_x - e.left_x, e.right_y - e.left_y);
+    const float w = 1.9f * d;
+    return {(e.left_x + e.right_x) * 0.5f - w * 0.5f, (e.left_y + e.right_y) * 0.5f - 0.5f * d, w};
+}
 
 std::map<std::string, std::vector<MarkedFace>> readMarkedFaces(const std::string& dir) {
     std::map<std::string, std::vector<MarkedFace>> truth;

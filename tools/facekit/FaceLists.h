@@ -34,6 +34,14 @@ std::vector<EyeFace> readWebFaces(const std::string& dir);
 std::vector<EyeFace> lfwFaces(const std::string& dir);
 std::vector<EyeFace> utkFaces(const std::string& dir);
 
+// The square box in which the tracker's eye placement (`computeEyesFromBbx`: the eyes 4.5/19 and
+// 14.5/19 of the width from the left edge, 5/19 below the top) puts the eyes where they are: as wide as
+// 1.9 eye distances, centred on the eyes, its top half an eye distance above them.
+struct Box {
+    float x, y, w;
+};
+Box boxFromEyes(const Eyes& eyes);
+
 extern const Eyes kLfwEyes;
 extern const Eyes kUtkEyes;
 

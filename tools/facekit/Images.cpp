@@ -128,4 +128,16 @@ unsigned char bilinear(const GrayFrame& f, float x, float y) {
     return static_cast<unsigned char>(std::lround(v));
 }
 
+GrayFrame resized(const GrayFrame& f, float factor) {
+    GrayFrame out;
+    out.width = std::max(1, static_cast<int>(std::lround(f.width * factor)));
+    out.height = std::max(1, static_cast<int>(std::lround(f.height * factor)));
+    out.pixels.resize(static_cast<size_t>(out.width) * out.height);
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x)
+            out.pixels[static_cast<size_t>(y) * out.width + x] =
+                bilinear(f, (x + 0.5f) / factor - 0.5f, (y + 0.5f) / factor - 0.5f);
+    return out;
+}
+
 }  // namespace facekit

@@ -29,4 +29,7 @@ GrayFrame mirrored(const GrayFrame& frame);
 // Bilinear sample at (x, y), clamped to the frame, rounded to a byte.
 unsigned char bilinear(const GrayFrame& frame, float x, float y);
 
+// The frame scaled by factor (bilinear; meant for enlarging).
+GrayFrame resized(const GrayFrame& frame, float factor);
+
 }  // namespace facekit

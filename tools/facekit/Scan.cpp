@@ -31,6 +31,7 @@ std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, con
     const vision::FrontalDetector d = vision::buildFrontalDetector(
         &owner, cascade.c_str(), s.threshold, w, h, rangeFor(w, h, s), false, frame.integral(),
         s.fuse ? s.fusion_capacity : 0);
+    d.detector->overflow = s.overflow;
     d.detector->process(frame.normalised());
     for (int i = 0; i < d.detector->n_patterns; ++i) {
         const vision::Pattern* p = d.detector->patterns[i];
@@ -46,6 +47,7 @@ std::vector<ViewWindow> scanFrameMultiView(FrameCodes& frame, const std::string&
     vision::Allocator owner;
     const vision::MultiViewDetector d = vision::buildMultiViewDetector(
         &owner, directory.c_str(), s.threshold, false, w, h, rangeFor(w, h, s), false, frame.integral());
+    d.detector->overflow = s.overflow;
     d.detector->process(frame.normalised());
     vision::ViewPatternFusion& final_fusion = *d.final_fusion;
     if (d.detector->n_patterns == 0 || !final_fusion.fuse(d.detector->n_patterns, d.detector->patterns)) return out;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "detection/PatternDetect.h"
 #include "tools/facekit/FrameCodes.h"
 
 namespace facekit {
@@ -24,6 +25,8 @@ struct ScanSettings {
     bool fuse = true;            // the frontal tracker's fusion
     int capacity = 1000;         // raw windows per frame (the tracker's)
     int fusion_capacity = 100;   // windows the fusion takes (the tracker's)
+    // What the detector does with more windows than the fusion takes (the tracker's choice by default).
+    vision::FusionOverflow overflow = vision::FusionOverflow::MostConfident;
 };
 
 std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& settings);

@@ -32,7 +32,23 @@ bool sameFace(const Window& a, const Window& b) {
     return d <= 0.2f * a.w && std::abs(a.w - b.w) <= 0.15f * a.w;
 }
 
-// The frame turned by `degrees` about its centre, and where the point (x, y) lands in it.
+// Codes the square window of width w centred on (cx, cy), as given and in jittered variants.
+void addWindow(FrameCodes& codes, float cx, float cy, float w0, int jitters, std::mt19937& rng, SampleSet* set) {
+    std::uniform_real_distribution<float> shift(-0.06f, 0.06f), scale(0.92f, 1.08f);
+    uint16_t row[kLocations];
+    for (int j = 0; j <= jitters; ++j) {
+        const float sc = j ? scale(rng) : 1.0f, dx = j ? shift(rng) * w0 : 0, dy = j ? shift(rng) * w0 : 0;
+        const int w = static_cast<int>(std::lround(w0 * sc));
+        const int x = static_cast<int>(std::lround(cx + dx - w * 0.5f));
+        const int y = static_cast<int>(std::lround(cy + dy - w * 0.5f));
+        if (w < 19 || x < 2 || y < 2 || x + w > codes.width() - 2 || y + w > codes.height() - 2) continue;
+        codes.codes(x, y, w, row);
+        set->add(row);
+    }
+}
+
+}  // namespace
+
 GrayFrame turned(const GrayFrame& f, float degrees, float x, float y, float* xo, float* yo) {
     vision::Sequence in(1, f.width * f.height);
     for (int i = 0; i < f.width * f.height; ++i) in.frames[0][i] = f.pixels[i];
@@ -51,23 +67,6 @@ GrayFrame turned(const GrayFrame& f, float degrees, float x, float y, float* xo,
     *yo = static_cast<float>(dy);
     return out;
 }
-
-// Codes the square window of width w centred on (cx, cy), as given and in jittered variants.
-void addWindow(FrameCodes& codes, float cx, float cy, float w0, int jitters, std::mt19937& rng, SampleSet* set) {
-    std::uniform_real_distribution<float> shift(-0.06f, 0.06f), scale(0.92f, 1.08f);
-    uint16_t row[kLocations];
-    for (int j = 0; j <= jitters; ++j) {
-        const float sc = j ? scale(rng) : 1.0f, dx = j ? shift(rng) * w0 : 0, dy = j ? shift(rng) * w0 : 0;
-        const int w = static_cast<int>(std::lround(w0 * sc));
-        const int x = static_cast<int>(std::lround(cx + dx - w * 0.5f));
-        const int y = static_cast<int>(std::lround(cy + dy - w * 0.5f));
-        if (w < 19 || x < 2 || y < 2 || x + w > codes.width() - 2 || y + w > codes.height() - 2) continue;
-        codes.codes(x, y, w, row);
-        set->add(row);
-    }
-}
-
-}  // namespace
 
 PersonFrames findFaces(const std::string& folder, const std::string& cascade, float threshold) {
     PersonFrames p;

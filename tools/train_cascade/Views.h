@@ -47,6 +47,9 @@ void addBoxes(const PersonFrames& person, float degrees, int jitters, std::mt199
 // angle, their mirror images the negative one.
 void addTurned(const PersonFrames& person, float degrees, int jitters, std::mt19937& rng, SampleSet* set);
 
+// The frame turned by `degrees` about its centre with ipRotate, and where the point (x, y) lands in it.
+GrayFrame turned(const GrayFrame& frame, float degrees, float x, float y, float* xo, float* yo);
+
 // A 19 x 19 face turned within the image plane by `degrees` with ipRotate (edges repeated around it).
 GrayFrame turnedPatch(const GrayFrame& patch, float degrees);
 

@@ -3,7 +3,8 @@
 //   train_cascade --data DIR --out FILE [--seed N] [--stages N] [--negatives N] [--threads N]
 //                 [--jitters N] [--hit-rate R] [--quick] [--view V ...]
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
-//                 [--resume FILE]
+//                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
+//                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--scenes FOLDER ...] [--no-patches]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -12,6 +13,10 @@
 // With --harvest-cascade, faces that a first cascade finds in the --harvest folders (clips or
 // people, one person per folder) join the faces of views 0..4, cut where the detector reports them;
 // views 5..8 come from the --turned folders (people turning from profile to frontal, DIR/umist).
+// --eye-faces adds the pictures of DIR/webfaces, DIR/lfw or DIR/utkface to views 0..4, each placed in
+// the window by its eyes with the tracker's geometry (every --eye-every-th picture); --faces19-by-eyes
+// moves faces19 to that geometry too. --scenes takes the non-face scenes from the folders named
+// (default negatives); --no-patches leaves nonfaces19 out.
 // --resume continues the (uncalibrated) stages of a partial cascade up to --stages, then calibrates.
 #include <algorithm>
 #include <atomic>
@@ -23,11 +28,13 @@
 #include <thread>
 #include <vector>
 
+#include "tools/facekit/FaceLists.h"
 #include "tools/facekit/FrameCodes.h"
 #include "tools/facekit/Images.h"
 #include "tools/facekit/Scan.h"
 #include "tools/train_cascade/Boosting.h"
 #include "tools/train_cascade/CascadeFile.h"
+#include "tools/train_cascade/EyeFaces.h"
 #include "tools/train_cascade/Views.h"
 
 using namespace cascade_training;
@@ -50,7 +57,18 @@ struct Options {
     std::vector<std::string> turned;
     std::vector<int> views;
     std::string resume;
+    std::vector<std::string> eye_sets;                // pictures placed by their eyes
+    int eye_every = 1;                                // every n-th of them
+    bool faces19_by_eyes = false;                     // faces19 moved to the tracker's eye geometry
+    std::vector<std::string> scene_folders;           // default: negatives
+    bool patches = true;                              // nonfaces19 in the first stage
+    EyeJitter jitter;
 };
+
+// Where the eyes of faces19 lie, measured as the centroids of the dark blobs of the mean face:
+// (4.59, 3.95) and (14.12, 3.88). The tracker puts them at (4.5, 5) and (14.5, 5): faces19 is scaled
+// by 10 / 9.53 about its centre and moved down by 1.36 (across by 0.13) to put its eyes there.
+constexpr float kFaces19Scale = 1.05f, kFaces19Dx = 0.13f, kFaces19Dy = 1.36f;
 
 // A 19 x 19 sample placed in a 23 x 23 frame (edges repeated), resampled with a shift, a scale and a
 // turn about its centre, then coded as the detector codes a 19-pixel window at (2, 2).
@@ -74,21 +92,34 @@ void addPatch(const GrayFrame& patch, float dx, float dy, float scale, float deg
 // `jitters` random variants: shifted up to 1.2
 // pixels, scaled by 0.9 to 1.1 and turned by up to 12 degrees, so that a face still fires the
 // neighbouring windows and sizes that the fusion needs.
-SampleSet loadFaces(const std::string& dir, bool quick, float degrees, int jitters, unsigned seed) {
+SampleSet loadFaces(const std::string& dir, bool quick, float degrees, int jitters, unsigned seed, const Options& opt) {
     SampleSet set;
     std::vector<std::string> files = listPgm(dir);
     if (quick && files.size() > 300) files.resize(300);
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> shift(-1.2f, 1.2f), scale(0.9f, 1.1f), turn(-12.0f, 12.0f);
+    const EyeJitter& j = opt.jitter;
+    std::uniform_real_distribution<float> eyeShift(-j.shift * 19, j.shift * 19),
+        logScale(std::log(j.min_scale), std::log(j.max_scale)), eyeTurn(-j.degrees, j.degrees);
     for (const std::string& path : files) {
         GrayFrame face;
         if (!loadGray(path, &face) || face.width != 19 || face.height != 19) continue;
         if (degrees != 0) face = turnedPatch(face, degrees);
         for (const GrayFrame& f : {face, mirrored(face)}) {
-            addPatch(f, 0, 0, 1, 0, &set);
-            for (int j = 0; j < jitters; ++j) {
-                const float dx = shift(rng), dy = shift(rng), sc = scale(rng), deg = turn(rng);
-                addPatch(f, dx, dy, sc, deg, &set);
+            if (!opt.faces19_by_eyes) {
+                addPatch(f, 0, 0, 1, 0, &set);
+                for (int k = 0; k < jitters; ++k) {
+                    const float dx = shift(rng), dy = shift(rng), sc = scale(rng), deg = turn(rng);
+                    addPatch(f, dx, dy, sc, deg, &set);
+                }
+                continue;
+            }
+            // The mirror image keeps the eye row; its eye midpoint moves to the other side of the centre.
+            const float bx = (&f == &face ? 1 : -1) * kFaces19Dx;
+            addPatch(f, bx, kFaces19Dy, kFaces19Scale, 0, &set);
+            for (int k = 0; k < jitters; ++k) {
+                const float sc = std::exp(logScale(rng)), dx = eyeShift(rng), dy = eyeShift(rng), deg = eyeTurn(rng);
+                addPatch(f, bx * sc + dx, kFaces19Dy * sc + dy, kFaces19Scale * sc, deg, &set);
             }
         }
     }
@@ -215,13 +246,23 @@ void calibrateLastStage(std::vector<Stage>* cascade, const SampleSet& faces) {
     std::printf("calibration: median stage sum %.4f, scale %.5f\n", median, a);
 }
 
+std::vector<facekit::EyeFace> eyeFaces(const std::string& data, const std::string& name) {
+    if (name == "webfaces") return facekit::readWebFaces(data + "/webfaces");
+    if (name == "lfw") return facekit::lfwFaces(data + "/lfw");
+    if (name == "utkface") return facekit::utkFaces(data + "/utkface");
+    std::fprintf(stderr, "unknown face set %s (webfaces, lfw, utkface)\n", name.c_str());
+    std::exit(2);
+}
+
 }  // namespace
 
 int usage(int status) {
     std::fprintf(status ? stderr : stdout, "usage: train_cascade --data DIR --out FILE [--seed N] [--stages N] "
                              "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
-                             "        [--turned FOLDER ...]] [--resume FILE]\n");
+                             "        [--turned FOLDER ...]] [--resume FILE]\n"
+                             "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES]\n"
+                             "       [--scenes FOLDER ...] [--no-patches]\n");
     return status;
 }
 
@@ -248,6 +289,16 @@ int main(int argc, char** argv) {
         else if (a == "--view") opt.views.push_back(std::atoi(next()));
         else if (a == "--resume") opt.resume = next();
         else if (a == "--help") return usage(0);
+        else if (a == "--eye-faces") opt.eye_sets.push_back(next());
+        else if (a == "--eye-every") opt.eye_every = std::max(1, std::atoi(next()));
+        else if (a == "--faces19-by-eyes") opt.faces19_by_eyes = true;
+        else if (a == "--scenes") opt.scene_folders.push_back(next());
+        else if (a == "--no-patches") opt.patches = false;
+        else if (a == "--turn-jitter") opt.jitter.degrees = static_cast<float>(std::atof(next()));
+        else if (a == "--scale-jitter") {
+            opt.jitter.min_scale = static_cast<float>(std::atof(next()));
+            opt.jitter.max_scale = static_cast<float>(std::atof(next()));
+        }
         else if (a == "--harvest-threshold") opt.harvest_threshold = static_cast<float>(std::atof(next()));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
@@ -264,17 +315,32 @@ int main(int argc, char** argv) {
         const float degrees = viewDegrees(view);
         const int before = faces.size();
         if (view <= 4) {
-            SampleSet f = loadFaces(opt.data + "/faces19", opt.quick, degrees, opt.jitters, opt.seed + view);
+            SampleSet f = loadFaces(opt.data + "/faces19", opt.quick, degrees, opt.jitters, opt.seed + view, opt);
             faces.codes.insert(faces.codes.end(), f.codes.begin(), f.codes.end());
             for (const PersonFrames& p : people) addBoxes(p, degrees, opt.jitters, rng, &faces);
+            for (const std::string& name : opt.eye_sets) {
+                std::vector<facekit::EyeFace> list = eyeFaces(opt.data, name);
+                if (opt.eye_every > 1) {
+                    std::vector<facekit::EyeFace> some;
+                    for (size_t i = 0; i < list.size(); i += opt.eye_every) some.push_back(list[i]);
+                    list.swap(some);
+                }
+                if (opt.quick && list.size() > 300) list.resize(300);
+                const int used = addEyeFaces(list, degrees, opt.jitters, opt.jitter, opt.seed + 31u * view, opt.threads, &faces);
+                std::printf("  %s: %d of %zu faces placed by their eyes\n", name.c_str(), used, list.size());
+            }
         } else {
             for (const PersonFrames& p : turning) addTurned(p, degrees, opt.jitters, rng, &faces);
         }
         std::printf("view %d: %d face windows\n", view, faces.size() - before);
     }
-    SampleSet patches = loadPatches(opt.data + "/nonfaces19", opt.quick);
+    SampleSet patches;
+    if (opt.patches) patches = loadPatches(opt.data + "/nonfaces19", opt.quick);
     std::vector<GrayFrame> scenes;
-    std::vector<std::string> scene_files = listPgm(opt.data + "/negatives");
+    std::vector<std::string> scene_files;
+    if (opt.scene_folders.empty()) opt.scene_folders.push_back("negatives");
+    for (const std::string& folder : opt.scene_folders)
+        for (const std::string& path : listImages(opt.data + "/" + folder)) scene_files.push_back(path);
     if (opt.quick && scene_files.size() > 20) scene_files.resize(20);
     for (const std::string& path : scene_files) {
         GrayFrame f;

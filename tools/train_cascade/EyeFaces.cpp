@@ -1,0 +1,76 @@
+#include "tools/train_cascade/EyeFaces.h"
+
+#include <atomic>
+#include <cmath>
+#include <random>
+#include <thread>
+
+#include "tools/facekit/FrameCodes.h"
+#include "tools/facekit/Images.h"
+#include "tools/train_cascade/Views.h"
+
+namespace cascade_training {
+
+namespace {
+
+// The samples of one face; its own random stream keeps the result independent of the threads.
+std::vector<uint16_t> faceSamples(const facekit::EyeFace& face, float degrees, int jitters, const EyeJitter& j,
+                                  unsigned seed) {
+    std::vector<uint16_t> out;
+    GrayFrame picture;
+    if (!facekit::loadGray(face.path, &picture) || picture.width < 8 || picture.height < 8) return out;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> shift(-j.shift, j.shift), turn(-j.degrees, j.degrees),
+        logScale(std::log(j.min_scale), std::log(j.max_scale));
+    uint16_t row[kLocations];
+    for (int flip = 0; flip < 2; ++flip) {
+        GrayFrame frame = flip ? facekit::mirrored(picture) : picture;
+        facekit::Eyes e = face.eyes;
+        if (flip) e = {frame.width - 1 - face.eyes.right_x, face.eyes.right_y, frame.width - 1 - face.eyes.left_x,
+                       face.eyes.left_y};
+        const facekit::Box box = facekit::boxFromEyes(e);
+        for (int v = 0; v <= jitters; ++v) {
+            const float sc = v ? std::exp(logScale(rng)) : 1.0f, dx = v ? shift(rng) : 0, dy = v ? shift(rng) : 0;
+            const float deg = degrees + (v ? turn(rng) : 0);
+            float cx = box.x + box.w * 0.5f, cy = box.y + box.w * 0.5f, w = box.w * sc;
+            GrayFrame f = deg != 0 ? turned(frame, deg, cx, cy, &cx, &cy) : frame;
+            cx += dx * box.w;
+            cy += dy * box.w;
+            if (w < 19) {
+                const float k = 19.0f / w;
+                f = facekit::resized(f, k);
+                cx *= k, cy *= k, w = 19;
+            }
+            const int size = static_cast<int>(std::lround(w));
+            const int x = static_cast<int>(std::lround(cx - size * 0.5f)), y = static_cast<int>(std::lround(cy - size * 0.5f));
+            if (size < 19 || x < 2 || y < 2 || x + size > f.width - 2 || y + size > f.height - 2) continue;
+            facekit::FrameCodes codes(f);
+            codes.codes(x, y, size, row);
+            out.insert(out.end(), row, row + kLocations);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int addEyeFaces(const std::vector<facekit::EyeFace>& faces, float degrees, int jitters, const EyeJitter& jitter,
+                unsigned seed, int threads, SampleSet* set) {
+    std::vector<std::vector<uint16_t>> rows(faces.size());
+    std::atomic<size_t> next{0};
+    auto work = [&]() {
+        for (size_t i; (i = next++) < faces.size();)
+            rows[i] = faceSamples(faces[i], degrees, jitters, jitter, seed * 2654435761u + static_cast<unsigned>(i));
+    };
+    std::vector<std::thread> pool;
+    for (int t = 0; t < std::max(1, threads); ++t) pool.emplace_back(work);
+    for (std::thread& t : pool) t.join();
+    int used = 0;
+    for (const std::vector<uint16_t>& r : rows) {
+        if (!r.empty()) ++used;
+        set->codes.insert(set->codes.end(), r.begin(), r.end());
+    }
+    return used;
+}
+
+}  // namespace cascade_training

@@ -1,0 +1,25 @@
+#pragma once
+// Faces of pictures whose eyes are known (webfaces, lfw, utkface), placed in the window by their eyes
+// with the tracker's geometry (facekit::boxFromEyes) and coded where the detector would see them: the
+// picture's own pixels at the window's size, through the detector's census codes.
+#include <string>
+#include <vector>
+
+#include "tools/facekit/FaceLists.h"
+#include "tools/train_cascade/Boosting.h"
+
+namespace cascade_training {
+
+struct EyeJitter {
+    float shift = 0.06f;                        // of the window width, either way
+    float min_scale = 0.87f, max_scale = 1.15f;  // log-uniform
+    float degrees = 12;                          // either way
+};
+
+// Each face and its mirror image, as placed and in `jitters` random variants, turned first by `degrees`
+// (the view's in-plane angle). Pictures whose window is narrower than the pattern are enlarged to it;
+// variants whose window leaves the picture are left out. Returns the number of faces that gave a sample.
+int addEyeFaces(const std::vector<facekit::EyeFace>& faces, float degrees, int jitters, const EyeJitter& jitter,
+                unsigned seed, int threads, SampleSet* set);
+
+}  // namespace cascade_training
