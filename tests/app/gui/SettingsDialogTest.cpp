@@ -199,7 +199,7 @@ TEST_F(SettingsDialogTest, EnrollingBuildsTheModelFromTheNextFaceAndVerification
     EXPECT_EQ(page->title->GetLabel(), "A new model is being created...");
     EXPECT_FALSE(dialog->saveButton()->IsEnabled());
     EXPECT_FALSE(page->mayLeave);
-    for (int i = 0; i < 600 && !app().lines.has("Event: Enrollment done"); ++i) guitest::pump(50);
+    for (int i = 0; i < 2400 && !app().lines.has("Event: Enrollment done"); ++i) guitest::pump(50);
     ASSERT_TRUE(app().lines.has("Event: A face was detected, will use it to enroll the user model"));
     ASSERT_TRUE(app().lines.has("Event: Enrollment done"));
     EXPECT_TRUE(fileExists(app().userModelPath()));

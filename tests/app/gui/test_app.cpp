@@ -130,7 +130,9 @@ bool enrollReplayFace(TestApp& app, const std::string& home) {
     app.logonResult = true;
     wxCommandEvent enroll(wxEVT_BUTTON, EnrollmentPanel::ID_ENROLL);
     dialog->enrollmentPage()->onEnrollButton(enroll);
-    for (int i = 0; i < 600 && !app.lines.has("Event: Enrollment done"); ++i) pump(50);
+    // Generous: the enrollment thread runs at the lowest priority, and a sanitizer build on a loaded
+    // machine takes its time.
+    for (int i = 0; i < 2400 && !app.lines.has("Event: Enrollment done"); ++i) pump(50);
     app.settingsDialog = nullptr;
     app.logonResult = logon;
     dialog->Hide();
