@@ -254,6 +254,10 @@ bool FrontalFace64x80::ldm2bbx() {
     double L[2], R[2];
     getLeye(L);
     getReye(R);
+    // Eyes far outside any frame (a damaged face record, perhaps turned further by the levelling)
+    // make no box, and their rows would not even convert to integers.
+    for (const double v : {L[0], L[1], R[0], R[1]})
+        if (!(std::fabs(v) <= 1e8)) return false;
     const real dx = (real)(R[0] - L[0]);
     const real dy = (real)(R[1] - L[1]);
     if ((long)R[1] != (long)L[1])

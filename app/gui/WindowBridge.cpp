@@ -1,5 +1,7 @@
 #include "app/gui/WindowBridge.h"
 
+#include "app/capture/Notifications.h"
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -33,9 +35,12 @@ void drain(HWND window) {
 void attachMessageQueue(wxWindow* window, WindowMessageHandler handler) {
     const HWND hwnd = windowHandle(window);
     handlers()[hwnd] = std::move(handler);
-    tarvelo::user::createMessageQueue(hwnd, [hwnd] {
-        if (wxTheApp) wxTheApp->CallAfter([hwnd] { drain(hwnd); });
-    });
+    // A full queue may drop the oldest detection scores, which the next one replaces; never a verdict.
+    tarvelo::user::createMessageQueue(
+        hwnd, [hwnd] {
+            if (wxTheApp) wxTheApp->CallAfter([hwnd] { drain(hwnd); });
+        },
+        {WM_FACE_DETECTION});
 }
 
 void detachMessageQueue(wxWindow* window) {

@@ -32,28 +32,13 @@ public:
 #include <fstream>
 #include <vector>
 
+#include "uniform_cascade.h"
 #include "visionlib/DiskXFile.h"
 
 namespace testhelp {
 
-// A cascade file of one stage and one weak classifier whose table gives `value` for every code: with
-// a stage threshold below it every window is accepted with confidence `value`; `acceptAll` false
-// makes a cascade that rejects every window.
-inline void writeUniformCascade(const std::string& path, bool acceptAll, float value = 1.0f) {
-    vision::DiskXFile f(path.c_str(), "w");
-    const int size = 19, stages = 1, trainers = 1, location = 0;
-    const float threshold = acceptAll ? -1000.0f : 1000.0f;
-    const float weight = 1.0f;
-    std::vector<float> lut(512, value);
-    f.taggedWrite(&size, 4, 1, "WIDTH");
-    f.taggedWrite(&size, 4, 1, "HEIGHT");
-    f.taggedWrite(&stages, 4, 1, "N_STAGES");
-    f.taggedWrite(&threshold, 4, 1, "THRESHOLD");
-    f.taggedWrite(&trainers, 4, 1, "N_TRAINERS");
-    f.taggedWrite(&weight, 4, 1, "WEIGHTS");
-    f.taggedWrite(&location, 4, 1, "LOCATION");
-    f.taggedWrite(lut.data(), 4, 512, "LUT");
-}
+// A cascade that accepts every window with confidence `value` (or, acceptAll false, rejects each).
+using fixtures::writeUniformCascade;
 
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "uniform_cascade.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Message.h"
 
@@ -71,21 +72,7 @@ inline std::vector<std::string> parts(const uint8_t* data, size_t size, size_t m
     return out;
 }
 
-// A cascade of one stage with one weak classifier: accepts (or rejects) every 19 x 19 window.
-inline void writeUniformCascade(const std::string& file, bool acceptAll) {
-    vision::DiskXFile f(file.c_str(), "w");
-    const int size = 19, stages = 1, trainers = 1, location = 0;
-    const float threshold = acceptAll ? -1000.0f : 1000.0f, weight = 1.0f;
-    std::vector<float> lut(512, 1.0f);
-    f.taggedWrite(&size, 4, 1, "WIDTH");
-    f.taggedWrite(&size, 4, 1, "HEIGHT");
-    f.taggedWrite(&stages, 4, 1, "N_STAGES");
-    f.taggedWrite(&threshold, 4, 1, "THRESHOLD");
-    f.taggedWrite(&trainers, 4, 1, "N_TRAINERS");
-    f.taggedWrite(&weight, 4, 1, "WEIGHTS");
-    f.taggedWrite(&location, 4, 1, "LOCATION");
-    f.taggedWrite(lut.data(), 4, 512, "LUT");
-}
+using fixtures::writeUniformCascade;
 
 // A textured gray level for pixel i (the same every run).
 inline unsigned char texture(size_t i) { return (unsigned char)((i * 2654435761u) >> 24); }

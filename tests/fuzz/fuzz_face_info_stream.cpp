@@ -4,8 +4,6 @@
 #include <memory>
 
 #include "fuzz_store_common.h"
-#include "visionlib/Sequence.h"
-#include "visionlib/filter/FaceInfo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::silence();
@@ -16,12 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!vision::unpackFaceInfo(data, size, &count, &faces)) return 0;
     std::unique_ptr<vision::FaceInfo[]> owned(faces);
     if (count == 0) return 0;
-    const int W = 96, H = 80;
-    vision::FrontalFaceData store(&fuzz::storeIdentity(), W, H, 1, "", false, false, 0, false);
-    vision::Sequence gray(1, W * H);
-    for (int i = 0; i < W * H; i++) gray.frames[0][i] = fuzz::texture(i);
+    fuzz::FaceFrame frame;
+    vision::FrontalFaceData store(&fuzz::storeIdentity(), frame.W, frame.H, 1, "", false, false, 0, false);
     vision::runRecoverable([&] {
-        store.addFaceData(&gray, &faces[0], nullptr);
+        store.addFaceData(&frame.gray, &faces[0], nullptr);
         store.removeFaceData(0);
     });
     return 0;

@@ -7,6 +7,8 @@
 #include "fuzz_common.h"
 #include "verification/FaceData.h"
 #include "verification/UserInfo.h"
+#include "visionlib/Sequence.h"
+#include "visionlib/filter/FaceInfo.h"
 
 namespace fuzz {
 
@@ -31,5 +33,19 @@ inline const std::string& storeFolder() {
     }();
     return users;
 }
+
+// A textured W x H gray frame (values 0 to 255) with one face whose eyes sit level, 33 pixels apart.
+struct FaceFrame {
+    static const int W = 96, H = 80;
+    vision::Sequence gray{1, W * H};
+    vision::FaceInfo face;
+    FaceFrame() {
+        for (int i = 0; i < W * H; i++) gray.frames[0][i] = texture(i);
+        face.left_eye_x = 30;
+        face.left_eye_y = 30;
+        face.right_eye_x = 63;
+        face.right_eye_y = 30;
+    }
+};
 
 }  // namespace fuzz

@@ -3,12 +3,8 @@
 // world model's bytes serve for both when there is no cut).
 #include <memory>
 
-#include "fuzz_common.h"
-#include "verification/FaceData.h"
+#include "fuzz_store_common.h"
 #include "verification/FaceVerif.h"
-#include "verification/UserInfo.h"
-#include "visionlib/Sequence.h"
-#include "visionlib/filter/FaceInfo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::silence();
@@ -24,18 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         userVerifier = new vision::FaceVerif_MapGmmDCTmod2(user.c_str(), worldVerifier, 0);
     });
     if (loaded) {
-        const int W = 96, H = 80;
-        vision::UserInfo identity(1, "u", "a", "b", 0, ' ');
-        vision::FrontalFaceData store(&identity, W, H, 1, "", false, false, 0, false);
-        vision::Sequence gray(1, W * H);
-        for (int i = 0; i < W * H; i++) gray.frames[0][i] = fuzz::texture(i);
-        vision::FaceInfo face;
-        face.left_eye_x = 30;
-        face.left_eye_y = 30;
-        face.right_eye_x = 63;
-        face.right_eye_y = 30;
+        fuzz::FaceFrame frame;
+        vision::FrontalFaceData store(&fuzz::storeIdentity(), frame.W, frame.H, 1, "", false, false, 0, false);
         vision::runRecoverable([&] {
-            store.addFaceData(&gray, &face, nullptr);
+            store.addFaceData(&frame.gray, &frame.face, nullptr);
             vision::real score = 0;
             userVerifier->test(&store, &score);
             store.removeFaceData(0);

@@ -30,6 +30,13 @@ std::string readAll(const std::string& file) {
     return s.str();
 }
 
+std::string textOf(vision::MemoryXFile& file) {
+    std::string text(file.size, '\0');
+    file.rewind();
+    file.read(&text[0], 1, file.size);
+    return text;
+}
+
 void seed(const std::string& harness, const std::string& name, const std::string& bytes) {
     const std::string dir = out + "/" + harness;
     ::mkdir(dir.c_str(), 0755);
@@ -152,27 +159,18 @@ void store() {
     }
     vision::MemoryXFile list;
     samples.saveXFile(&list);
-    std::string text(list.size, '\0');
-    list.rewind();
-    list.read(&text[0], 1, list.size);
-    seed("face_list", "two-samples", text);
+    seed("face_list", "two-samples", textOf(list));
     seed("crop", "whole", readAll(user + "/data/s1.cro"));
 
     vision::FaceInfo face;
     placeFace(face, 30, 30, 63, 32);
     vision::MemoryXFile info;
     vision::writeCaptureDescription(&info, &face);
-    std::string description(info.size, '\0');
-    info.rewind();
-    info.read(&description[0], 1, info.size);
-    seed("capture_description", "level-eyes", description);
+    seed("capture_description", "level-eyes", textOf(info));
 
     vision::MemoryXFile record;
     identity.saveXFile(&record);
-    std::string recordText(record.size, '\0');
-    record.rewind();
-    record.read(&recordText[0], 1, record.size);
-    seed("identity", "jdoe", recordText);
+    seed("identity", "jdoe", textOf(record));
 
     for (unsigned count : {1u, 4u}) {
         vision::FaceInfo faces[4];

@@ -226,6 +226,11 @@ TEST(FaceExtractTest, EyesFarApartAreRefusedInsideARecoverableScope) {
             EXPECT_EQ(text, "ipFaceExtract::process() impossible to create the face model from eyes coordinates.");
         }
     }
+    // Rows beyond an int (a damaged face record) make no box; they once went through an int
+    // conversion first (undefined behaviour, caught by the sanitizer build).
+    FrontalFace64x80 far(1);
+    setEyes(far, 10, 3e9, 43, 3e9 + 1);
+    EXPECT_FALSE(far.ldm2bbx());
     delete frame;
 }
 
