@@ -458,9 +458,9 @@ private:
 
     int pidOf(xcb_window_t w) {
         if (haveRes_) {
-            xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            xcb_res_client_id_spec_t query{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
             xcb_res_query_client_ids_reply_t* r =
-                xcb_res_query_client_ids_reply(c_, xcb_res_query_client_ids(c_, 1, &spec), nullptr);
+                xcb_res_query_client_ids_reply(c_, xcb_res_query_client_ids(c_, 1, &query), nullptr);
             int pid = 0;
             if (r) {
                 for (xcb_res_client_id_value_iterator_t it = xcb_res_query_client_ids_ids_iterator(r); it.rem;
