@@ -20,6 +20,11 @@ WindowScan::WindowScan(int width_image_, int height_image_, int width_ii_, int h
     roi_y = roi_x + max_rois;
     roi_w = roi_y + max_rois;
     roi_h = roi_w + max_rois;
+    // A row holds at most one window per column.
+    const int row_max = width_ii > 0 ? width_ii : 1;
+    row_x = static_cast<int*>(allocator->alloc((long)sizeof(int) * row_max));
+    row_decisions =
+        static_cast<ipSubWindow::Decision*>(allocator->alloc((long)sizeof(ipSubWindow::Decision) * row_max));
 }
 
 void WindowScan::setMeanVarTest(real mean_min, real mean_max, real stdv_min, real stdv_max, const real* sums,
@@ -90,6 +95,7 @@ void MSWindowScan::scan(Sequence* input) {
         if (x_end > width_ii - window_width) x_end = width_ii - window_width;
         if (y_end > height_ii - window_height) y_end = height_ii - window_height;
         for (int y = y0; y < y_end; y += step_y) {
+            int n = 0;
             for (int x = x0; x < x_end; x += step_x) {
                 n_windows++;
                 if (mean_var_test) {
@@ -108,13 +114,16 @@ void MSWindowScan::scan(Sequence* input) {
                         continue;
                     }
                 }
-                sw->setX(x);
-                sw->setY(y);
-                sw->process(input);
-                n_classified++;
-                if (sw->is_pattern)
-                    list->add(x, y, window_width, window_height, sw->confidence(), sw->view);
+                row_x[n++] = x;
             }
+            if (n == 0) continue;
+            // The whole row at once, so that a classifier can decide neighbouring windows together.
+            sw->processRow(input, y, row_x, n, row_decisions);
+            n_classified += n;
+            for (int i = 0; i < n; i++)
+                if (row_decisions[i].is_pattern)
+                    list->add(row_x[i], y, window_width, window_height, row_decisions[i].confidence,
+                              row_decisions[i].view);
         }
     }
 }

@@ -36,6 +36,10 @@ public:
     int* roi_w;
     int* roi_h;
 
+    // One row's windows through the gate and the classifier's decisions on them.
+    int* row_x;
+    ipSubWindow::Decision* row_decisions;
+
     int n_windows;
     int n_classified;
     int n_prune_rejected;

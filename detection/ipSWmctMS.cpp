@@ -3,7 +3,7 @@
 #include <cfloat>
 #include <cmath>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include "visionlib/Allocator.h"
 #include "visionlib/DiskXFile.h"
@@ -25,8 +25,9 @@ ipSWmctMS::ipSWmctMS(real* integral_sums, int width_image_, int height_image_, i
                      int height_pattern_, const char* model_file, real threshold_, bool verbose_)
     : ipSubWindow(width_image_, height_image_, width_pattern_, height_pattern_, threshold_), input(nullptr),
       rejections(nullptr), mcts(nullptr), trainers(nullptr), n_stages(0), weights(nullptr), n_trainers(nullptr),
-      thresholds(nullptr), weak(nullptr), stage_end(nullptr), n_weak(0), geometry_size(-1), geometry_width(-1) {
+      thresholds(nullptr), batch(true), weak(nullptr), stage_end(nullptr), n_weak(0), geometry_size(-1), geometry_width(-1) {
     verbose = verbose_;
+    addBoolOption("batch rows", &batch, true, "decide several windows of a row at once where the processor allows");
     if (!integral_sums) error("ipSWmctMS: no integral image.");
     real** table = static_cast<real**>(allocator->alloc(sizeof(real*)));
     table[0] = integral_sums;
@@ -145,23 +146,36 @@ void ipSWmctMS::reject(int stage) {
     if (stage >= 0) rejections[stage]++;
 }
 
-void ipSWmctMS::process(Sequence*) {
-    if (window_width != geometry_size || width_image != geometry_width) updateGeometry();
-    // A window whose masks would reach outside the integral image is never a pattern.
-    if (x + reach_min_x < 0 || y + reach_min_y < 0 || x + reach_max_x >= width_image ||
-        y + reach_max_y >= height_image) {
-        reject(-1);
-        return;
+namespace {
+
+// One row of a mask's 4 corner values at columns 0, c1, c2, c3. A cut kCut of at most 3 (windows up to
+// 66 wide) puts them in two overlapping loads, [0, 3] and [c3 - 3, c3]; kCut 0 reads them one by one.
+template <int kCut>
+inline __m128 cornerRow(const real* p, int c1, int c2, int c3) {
+    if (kCut == 0) return _mm_setr_ps(p[0], p[c1], p[c2], p[c3]);
+    return _mm_shuffle_ps(_mm_loadu_ps(p), _mm_loadu_ps(p + c3 - 3), _MM_SHUFFLE(3, 3 - kCut, kCut, 0));
+}
+
+}  // namespace
+
+int ipSWmctMS::runStages(const real* origin, int first, real* sum) const {
+    switch (grid[1]) {
+        case 1: return stagesFrom<1>(origin, first, sum);
+        case 2: return stagesFrom<2>(origin, first, sum);
+        case 3: return stagesFrom<3>(origin, first, sum);
+        default: return stagesFrom<0>(origin, first, sum);
     }
-    is_pattern = true;
-    const real* origin = input->frames[0] + y * width_image + x;
+}
+
+template <int kCut>
+int ipSWmctMS::stagesFrom(const real* origin, int first, real* sum_out) const {
     // Row and column offsets of the cell corners from the mask's corner (the same for every mask).
     const int r1 = grid[4], r2 = grid[8], r3 = grid[12];
     const int c1 = grid[1], c2 = grid[2], c3 = grid[3];
     const Weak* wk = weak;
     real sum = 0;
-    int k = 0;
-    for (int s = 0; s < n_stages; s++) {
+    int k = first > 0 ? stage_end[first - 1] : 0;
+    for (int s = first; s < n_stages; s++) {
         sum = 0;
         const int end = stage_end[s];
         for (; k < end; k++) {
@@ -169,10 +183,10 @@ void ipSWmctMS::process(Sequence*) {
             const real* p1 = p0 + r1;
             const real* p2 = p0 + r2;
             const real* p3 = p0 + r3;
-            const __m128 R0 = _mm_setr_ps(p0[0], p0[c1], p0[c2], p0[c3]);
-            const __m128 R1 = _mm_setr_ps(p1[0], p1[c1], p1[c2], p1[c3]);
-            const __m128 R2 = _mm_setr_ps(p2[0], p2[c1], p2[c2], p2[c3]);
-            const __m128 R3 = _mm_setr_ps(p3[0], p3[c1], p3[c2], p3[c3]);
+            const __m128 R0 = cornerRow<kCut>(p0, c1, c2, c3);
+            const __m128 R1 = cornerRow<kCut>(p1, c1, c2, c3);
+            const __m128 R2 = cornerRow<kCut>(p2, c1, c2, c3);
+            const __m128 R3 = cornerRow<kCut>(p3, c1, c2, c3);
             // Lane j of row band r: ((v[r+1][j+1] - v[r+1][j]) - v[r][j+1]) + v[r][j], as the scalar form.
             const __m128 S0 = _mm_shuffle_ps(R0, R0, _MM_SHUFFLE(3, 3, 2, 1));
             const __m128 S1 = _mm_shuffle_ps(R1, R1, _MM_SHUFFLE(3, 3, 2, 1));
@@ -189,12 +203,226 @@ void ipSWmctMS::process(Sequence*) {
             sum = sum + wk[k].lut[code] * wk[k].weight;
         }
         if (sum < thresholds[s]) {
-            reject(s);
-            return;
+            *sum_out = sum;
+            return s;
         }
+    }
+    *sum_out = sum;
+    return n_stages;
+}
+
+void ipSWmctMS::process(Sequence*) {
+    if (window_width != geometry_size || width_image != geometry_width) updateGeometry();
+    // A window whose masks would reach outside the integral image is never a pattern.
+    if (!inside(x, y)) {
+        reject(-1);
+        return;
+    }
+    is_pattern = true;
+    real sum;
+    const int stage = runStages(input->frames[0] + y * width_image + x, 0, &sum);
+    if (stage < n_stages) {
+        reject(stage);
+        return;
     }
     output->frames[0][0] = sum;
     if (sum < threshold) reject(n_stages - 1);
+}
+
+namespace {
+
+bool hasAvx2() {
+    static const bool yes = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+    return yes;
+}
+
+// Windows in a lane group before loading beats deciding them one by one; with fewer windows left alive
+// after a stage, they finish one by one.
+const int kMinLoaded = 4;
+const int kMinGathered = 3;
+const int kMaxAliveForScalar = 4;
+
+// The eight lanes' values of one integral-image corner: kStep 0 gathers at p + at[lane]; kStep 1 and 2 load
+// the neighbouring floats from p, lane l holding the window kStep * l to the right, except that kStep 2
+// holds windows 0, 1, 4, 5, 2, 3, 6, 7 (one in-lane shuffle, no cross-lane permute).
+template <int kStep>
+__attribute__((target("avx2"), always_inline)) inline __m256 corners(const real* p, __m256i at) {
+    if (kStep == 0) return _mm256_i32gather_ps(p, at, 4);
+    if (kStep == 1) return _mm256_loadu_ps(p);
+    const __m256 even = _mm256_shuffle_ps(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8), _MM_SHUFFLE(2, 0, 2, 0));
+    if (kStep == 2) return even;
+    const __m256 even2 = _mm256_shuffle_ps(_mm256_loadu_ps(p + 16), _mm256_loadu_ps(p + 24), _MM_SHUFFLE(2, 0, 2, 0));
+    return _mm256_shuffle_ps(even, even2, _MM_SHUFFLE(2, 0, 2, 0));
+}
+
+// The window each register lane holds, after corners<kStep>.
+const int kLanes[5][8] = {{0, 1, 2, 3, 4, 5, 6, 7},
+                          {0, 1, 2, 3, 4, 5, 6, 7},
+                          {0, 1, 4, 5, 2, 3, 6, 7},
+                          {},
+                          {0, 2, 4, 6, 1, 3, 5, 7}};
+
+}  // namespace
+
+// The stages on eight windows of row y (lane_x: their columns, in the order corners() reads them for kStep;
+// live: the lanes that count, the others repeat a window that reads inside the image), each lane's
+// arithmetic in the order process() does it, so that sums and rejections are the same. Lanes that leave
+// the last few alive finish one by one.
+template <int kStep>
+__attribute__((target("avx2"))) void ipSWmctMS::decideEight(int y_, const int* lane_x, int live,
+                                                            Decision* out) {
+    const real* sums = input->frames[0];
+    const int row = y_ * width_image;
+    // Physical lane p of the registers holds the window of lane `at_lane[p]`.
+    int at_lane[8];
+    for (int p = 0; p < 8; p++) at_lane[p] = kLanes[kStep][p];
+    int alive = 0;
+    for (int p = 0; p < 8; p++)
+        if (live >> at_lane[p] & 1) alive |= 1 << p;
+    const __m256i at = _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lane_x)),
+                                        _mm256_set1_epi32(row));
+    const real* first = kStep == 0 ? sums : sums + row + lane_x[0];
+    const Decision rejected = {false, -FLT_MAX, view};
+    auto finish = [&](int lane, real sum) {
+        if (sum < threshold) {
+            rejections[n_stages - 1]++;
+            out[lane] = rejected;
+        } else {
+            out[lane] = {true, sum, view};
+        }
+    };
+
+    const __m256d ninth = _mm256_set1_pd(0.111111);
+    __m256 sum = _mm256_setzero_ps();
+    int k = 0;
+    for (int s = 0; s < n_stages; s++) {
+        sum = _mm256_setzero_ps();
+        const int end = stage_end[s];
+        for (; k < end; k++) {
+            const real* p = first + weak[k].base;
+            __m256 v[16];
+#pragma GCC unroll 16
+            for (int j = 0; j < 16; j++) v[j] = corners<kStep>(p + grid[j], at);
+            const __m256 block = _mm256_add_ps(_mm256_sub_ps(_mm256_sub_ps(v[15], v[12]), v[3]), v[0]);
+            const __m128 mean_lo = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(block)), ninth));
+            const __m128 mean_hi = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(block, 1)), ninth));
+            const __m256 mean = _mm256_insertf128_ps(_mm256_castps128_ps256(mean_lo), mean_hi, 1);
+            __m256i code = _mm256_setzero_si256();
+#pragma GCC unroll 3
+            for (int r = 0; r < 3; r++)
+#pragma GCC unroll 3
+                for (int c = 0; c < 3; c++) {
+                    const __m256 cell = _mm256_add_ps(
+                        _mm256_sub_ps(_mm256_sub_ps(v[(r + 1) * 4 + c + 1], v[(r + 1) * 4 + c]), v[r * 4 + c + 1]),
+                        v[r * 4 + c]);
+                    // A true comparison is all ones, -1: subtracting it sets the new low bit.
+                    code = _mm256_sub_epi32(_mm256_add_epi32(code, code),
+                                            _mm256_castps_si256(_mm256_cmp_ps(cell, mean, _CMP_GT_OQ)));
+                }
+            // Eight table reads: faster here than a gather.
+            alignas(32) int c[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(c), code);
+            const real* lut = weak[k].lut;
+            const __m256 table = _mm256_setr_ps(lut[c[0]], lut[c[1]], lut[c[2]], lut[c[3]], lut[c[4]], lut[c[5]],
+                                                lut[c[6]], lut[c[7]]);
+            sum = _mm256_add_ps(sum, _mm256_mul_ps(table, _mm256_set1_ps(weak[k].weight)));
+        }
+        const int fail =
+            _mm256_movemask_ps(_mm256_cmp_ps(sum, _mm256_set1_ps(thresholds[s]), _CMP_LT_OQ)) & alive;
+        alive &= ~fail;
+        rejections[s] += __builtin_popcount(fail);
+        for (int p = 0; p < 8; p++)
+            if (fail >> p & 1) out[at_lane[p]] = rejected;
+        if (alive == 0) return;
+        if (s + 1 < n_stages && __builtin_popcount(alive) <= kMaxAliveForScalar) {
+            for (int p = 0; p < 8; p++) {
+                if (!(alive >> p & 1)) continue;
+                const int lane = at_lane[p];
+                real last;
+                const int stage = runStages(sums + row + lane_x[lane], s + 1, &last);
+                if (stage < n_stages) {
+                    rejections[stage]++;
+                    out[lane] = rejected;
+                } else {
+                    finish(lane, last);
+                }
+            }
+            return;
+        }
+    }
+    alignas(32) real lane_sum[8];
+    _mm256_store_ps(lane_sum, sum);
+    for (int p = 0; p < 8; p++)
+        if (alive >> p & 1) finish(at_lane[p], lane_sum[p]);
+}
+
+void ipSWmctMS::processRow(Sequence* in, int y_, const int* xs, int n, Decision* out) {
+    if (!batch || !hasAvx2()) {
+        ipSubWindow::processRow(in, y_, xs, n, out);
+        return;
+    }
+    if (n <= 0) return;
+    if (window_width != geometry_size || width_image != geometry_width) updateGeometry();
+    setY(y_);
+    auto one = [&](int i) {
+        setX(xs[i]);
+        process(in);
+        out[i] = {is_pattern, confidence(), view};
+    };
+    int lane_x[8], index[8];
+    Decision lanes[8];
+    int i = 0;
+    while (i < n) {
+        const int x0 = xs[i];
+        if (!inside(x0, y_)) {  // process() rejects it
+            one(i++);
+            continue;
+        }
+        int live = 0, j = i;
+        // Windows on a grid of step 1 or 2 (the finest levels) read neighbouring floats: load them; the
+        // grid's windows missing from the row (the gate's rejects) are dead lanes.
+        const int d = i + 1 < n ? xs[i + 1] - x0 : 0;
+        if ((d == 1 || d == 2 || d == 4) && inside(x0 + 8 * d - 1, y_)) {
+            for (; j < n && xs[j] < x0 + 8 * d && (xs[j] - x0) % d == 0; j++) {
+                const int l = (xs[j] - x0) / d;
+                index[l] = j;
+                live |= 1 << l;
+            }
+            if (j - i >= kMinLoaded) {
+                for (int l = 0; l < 8; l++) lane_x[l] = x0 + l * d;
+                if (d == 1)
+                    decideEight<1>(y_, lane_x, live, lanes);
+                else if (d == 2)
+                    decideEight<2>(y_, lane_x, live, lanes);
+                else
+                    decideEight<4>(y_, lane_x, live, lanes);
+                for (int l = 0; l < 8; l++)
+                    if (live >> l & 1) out[index[l]] = lanes[l];
+                i = j;
+                continue;
+            }
+            live = 0;
+            j = i;
+        }
+        // Any windows inside the image, gathered.
+        for (; j < n && j - i < 8 && inside(xs[j], y_); j++) {
+            lane_x[j - i] = xs[j];
+            index[j - i] = j;
+            live |= 1 << (j - i);
+        }
+        if (j - i < kMinGathered) {
+            for (; i < j; i++) one(i);
+            continue;
+        }
+        for (int l = j - i; l < 8; l++) lane_x[l] = xs[j - 1];
+        decideEight<0>(y_, lane_x, live, lanes);
+        for (int l = 0; l < j - i; l++) out[index[l]] = lanes[l];
+        i = j;
+    }
+    // As the last window leaves it.
+    x = (int16_t)xs[n - 1];
+    is_pattern = out[n - 1].is_pattern;
+    output->frames[0][0] = out[n - 1].confidence;
 }
 
 void ipSWmctMS::stat() {

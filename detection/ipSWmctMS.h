@@ -16,6 +16,7 @@ public:
     real** weights;   // per stage, per weak classifier
     int* n_trainers;  // per stage
     real* thresholds; // per stage
+    bool batch;       // option "batch rows": processRow() decides eight windows at once where AVX2 allows
 
     // Reads the whole cascade file; any fault in it is fatal.
     ipSWmctMS(real* integral_sums, int width_image, int height_image, int width_pattern, int height_pattern,
@@ -25,6 +26,8 @@ public:
     // Decides the window at (x, y) of the current size; the input is ignored (the integral image given at
     // construction is read).
     void process(Sequence* ignored) override;
+    // The same decisions, confidences and rejection counts as process() window by window.
+    void processRow(Sequence* ignored, int y, const int* xs, int n, Decision* out) override;
     void stat() override;
 
 private:
@@ -45,6 +48,18 @@ private:
     void load(const char* model_file);
     void updateGeometry();
     void reject(int stage);
+    bool inside(int x, int y) const {
+        return x + reach_min_x >= 0 && y + reach_min_y >= 0 && x + reach_max_x < width_image &&
+               y + reach_max_y < height_image;
+    }
+    // Runs the stages from `first` on the window whose top-left pixel is at `origin`; returns the stage that
+    // rejects it, or n_stages when every stage passes. sum: the last stage's.
+    int runStages(const real* origin, int first, real* sum) const;
+    template <int kCut>
+    int stagesFrom(const real* origin, int first, real* sum) const;
+    // Eight windows of row y at once: see ipSWmctMS.cpp.
+    template <int kStep>
+    void decideEight(int y, const int* lane_x, int live, Decision* out);
 };
 
 }  // namespace vision

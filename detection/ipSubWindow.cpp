@@ -21,4 +21,13 @@ void ipSubWindow::setSize(int width, int height) {
 }
 void ipSubWindow::stat() {}
 
+void ipSubWindow::processRow(Sequence* input, int y_, const int* xs, int n, Decision* out) {
+    setY(y_);
+    for (int i = 0; i < n; i++) {
+        setX(xs[i]);
+        process(input);
+        out[i] = {is_pattern, confidence(), view};
+    }
+}
+
 }  // namespace vision

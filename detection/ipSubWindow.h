@@ -31,6 +31,17 @@ public:
 
     // Confidence of the last window tested.
     real confidence() const { return output->frames[0][0]; }
+
+    // The outcome of one window of processRow().
+    struct Decision {
+        bool is_pattern;
+        real confidence;
+        int view;
+    };
+    // Decides the windows (xs[i], y), i < n, of the current size, xs ascending, as setX / setY / process
+    // would one after the other, and leaves the classifier as the last of them leaves it. A classifier that
+    // can decide several windows at once does so here.
+    virtual void processRow(Sequence* input, int y, const int* xs, int n, Decision* out);
 };
 
 }  // namespace vision
