@@ -4,6 +4,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -56,6 +57,40 @@ Cascade oneStage(float threshold, std::vector<Weak> weak) {
     s.weak = std::move(weak);
     c.stages.push_back(s);
     return c;
+}
+
+// Three stages of 4, 9 and 25 weak classifiers with random locations, weights and tables.
+Cascade randomCascade() {
+    Cascade c;
+    unsigned r = 17;
+    auto rnd = [&r]() {
+        r = r * 1103515245u + 12345u;
+        return (float)((r >> 8) & 0xffff) / 65535.0f;
+    };
+    const int sizes[] = {4, 9, 25};
+    const float thresholds[] = {-0.6f, -1.0f, -2.0f};
+    for (int s = 0; s < 3; s++) {
+        Stage st;
+        st.threshold = thresholds[s];
+        for (int j = 0; j < sizes[s]; j++) {
+            Weak w;
+            w.location = (int)(rnd() * 288.99f);
+            w.weight = 0.2f + rnd();
+            for (float& v : w.lut) v = rnd() * 2 - 1;
+            st.weak.push_back(w);
+        }
+        c.stages.push_back(st);
+    }
+    return c;
+}
+
+// A noisy frame with some smooth structure, so that codes are not all noise.
+void fillTexture(Integral& in, unsigned seed) {
+    dtest::fillNoise(in.frame, seed, 0.05f, 0.95f);
+    for (int y = 0; y < in.frame.height; y++)
+        for (int x = 0; x < in.frame.width; x++)
+            in.frame.at(x, y) = 0.5f * in.frame.at(x, y) + 0.25f * (1 + std::sin(x * 0.3f + y * 0.2f));
+    in.update();
 }
 
 }  // namespace
@@ -234,34 +269,9 @@ TEST(MctCascade, WindowDecisionsMatchTheWeakClassifiers) {
     TempDir dir;
     const int W = 110, H = 90;
     Integral in(W, H);
-    dtest::fillNoise(in.frame, 9, 0.05f, 0.95f);
-    // Some smooth structure, so that codes are not all noise.
-    for (int y = 0; y < H; y++)
-        for (int x = 0; x < W; x++) in.frame.at(x, y) = 0.5f * in.frame.at(x, y) + 0.25f * (1 + std::sin(x * 0.3f + y * 0.2f));
-    in.update();
-
-    Cascade c;
-    unsigned r = 17;
-    auto rnd = [&r]() {
-        r = r * 1103515245u + 12345u;
-        return (float)((r >> 8) & 0xffff) / 65535.0f;
-    };
-    const int sizes[] = {4, 9, 25};
-    const float thresholds[] = {-0.6f, -1.0f, -2.0f};
-    for (int s = 0; s < 3; s++) {
-        Stage st;
-        st.threshold = thresholds[s];
-        for (int j = 0; j < sizes[s]; j++) {
-            Weak w;
-            w.location = (int)(rnd() * 288.99f);
-            w.weight = 0.2f + rnd();
-            for (float& v : w.lut) v = rnd() * 2 - 1;
-            st.weak.push_back(w);
-        }
-        c.stages.push_back(st);
-    }
+    fillTexture(in, 9);
     const std::string path = dir.file("random.cascade");
-    cascade_fixture::write(path, c);
+    cascade_fixture::write(path, randomCascade());
     ipSWmctMS sw(in.ii.sums(), W, H, 19, 19, path.c_str(), -3.0f, false);
 
     int accepted = 0, rejected = 0;
@@ -298,6 +308,62 @@ TEST(MctCascade, WindowDecisionsMatchTheWeakClassifiers) {
     }
     EXPECT_GT(accepted, 100);
     EXPECT_GT(rejected, 100);
+}
+
+// A row handed over at once (in lanes of neighbouring or gathered windows where the processor allows it)
+// gets the decisions, confidences to the bit, rejections and final state of the same windows one by one:
+// every grid step, gaps in the row, windows reaching past any edge, rows of one window.
+TEST(MctCascade, RowsDecideAsWindowByWindow) {
+    TempDir dir;
+    const int W = 130, H = 100;
+    Integral in(W, H);
+    fillTexture(in, 5);
+    const std::string path = dir.file("random.cascade");
+    cascade_fixture::write(path, randomCascade());
+    ipSWmctMS rows(in.ii.sums(), W, H, 19, 19, path.c_str(), -3.0f, false);
+    ipSWmctMS single(in.ii.sums(), W, H, 19, 19, path.c_str(), -3.0f, false);
+    single.setBoolOption("batch rows", false);
+
+    unsigned r = 3;
+    int accepted = 0, decided = 0;
+    std::vector<int> xs;
+    std::vector<ipSubWindow::Decision> got(W + 8), want(W + 8);
+    for (int size : {19, 24, 38, 57, 76}) {
+        rows.setSize(size, size);
+        single.setSize(size, size);
+        for (int step : {1, 2, 3, 4, 5, 8})
+            for (int y = 0; y + size <= H + 2; y += 7) {
+                // The grid from the left edge to past the right one, a window in three or four missing.
+                xs.clear();
+                for (int x = 0; x + size <= W + 2; x += step) {
+                    r = r * 1103515245u + 12345u;
+                    if ((r >> 16) % 4 != 0 || step == 8) xs.push_back(x);
+                }
+                for (int len : {(int)xs.size(), 1}) {
+                    SCOPED_TRACE(testing::Message() << size << " step " << step << " row " << y << " of " << len);
+                    rows.processRow(nullptr, y, xs.data(), len, got.data());
+                    single.setY(y);
+                    for (int i = 0; i < len; i++) {
+                        single.setX(xs[i]);
+                        single.process(nullptr);
+                        want[i] = {single.is_pattern, single.confidence(), single.view};
+                    }
+                    for (int i = 0; i < len; i++) {
+                        ASSERT_EQ(got[i].is_pattern, want[i].is_pattern) << "x " << xs[i];
+                        ASSERT_EQ(std::memcmp(&got[i].confidence, &want[i].confidence, 4), 0) << "x " << xs[i];
+                        ASSERT_EQ(got[i].view, want[i].view);
+                        accepted += got[i].is_pattern;
+                    }
+                    decided += len;
+                    for (int s = 0; s < rows.n_stages; s++) ASSERT_EQ(rows.rejections[s], single.rejections[s]);
+                    ASSERT_EQ(rows.x, single.x);
+                    ASSERT_EQ(rows.is_pattern, single.is_pattern);
+                    ASSERT_EQ(rows.confidence(), single.confidence());
+                }
+            }
+    }
+    EXPECT_GT(accepted, 200);
+    EXPECT_GT(decided - accepted, 200);
 }
 
 TEST(MctCascade, WindowsReachingOutsideTheImageAreRejected) {
