@@ -25,9 +25,11 @@ ipSWmctMS::ipSWmctMS(real* integral_sums, int width_image_, int height_image_, i
                      int height_pattern_, const char* model_file, real threshold_, bool verbose_)
     : ipSubWindow(width_image_, height_image_, width_pattern_, height_pattern_, threshold_), input(nullptr),
       rejections(nullptr), mcts(nullptr), trainers(nullptr), n_stages(0), weights(nullptr), n_trainers(nullptr),
-      thresholds(nullptr), batch(true), weak(nullptr), stage_end(nullptr), n_weak(0), geometry_size(-1), geometry_width(-1) {
+      thresholds(nullptr), batch(true), weak(nullptr), stage_end(nullptr), n_weak(0), geometry_size(-1),
+      geometry_width(-1) {
     verbose = verbose_;
-    addBoolOption("batch rows", &batch, true, "decide several windows of a row at once where the processor allows");
+    addBoolOption("batch rows", &batch, true,
+                  "decide several windows of a row at once where the processor allows");
     if (!integral_sums) error("ipSWmctMS: no integral image.");
     real** table = static_cast<real**>(allocator->alloc(sizeof(real*)));
     table[0] = integral_sums;
@@ -242,20 +244,22 @@ const int kMinLoaded = 4;
 const int kMinGathered = 3;
 const int kMaxAliveForScalar = 4;
 
-// The eight lanes' values of one integral-image corner: kStep 0 gathers at p + at[lane]; kStep 1 and 2 load
-// the neighbouring floats from p, lane l holding the window kStep * l to the right, except that kStep 2
-// holds windows 0, 1, 4, 5, 2, 3, 6, 7 (one in-lane shuffle, no cross-lane permute).
+// The eight lanes' values of one integral-image corner: kStep 0 gathers at p + at[lane]; kStep 1, 2 and 4
+// load the floats from p on, lane l holding the window kStep * l to the right, except that in-lane
+// shuffles (no cross-lane permute) leave kStep 2 and 4 in the window order of kLanes.
 template <int kStep>
 __attribute__((target("avx2"), always_inline)) inline __m256 corners(const real* p, __m256i at) {
     if (kStep == 0) return _mm256_i32gather_ps(p, at, 4);
     if (kStep == 1) return _mm256_loadu_ps(p);
-    const __m256 even = _mm256_shuffle_ps(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8), _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 even =
+        _mm256_shuffle_ps(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8), _MM_SHUFFLE(2, 0, 2, 0));
     if (kStep == 2) return even;
-    const __m256 even2 = _mm256_shuffle_ps(_mm256_loadu_ps(p + 16), _mm256_loadu_ps(p + 24), _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 even2 =
+        _mm256_shuffle_ps(_mm256_loadu_ps(p + 16), _mm256_loadu_ps(p + 24), _MM_SHUFFLE(2, 0, 2, 0));
     return _mm256_shuffle_ps(even, even2, _MM_SHUFFLE(2, 0, 2, 0));
 }
 
-// The window each register lane holds, after corners<kStep>.
+// The window each register lane holds after corners<kStep> (3 is never loaded).
 const int kLanes[5][8] = {{0, 1, 2, 3, 4, 5, 6, 7},
                           {0, 1, 2, 3, 4, 5, 6, 7},
                           {0, 1, 4, 5, 2, 3, 6, 7},
@@ -304,17 +308,20 @@ __attribute__((target("avx2"))) void ipSWmctMS::decideEight(int y_, const int* l
 #pragma GCC unroll 16
             for (int j = 0; j < 16; j++) v[j] = corners<kStep>(p + grid[j], at);
             const __m256 block = _mm256_add_ps(_mm256_sub_ps(_mm256_sub_ps(v[15], v[12]), v[3]), v[0]);
-            const __m128 mean_lo = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(block)), ninth));
-            const __m128 mean_hi = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(block, 1)), ninth));
+            const __m128 mean_lo =
+                _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(block)), ninth));
+            const __m128 mean_hi =
+                _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(block, 1)), ninth));
             const __m256 mean = _mm256_insertf128_ps(_mm256_castps128_ps256(mean_lo), mean_hi, 1);
             __m256i code = _mm256_setzero_si256();
 #pragma GCC unroll 3
             for (int r = 0; r < 3; r++)
 #pragma GCC unroll 3
                 for (int c = 0; c < 3; c++) {
-                    const __m256 cell = _mm256_add_ps(
-                        _mm256_sub_ps(_mm256_sub_ps(v[(r + 1) * 4 + c + 1], v[(r + 1) * 4 + c]), v[r * 4 + c + 1]),
-                        v[r * 4 + c]);
+                    const __m256 cell =
+                        _mm256_add_ps(_mm256_sub_ps(_mm256_sub_ps(v[(r + 1) * 4 + c + 1], v[(r + 1) * 4 + c]),
+                                                    v[r * 4 + c + 1]),
+                                      v[r * 4 + c]);
                     // A true comparison is all ones, -1: subtracting it sets the new low bit.
                     code = _mm256_sub_epi32(_mm256_add_epi32(code, code),
                                             _mm256_castps_si256(_mm256_cmp_ps(cell, mean, _CMP_GT_OQ)));
@@ -323,8 +330,8 @@ __attribute__((target("avx2"))) void ipSWmctMS::decideEight(int y_, const int* l
             alignas(32) int c[8];
             _mm256_store_si256(reinterpret_cast<__m256i*>(c), code);
             const real* lut = weak[k].lut;
-            const __m256 table = _mm256_setr_ps(lut[c[0]], lut[c[1]], lut[c[2]], lut[c[3]], lut[c[4]], lut[c[5]],
-                                                lut[c[6]], lut[c[7]]);
+            const __m256 table = _mm256_setr_ps(lut[c[0]], lut[c[1]], lut[c[2]], lut[c[3]], lut[c[4]],
+                                                lut[c[5]], lut[c[6]], lut[c[7]]);
             sum = _mm256_add_ps(sum, _mm256_mul_ps(table, _mm256_set1_ps(weak[k].weight)));
         }
         const int fail =
@@ -379,8 +386,8 @@ void ipSWmctMS::processRow(Sequence* in, int y_, const int* xs, int n, Decision*
             continue;
         }
         int live = 0, j = i;
-        // Windows on a grid of step 1 or 2 (the finest levels) read neighbouring floats: load them; the
-        // grid's windows missing from the row (the gate's rejects) are dead lanes.
+        // Windows on a grid of step 1, 2 or 4 (the finest levels) read floats close together: load them;
+        // the grid's windows missing from the row (the gate's rejects) are dead lanes.
         const int d = i + 1 < n ? xs[i + 1] - x0 : 0;
         if ((d == 1 || d == 2 || d == 4) && inside(x0 + 8 * d - 1, y_)) {
             for (; j < n && xs[j] < x0 + 8 * d && (xs[j] - x0) % d == 0; j++) {

@@ -150,10 +150,10 @@ TEST(ShippedModels, FrontalCascadeDecidesRowsAsWindowByWindow) {
         range.min_size = c.min_size;
         range.max_patterns = 1 << 20;
         Allocator owner;
-        const FrontalDetector rows = buildFrontalDetector(&owner, cascadePath().c_str(), c.threshold, W, H, range,
-                                                          false, nullptr, 0);
-        const FrontalDetector single = buildFrontalDetector(&owner, cascadePath().c_str(), c.threshold, W, H,
-                                                            range, false, nullptr, 0);
+        const FrontalDetector rows =
+            buildFrontalDetector(&owner, cascadePath().c_str(), c.threshold, W, H, range, false, nullptr, 0);
+        const FrontalDetector single =
+            buildFrontalDetector(&owner, cascadePath().c_str(), c.threshold, W, H, range, false, nullptr, 0);
         single.classifier->setBoolOption("batch rows", false);
         const int n_stages = single.classifier->n_stages;
         Sequence seq(1, W * H);

@@ -340,7 +340,8 @@ TEST(MctCascade, RowsDecideAsWindowByWindow) {
                     if ((r >> 16) % 4 != 0 || step == 8) xs.push_back(x);
                 }
                 for (int len : {(int)xs.size(), 1}) {
-                    SCOPED_TRACE(testing::Message() << size << " step " << step << " row " << y << " of " << len);
+                    SCOPED_TRACE(testing::Message()
+                                 << size << " step " << step << " row " << y << " of " << len);
                     rows.processRow(nullptr, y, xs.data(), len, got.data());
                     single.setY(y);
                     for (int i = 0; i < len; i++) {
@@ -350,12 +351,14 @@ TEST(MctCascade, RowsDecideAsWindowByWindow) {
                     }
                     for (int i = 0; i < len; i++) {
                         ASSERT_EQ(got[i].is_pattern, want[i].is_pattern) << "x " << xs[i];
-                        ASSERT_EQ(std::memcmp(&got[i].confidence, &want[i].confidence, 4), 0) << "x " << xs[i];
+                        ASSERT_EQ(std::memcmp(&got[i].confidence, &want[i].confidence, 4), 0)
+                            << "x " << xs[i];
                         ASSERT_EQ(got[i].view, want[i].view);
                         accepted += got[i].is_pattern;
                     }
                     decided += len;
-                    for (int s = 0; s < rows.n_stages; s++) ASSERT_EQ(rows.rejections[s], single.rejections[s]);
+                    for (int s = 0; s < rows.n_stages; s++)
+                        ASSERT_EQ(rows.rejections[s], single.rejections[s]);
                     ASSERT_EQ(rows.x, single.x);
                     ASSERT_EQ(rows.is_pattern, single.is_pattern);
                     ASSERT_EQ(rows.confidence(), single.confidence());
