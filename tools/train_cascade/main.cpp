@@ -5,6 +5,7 @@
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
 //                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
 //                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--scenes FOLDER ...] [--no-patches]
+//                 [--stage-caps F] [--stage-false R] [--scene-scales S,S...]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -17,6 +18,11 @@
 // the window by its eyes with the tracker's geometry (every --eye-every-th picture); --faces19-by-eyes
 // moves faces19 to that geometry too. --scenes takes the non-face scenes from the folders named
 // (default negatives); --no-patches leaves nonfaces19 out.
+// --stage-caps lets every stage grow to F times its usual number of weak classifiers before it must
+// stop, and --stage-false sets the share of non-faces the stages after the first may keep (default
+// 0.4): varied faces need larger early stages to reject as many non-faces. --scene-scales lists the
+// sizes of the scene variants (each also in four quarter turns and mirrored; default 1,1.5): more
+// sizes give the later stages enough non-faces to bootstrap from.
 // --resume continues the (uncalibrated) stages of a partial cascade up to --stages, then calibrates.
 #include <algorithm>
 #include <atomic>
@@ -62,6 +68,9 @@ struct Options {
     bool faces19_by_eyes = false;                     // faces19 moved to the tracker's eye geometry
     std::vector<std::string> scene_folders;           // default: negatives
     bool patches = true;                              // nonfaces19 in the first stage
+    double stage_caps = 1;                            // factor on each stage's largest size
+    double stage_false = 0.4;                         // non-faces a later stage may keep
+    std::vector<float> scene_scales{1.0f, 1.5f};      // sizes of the scene variants
     EyeJitter jitter;
 };
 
@@ -137,12 +146,12 @@ SampleSet loadPatches(const std::string& dir, bool quick) {
     return set;
 }
 
-// A scene turned by k quarter turns, mirrored or not, and enlarged by `scale` (bilinear): more
+// A scene turned by k quarter turns, mirrored or not, and resized by one of `scales` (bilinear): more
 // non-face windows of the same kind of content for the later stages.
-GrayFrame sceneVariant(const GrayFrame& scene, int variant) {
+GrayFrame sceneVariant(const GrayFrame& scene, int variant, const std::vector<float>& scales) {
     const int turns = variant % 4;
     const bool flip = (variant / 4) % 2;
-    const float scale = (variant / 8) ? 1.5f : 1.0f;
+    const float scale = scales[static_cast<size_t>(variant / 8) % scales.size()];
     GrayFrame f = flip ? mirrored(scene) : scene;
     for (int t = 0; t < turns; ++t) {
         GrayFrame r;
@@ -165,13 +174,13 @@ GrayFrame sceneVariant(const GrayFrame& scene, int variant) {
     return big;
 }
 
-constexpr int kSceneVariants = 16;
 
 // Windows of the scene variants that the cascade in `cascade_path` accepts. Variants are visited in
 // a random order, at most `cap` windows (chosen at random) taken from each, until `wanted` are found.
 SampleSet bootstrap(const std::vector<GrayFrame>& scenes, const std::string& cascade_path, int wanted,
                     const Options& opt, unsigned stage_seed, long* found_total) {
-    const size_t n = scenes.size() * kSceneVariants;
+    const size_t variants = 8 * opt.scene_scales.size();
+    const size_t n = scenes.size() * variants;
     std::vector<size_t> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = i;
     std::mt19937 shuffler(stage_seed);
@@ -184,7 +193,7 @@ SampleSet bootstrap(const std::vector<GrayFrame>& scenes, const std::string& cas
         for (size_t k; (k = next++) < n && taken < wanted;) {
             const size_t v = order[k];
             std::mt19937 rng(stage_seed * 7919u + static_cast<unsigned>(v));
-            FrameCodes frame(sceneVariant(scenes[v / kSceneVariants], static_cast<int>(v % kSceneVariants)));
+            FrameCodes frame(sceneVariant(scenes[v / variants], static_cast<int>(v % variants), opt.scene_scales));
             ScanSettings s;
             s.fuse = false;
             s.threshold = -3.4028235e38f;
@@ -222,11 +231,12 @@ SampleSet passing(const SampleSet& set, const std::vector<Stage>& cascade) {
     return out;
 }
 
-StageGoal goalFor(int stage, double hit_rate) {
+StageGoal goalFor(int stage, const Options& opt) {
     static const int sizes[][2] = {{2, 4}, {4, 10}, {6, 20}, {10, 30}, {14, 45}, {18, 60}, {24, 80}, {30, 100}};
     const int n = sizeof(sizes) / sizeof(sizes[0]);
-    if (stage < n) return {sizes[stage][0], sizes[stage][1], hit_rate, stage == 0 ? 0.5 : 0.4};
-    return {36, 150, hit_rate, 0.45};
+    const auto cap = [&](int size) { return static_cast<int>(std::lround(size * opt.stage_caps)); };
+    if (stage < n) return {sizes[stage][0], cap(sizes[stage][1]), opt.hit_rate, stage == 0 ? 0.5 : opt.stage_false};
+    return {36, cap(150), opt.hit_rate, std::max(0.45, opt.stage_false)};
 }
 
 // Scales and shifts the last stage so that its sum is 0 where the stage's threshold was and a
@@ -262,7 +272,7 @@ int usage(int status) {
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
                              "        [--turned FOLDER ...]] [--resume FILE]\n"
                              "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES]\n"
-                             "       [--scenes FOLDER ...] [--no-patches]\n");
+                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--stage-false R] [--scene-scales S,S...]\n");
     return status;
 }
 
@@ -294,6 +304,19 @@ int main(int argc, char** argv) {
         else if (a == "--faces19-by-eyes") opt.faces19_by_eyes = true;
         else if (a == "--scenes") opt.scene_folders.push_back(next());
         else if (a == "--no-patches") opt.patches = false;
+        else if (a == "--stage-caps") opt.stage_caps = std::max(1.0, std::atof(next()));
+        else if (a == "--stage-false") opt.stage_false = std::atof(next());
+        else if (a == "--scene-scales") {
+            opt.scene_scales.clear();
+            for (const char* v = next(); *v;) {
+                char* end = nullptr;
+                const float scale = std::strtof(v, &end);
+                if (end == v) break;
+                opt.scene_scales.push_back(std::max(0.25f, scale));
+                v = *end == ',' ? end + 1 : end;
+            }
+            if (opt.scene_scales.empty()) { std::fprintf(stderr, "--scene-scales needs a list such as 1,1.5\n"); return 2; }
+        }
         else if (a == "--turn-jitter") opt.jitter.degrees = static_cast<float>(std::atof(next()));
         else if (a == "--scale-jitter") {
             opt.jitter.min_scale = static_cast<float>(std::atof(next()));
@@ -370,7 +393,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         if (neg.size() < (opt.quick ? 50 : 500)) break;
         StageReport rep;
-        cascade.push_back(trainStage(pos, neg, goalFor(k, opt.hit_rate), &rep));
+        cascade.push_back(trainStage(pos, neg, goalFor(k, opt), &rep));
         std::printf("  %d weak classifiers, threshold %.4f, hit %.5f, false %.4f\n", rep.n_weak,
                     cascade.back().threshold, rep.hit_rate, rep.false_rate);
         std::fflush(stdout);
