@@ -212,13 +212,7 @@ long unlockTime(BenchCore& core, const Clip& clip, const std::string& userModel)
         FaceVerificatorGraphManager graph(nullptr);
         if (graph.initialize(clip.camera, nullptr, config.getFormatWidth(), config.getFormatHeight(), detection,
                              verification)) {
-            graph.setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
-                                    config.detectorNormalized);
-            int32_t w = 0, h = 0;
-            if (!graph.getVideoSize(w, h)) w = h = 0;
-            graph.setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
-            graph.setupFaceVerificator(userModel, config.worldModel);
-            graph.setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
+            graph.setupFilters(FaceVerificatorGraphManager::Use::Unlock, core.captureConfiguration(), &userModel);
             if (graph.start()) {
                 waitFor([&] { return verification->done(); }, 600);
                 graph.stop();
@@ -390,13 +384,8 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: no verification graph\n", first.camera.c_str());
                 return 1;
             }
-            int32_t w = 0, h = 0;
-            if (!graph.getVideoSize(w, h)) w = h = 0;
-            graph.setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
-                                    config.detectorNormalized);
-            graph.setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
-            graph.setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
-            graph.setOneShot(false);
+            // No model yet, as on the page before its first one.
+            graph.setupFilters(FaceVerificatorGraphManager::Use::Enrollment, core.captureConfiguration(), nullptr);
             if (!graph.start()) {
                 std::fprintf(stderr, "%s: the graph does not start\n", first.camera.c_str());
                 return 1;

@@ -12,7 +12,7 @@ class FaceTrackingSettings;
 class UserInfo;
 }  // namespace vision
 
-// The configured values that the presence check reads.
+// The configured values that the presence check and the verification graph's set-up read.
 struct CaptureConfiguration {
     std::string cameraName;  // empty: no camera chosen
     unsigned formatWidth = 320;
@@ -24,7 +24,8 @@ struct CaptureConfiguration {
     int maxFaces = 1;
     const vision::FaceTrackingSettings* trackingSettings = nullptr;  // copied, never handed over
     std::string worldModel;
-    int adaptationThreshold = 200;  // thousandths
+    int badVerificationConfidence = 400;  // thousandths
+    int adaptationThreshold = 200;        // thousandths
 };
 
 class ApplicationServices {

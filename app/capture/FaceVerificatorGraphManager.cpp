@@ -118,6 +118,21 @@ void FaceVerificatorGraphManager::setOneShot(bool oneShot) {
     verificatorControl->SetMode(oneShot);
 }
 
+void FaceVerificatorGraphManager::setupFilters(Use use, const CaptureConfiguration& config,
+                                               const std::string* userModel) {
+    int32_t w = 0, h = 0;
+    auto readVideoSize = [&] {
+        if (!getVideoSize(w, h)) w = h = 0;
+    };
+    if (use == Use::Enrollment) readVideoSize();
+    setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold, config.detectorNormalized);
+    if (use == Use::Unlock) readVideoSize();
+    setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
+    if (userModel) setupFaceVerificator(*userModel, config.worldModel);
+    setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
+    if (use == Use::Enrollment) setOneShot(false);
+}
+
 void FaceVerificatorGraphManager::releaseFilters() {
     if (graph) {
         for (IBaseFilter* filter : {renderer, verificator, highlighter, faceInfosTee, videoTee, detector, scaler, smartTee,

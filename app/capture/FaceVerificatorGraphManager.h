@@ -6,6 +6,7 @@
 //   camera -> smart tee -(preview)-> [image scaler] -> face detector -> video tee, face infos tee
 //   video tee + face infos tee -> face highlighter -> renderer (child of the given window)
 //   video tee + face infos tee -> face verificator
+#include "app/capture/ApplicationServices.h"
 #include "app/capture/CaptureGraphManager.h"
 
 class FaceVerificatorGraphManager : public CaptureGraphManager {
@@ -19,6 +20,14 @@ public:
     bool initialize(const std::string& cameraName, HWND window, unsigned width, unsigned height,
                     FaceDetectionListener* detectionListener, VerificationListener* verificationListener);
     void setOneShot(bool oneShot);
+
+    enum class Use { Enrollment, Unlock };
+    // After initialize: the configured detector, tracking settings for the video size (0 x 0 when the
+    // graph cannot tell), the user's model when one is given, and "BadVerificationConfidence" as the
+    // authentication threshold. The enrollment page reads the video size before the detector's
+    // set-up and runs the verificator continuously; the unlock screen reads it after and keeps the
+    // filter's one-shot mode.
+    void setupFilters(Use use, const CaptureConfiguration& config, const std::string* userModel);
 
     IBaseFilter* getRenderer() const { return renderer; }
     IBaseFilter* getHighlighter() const { return highlighter; }

@@ -65,6 +65,7 @@ CaptureConfiguration SessionGuardCore::captureConfiguration() {
     c.maxFaces = config.maxFaces;
     c.trackingSettings = config.trackingSettings;
     c.worldModel = config.worldModel;
+    c.badVerificationConfidence = config.badVerificationConfidence;
     c.adaptationThreshold = config.adaptationThreshold;
     return c;
 }

@@ -175,14 +175,10 @@ void EnrollmentPanel::startFaceDetection() {
         return;
     }
 
-    int32_t w = 0, h = 0;
-    if (!graphManager->getVideoSize(w, h)) w = h = 0;
-    graphManager->setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
-                                    config.detectorNormalized);
-    graphManager->setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
-    if (app.isReadyToAuthenticate()) graphManager->setupFaceVerificator(app.SessionGuardCore::userModelPath(), config.worldModel);
-    graphManager->setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
-    graphManager->setOneShot(false);
+    const bool ready = app.isReadyToAuthenticate();
+    const std::string userModel = ready ? app.SessionGuardCore::userModelPath() : std::string();
+    graphManager->setupFilters(FaceVerificatorGraphManager::Use::Enrollment, app.captureConfiguration(),
+                               ready ? &userModel : nullptr);
 
     if (!graphManager->start()) {
         log("Failed to start the graph manager");

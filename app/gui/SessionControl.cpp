@@ -142,28 +142,23 @@ void SessionGuardApp::lockSession(bool checkPresence) {
     if (trayIcon) trayIcon->disable();
 }
 
-void SessionGuardApp::onPresenceCheckSucceeded(wxCommandEvent&) {
-    if (sessionState != SessionState::Checking) return;
-    log("Event: The presence check was successful");
-    LogIndent indent(logger);
-    log("Destroying the Presence checker...");
-    deletePresenceChecker();
-    sessionState = SessionState::Idle;
-    setTrayIcon("systray");
-    if (trayIcon) trayIcon->enable();
-    startIdleTimer(0);
-}
+void SessionGuardApp::onPresenceCheckSucceeded(wxCommandEvent&) { endPresenceCheck(true); }
 
-void SessionGuardApp::onPresenceCheckFailed(wxCommandEvent&) {
+void SessionGuardApp::onPresenceCheckFailed(wxCommandEvent&) { endPresenceCheck(false); }
+
+void SessionGuardApp::endPresenceCheck(bool passed) {
     if (sessionState != SessionState::Checking) return;
-    log("Event: The presence check failed");
+    log(passed ? "Event: The presence check was successful" : "Event: The presence check failed");
     LogIndent indent(logger);
     log("Destroying the Presence checker...");
     deletePresenceChecker();
     sessionState = SessionState::Idle;
     setTrayIcon("systray");
     if (trayIcon) trayIcon->enable();
-    lockSession(false);
+    if (passed)
+        startIdleTimer(0);
+    else
+        lockSession(false);
 }
 
 // Posted by the unlock thread only after the screen was opened, with the unlock status.

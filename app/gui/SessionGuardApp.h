@@ -108,6 +108,9 @@ private:
     void runRegisterBatch();
     // Back to watching: tray icon enabled, idle timer armed when ready.
     void watchAgain();
+    // The end of a presence check: the checker gone, back to watching when it passed, a lock when
+    // it failed; what follows is logged under the event's line.
+    void endPresenceCheck(bool passed);
 
     bool registerBatchRun = false;
     // Told in balloons once the tray icon exists: what start-up did to the user's files.

@@ -103,13 +103,8 @@ void UnlockDialog::startVerification() {
         showMessage(text);
         return;
     }
-    graphManager->setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
-                                    config.detectorNormalized);
-    int32_t w = 0, h = 0;
-    if (!graphManager->getVideoSize(w, h)) w = h = 0;
-    graphManager->setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
-    graphManager->setupFaceVerificator(app.SessionGuardCore::userModelPath(), config.worldModel);
-    graphManager->setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
+    const std::string userModel = app.SessionGuardCore::userModelPath();
+    graphManager->setupFilters(FaceVerificatorGraphManager::Use::Unlock, app.captureConfiguration(), &userModel);
     if (!graphManager->start()) {
         log("Failed to start the graph manager");
         const wxString text = wxString::Format(

@@ -75,9 +75,9 @@ DetectionFilter::DetectionFilter(const TCHAR* name, LPUNKNOWN outer)
       modelRefused(false),
       pathReported(false),
       trackerWidth(0),
+      trackerHeight(0),
       tooSmallWidth(0),
-      tooSmallHeight(0),
-      trackerHeight(0) {}
+      tooSmallHeight(0) {}
 
 DetectionFilter::~DetectionFilter() {
     if (listener && tracker) listener->onTrackerReset();

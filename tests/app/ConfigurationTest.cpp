@@ -46,6 +46,15 @@ TEST_F(ConfigurationFile, DefaultsInMemoryUnits) {
     EXPECT_EQ(c.trackingSettings->height, 240);
 }
 
+// The capture graphs see the loaded thresholds, not the capture layer's own defaults.
+TEST_F(ConfigurationFile, CaptureConfigurationCarriesTheLoadedThresholds) {
+    ASSERT_TRUE(loadWith(core.config, "[Application]\nBadVerificationConfidence=0.55\nAdaptationThreshold=0.3"));
+    const CaptureConfiguration c = core.captureConfiguration();
+    EXPECT_EQ(c.badVerificationConfidence, 550);
+    EXPECT_EQ(c.adaptationThreshold, 300);
+    EXPECT_EQ(c.trackingSettings, core.config.trackingSettings);
+}
+
 TEST_F(ConfigurationFile, KeysReadByTheirRules) {
     struct Case {
         const char* lines;

@@ -146,6 +146,45 @@ TEST_F(Graphs, VerificationGraphShowsTheCameraAndReportsFacesAndCaptures) {
     tarvelo::graph::unregisterFrameSink(window);
 }
 
+// The enrollment page and the unlock screen set the filters up in their own orders, which the log shows.
+TEST_F(Graphs, FilterSetupFollowsTheUseOfTheGraph) {
+    declare("Office | " + frames("office", 320, 240, 2) + "\n");
+    CaptureConfiguration config;
+    config.detectorModel = detect_rig_cascade(dir.path);
+    config.worldModel = dir.path + "/world.model";
+    config.badVerificationConfidence = 350;
+    const std::string userModel = dir.path + "/user.model";
+    using Use = FaceVerificatorGraphManager::Use;
+    const struct {
+        Use use;
+        const std::string* model;
+        std::vector<std::string> steps;  // the lines at the outer level
+    } cases[] = {
+        {Use::Enrollment, nullptr,
+         {"Retrieving the video size from the graph", "Setup the face detector filter",
+          "Set the authentication threshold to 0.35", "Put the verification filter in continuous mode"}},
+        {Use::Enrollment, &userModel,
+         {"Retrieving the video size from the graph", "Setup the face detector filter",
+          "Setup the face verificator filter", "Set the authentication threshold to 0.35",
+          "Put the verification filter in continuous mode"}},
+        {Use::Unlock, &userModel,
+         {"Setup the face detector filter", "Retrieving the video size from the graph",
+          "Setup the face verificator filter", "Set the authentication threshold to 0.35"}},
+    };
+    for (const auto& c : cases) {
+        FaceVerificatorGraphManager manager(&logger);
+        ASSERT_TRUE(manager.initialize("Office", nullptr, 320, 240, nullptr, nullptr)) << logger.dump();
+        logger.clear();
+        manager.setupFilters(c.use, config, c.model);
+        std::vector<std::string> steps;
+        for (const LoggedLine& line : logger.lines)
+            if (line.indent == 0) steps.push_back(line.text);
+        EXPECT_EQ(c.steps, steps) << logger.dump();
+        EXPECT_TRUE(logger.has("Video size: 320x240"));
+        EXPECT_EQ(c.model != nullptr, logger.has("User model:  " + userModel));
+    }
+}
+
 TEST_F(Graphs, CameraOfAnotherSizeIsBridgedByTheScaler) {
     declare("Small | " + frames("small", 160, 120, 2) + " | pins=capture\n");
     FaceVerificatorGraphManager manager(&logger);
