@@ -5,7 +5,7 @@
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
 //                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
 //                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--scenes FOLDER ...] [--no-patches]
-//                 [--stage-caps F] [--stage-false R] [--scene-scales S,S...]
+//                 [--stage-caps F] [--stage-false R] [--scene-scales S,S...] [--operating-point T]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -22,7 +22,8 @@
 // stop, and --stage-false sets the share of non-faces the stages after the first may keep (default
 // 0.4): varied faces need larger early stages to reject as many non-faces. --scene-scales lists the
 // sizes of the scene variants (each also in four quarter turns and mirrored; default 1,1.5): more
-// sizes give the later stages enough non-faces to bootstrap from.
+// sizes give the later stages enough non-faces to bootstrap from. --operating-point T makes the
+// detector's threshold 0 what threshold T would be without it (T chosen on the benchmark).
 // --resume continues the (uncalibrated) stages of a partial cascade up to --stages, then calibrates.
 #include <algorithm>
 #include <atomic>
@@ -71,6 +72,7 @@ struct Options {
     double stage_caps = 1;                            // factor on each stage's largest size
     double stage_false = 0.4;                         // non-faces a later stage may keep
     std::vector<float> scene_scales{1.0f, 1.5f};      // sizes of the scene variants
+    float operating_point = 0;                        // calibrated score that becomes threshold 0
     EyeJitter jitter;
 };
 
@@ -239,10 +241,11 @@ StageGoal goalFor(int stage, const Options& opt) {
     return {36, cap(150), opt.hit_rate, std::max(0.45, opt.stage_false)};
 }
 
-// Scales and shifts the last stage so that its sum is 0 where the stage's threshold was and a
-// typical training face scores about 0.15: the detector's default threshold 0 is then the point
-// the stage was trained for, and scores fall within the detection gauge's range.
-void calibrateLastStage(std::vector<Stage>* cascade, const SampleSet& faces) {
+// Scales and shifts the last stage so that its sum is 0 where the stage's threshold was (moved up by
+// `operating_point` in the scaled units) and a typical training face scores about 0.15: the
+// detector's default threshold 0 is then the chosen operating point, and scores fall within the
+// detection gauge's range.
+void calibrateLastStage(std::vector<Stage>* cascade, const SampleSet& faces, float operating_point) {
     Stage& last = cascade->back();
     std::vector<float> scores;
     SampleSet kept = passing(faces, std::vector<Stage>(cascade->begin(), cascade->end() - 1));
@@ -250,7 +253,8 @@ void calibrateLastStage(std::vector<Stage>* cascade, const SampleSet& faces) {
     std::sort(scores.begin(), scores.end());
     const float median = scores.empty() ? last.threshold + 1 : scores[scores.size() / 2];
     const float a = 0.15f / std::max(1e-3f, median - last.threshold);
-    for (float& v : last.weak[0].lut) v -= last.threshold;
+    const float shift = operating_point == 0 ? last.threshold : last.threshold + operating_point / a;
+    for (float& v : last.weak[0].lut) v -= shift;
     for (float& w : last.weights) w *= a;
     last.threshold = 0;
     std::printf("calibration: median stage sum %.4f, scale %.5f\n", median, a);
@@ -272,7 +276,7 @@ int usage(int status) {
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
                              "        [--turned FOLDER ...]] [--resume FILE]\n"
                              "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES]\n"
-                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--stage-false R] [--scene-scales S,S...]\n");
+                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--stage-false R] [--scene-scales S,S...] [--operating-point T]\n");
     return status;
 }
 
@@ -306,6 +310,7 @@ int main(int argc, char** argv) {
         else if (a == "--no-patches") opt.patches = false;
         else if (a == "--stage-caps") opt.stage_caps = std::max(1.0, std::atof(next()));
         else if (a == "--stage-false") opt.stage_false = std::atof(next());
+        else if (a == "--operating-point") opt.operating_point = static_cast<float>(std::atof(next()));
         else if (a == "--scene-scales") {
             opt.scene_scales.clear();
             for (const char* v = next(); *v;) {
@@ -400,7 +405,7 @@ int main(int argc, char** argv) {
     }
     std::remove(work.c_str());
     if (cascade.empty()) return 1;
-    calibrateLastStage(&cascade, faces);
+    calibrateLastStage(&cascade, faces, opt.operating_point);
     writeCascade(opt.out, cascade);
     int weak = 0;
     for (const Stage& s : cascade) weak += static_cast<int>(s.weak.size());
