@@ -10,7 +10,7 @@
 // of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused;
 // --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default);
 // --overflow says what the detector does with more windows than that: let the fusion keep the most
-// confident ones (best, the tracker's) or fuse each group of overlapping windows on its own (groups).
+// confident ones (best) or fuse each group of overlapping windows on its own (groups, the tracker's).
 // Images are scanned from --min-size (default 19). --multiview DIR runs the multi-view tracker's
 // detector over the model directory DIR instead (final fusion; suppressed patterns not counted).
 // --detections FILE scores another detector's boxes (lines "image x y w h") by the same rule.

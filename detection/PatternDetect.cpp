@@ -17,7 +17,7 @@ PatternDetect::PatternDetect(ipSubWindow* ip_sw_, PatternFusion* fusion_, ipInte
       mean_min(mean_min_), mean_max(mean_max_), stdv_min(stdv_min_), stdv_max(stdv_max_),
       pruning_image(pruning_image_), pruning_min(pruning_min_), pruning_max(pruning_max_), verbose(verbose_),
       n_levels(0), scanners(nullptr), n_rois(0), rois(nullptr), initialised(false), raw(nullptr),
-      n_patterns(0), patterns(nullptr), overflow(FusionOverflow::MostConfident), n_windows(0), n_classified(0),
+      n_patterns(0), patterns(nullptr), overflow(FusionOverflow::Groups), n_windows(0), n_classified(0),
       n_prune_rejected(0), n_mean_rejected(0), n_stdv_rejected(0), sorted(nullptr), group_of(nullptr),
       members(nullptr), fused(nullptr) {
     if (!ip_sw) error("PatternDetect::PatternDetect() ip_sw is NULL.");

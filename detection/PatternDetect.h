@@ -11,8 +11,8 @@ namespace vision {
 
 // What the detector does with more raw windows than its fusion takes.
 enum class FusionOverflow {
-    MostConfident,  // the fusion keeps as many as it takes, most confident first (the trackers')
-    Groups,         // each group of windows joined by overlaps is fused on its own
+    MostConfident,  // the fusion keeps as many as it takes, most confident first
+    Groups,         // each group of windows joined by overlaps is fused on its own (the trackers')
 };
 
 class PatternDetect : public Object {

@@ -26,7 +26,7 @@ struct ScanSettings {
     int capacity = 1000;         // raw windows per frame (the tracker's)
     int fusion_capacity = 100;   // windows the fusion takes (the tracker's)
     // What the detector does with more windows than the fusion takes (the tracker's choice by default).
-    vision::FusionOverflow overflow = vision::FusionOverflow::MostConfident;
+    vision::FusionOverflow overflow = vision::FusionOverflow::Groups;
 };
 
 std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& settings);
