@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 
 harvest=(); for d in "$data"/video/0?/? "$data"/umist/*; do harvest+=(--harvest "$d"); done
 turned=(); for d in "$data"/umist/*; do turned+=(--turned "$d"); done
-common=(--data "$data" --threads 4 --harvest-cascade models/mct4.cascade "${harvest[@]}" "${turned[@]}")
+common=(--data "$data" --threads "${THREADS:-4}" --harvest-cascade models/mct4.cascade "${harvest[@]}" "${turned[@]}")
 train() { local name=$1; shift; "$bin" "${common[@]}" --out "$work/$name.cascade" "$@" > "$work/$name.log"; }
 
 train toplevel --stages 9 --negatives 12000 --jitters 3 --view 0 --view 1 --view 2 --view 3 --view 4 --view 5 --view 6 --view 7 --view 8
