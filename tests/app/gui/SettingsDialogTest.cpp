@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +25,7 @@
 #include "app/gui/ParametersPanel.h"
 #include "app/gui/SettingsDialog.h"
 #include "gui_harness.h"
+#include "test_data.h"
 #include "test_app.h"
 
 namespace {
@@ -50,6 +53,14 @@ protected:
         app().config.idleDelay = 600000;
         app().config.verificationIdleDelay = 300000;
         app().config.cameraName = guitest::replayCameraName();
+        // The detection gauge of the reference configuration, calibrated for the shipped cascade: the
+        // enrollment capture waits for a face of its green.
+        const auto thousandths = [](const char* key, int fallback) {
+            return static_cast<int>(std::lround(testdata::referenceValue(key, fallback / 1000.0) * 1000));
+        };
+        app().config.maxDetectionConfidence = thousandths("MaxDetectionConfidence", app().config.maxDetectionConfidence);
+        app().config.goodDetectionConfidence = thousandths("GoodDetectionConfidence", app().config.goodDetectionConfidence);
+        app().config.badDetectionConfidence = thousandths("BadDetectionConfidence", app().config.badDetectionConfidence);
     }
     void TearDown() override {
         if (dialog) {

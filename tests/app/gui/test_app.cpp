@@ -120,6 +120,9 @@ namespace guitest {
 
 bool enrollReplayFace(TestApp& app, const std::string& home) {
     app.dataDir = home + "/.Tarvelo";
+    // A new user starts from the reference configuration: its thresholds are the ones calibrated for
+    // the shipped models (the built-in defaults are not).
+    if (!app.config.load(TARVELO_REFERENCE_CONFIG)) return false;
     app.config.cameraName = replayCameraName();
     app.config.version = "1.3";
     if (!app.createUserInfo("None", "None", 2000, true) || !app.config.save(app.configFilePath())) return false;
