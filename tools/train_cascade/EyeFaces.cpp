@@ -21,7 +21,7 @@ std::vector<uint16_t> faceSamples(const facekit::EyeFace& face, float degrees, i
     if (!facekit::loadGray(face.path, &picture) || picture.width < 8 || picture.height < 8) return out;
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> shift(-j.shift, j.shift), turn(-j.degrees, j.degrees),
-        logScale(std::log(j.min_scale), std::log(j.max_scale));
+        logScale(std::log(j.min_scale), std::log(j.max_scale)), chance(0, 1);
     uint16_t row[kLocations];
     for (int flip = 0; flip < 2; ++flip) {
         GrayFrame frame = flip ? facekit::mirrored(picture) : picture;
@@ -32,8 +32,14 @@ std::vector<uint16_t> faceSamples(const facekit::EyeFace& face, float degrees, i
         for (int v = 0; v <= jitters; ++v) {
             const float sc = v ? std::exp(logScale(rng)) : 1.0f, dx = v ? shift(rng) : 0, dy = v ? shift(rng) : 0;
             const float deg = degrees + (v ? turn(rng) : 0);
+            // Drawn only when asked for, so that the other variants stay what they were without it.
+            const bool soft = v && j.soft > 0 && chance(rng) < j.soft;
             float cx = box.x + box.w * 0.5f, cy = box.y + box.w * 0.5f, w = box.w * sc;
             GrayFrame f = deg != 0 ? turned(frame, deg, cx, cy, &cx, &cy) : frame;
+            if (soft) {
+                const GrayFrame half = facekit::resized(f, 0.5f);
+                f = facekit::resized(half, static_cast<float>(f.width) / half.width);
+            }
             cx += dx * box.w;
             cy += dy * box.w;
             if (w < 19) {

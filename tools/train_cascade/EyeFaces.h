@@ -14,6 +14,7 @@ struct EyeJitter {
     float shift = 0.06f;                        // of the window width, either way
     float min_scale = 0.87f, max_scale = 1.15f;  // log-uniform
     float degrees = 12;                          // either way
+    float soft = 0;  // share of the variants seen at half the picture's sharpness, as a doubled webcam frame
 };
 
 // Each face and its mirror image, as placed and in `jitters` random variants, turned first by `degrees`

@@ -4,7 +4,7 @@
 //                 [--jitters N] [--hit-rate R] [--quick] [--view V ...]
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
 //                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
-//                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--scenes FOLDER ...] [--no-patches]
+//                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--soft P] [--scenes FOLDER ...] [--no-patches]
 //                 [--stage-caps F] [--stage-false R] [--scene-scales S,S...] [--operating-point T]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
@@ -16,7 +16,8 @@
 // views 5..8 come from the --turned folders (people turning from profile to frontal, DIR/umist).
 // --eye-faces adds the pictures of DIR/webfaces, DIR/lfw or DIR/utkface to views 0..4, each placed in
 // the window by its eyes with the tracker's geometry (every --eye-every-th picture); --faces19-by-eyes
-// moves faces19 to that geometry too. --scenes takes the non-face scenes from the folders named
+// moves faces19 to that geometry too; --soft P shows that share of their variants at half the
+// picture's sharpness (shrunk by half and enlarged back), as a webcam frame doubled by the scaler. --scenes takes the non-face scenes from the folders named
 // (default negatives); --no-patches leaves nonfaces19 out.
 // --stage-caps lets every stage grow to F times its usual number of weak classifiers before it must
 // stop, and --stage-false sets the share of non-faces the stages after the first may keep (default
@@ -275,7 +276,7 @@ int usage(int status) {
                              "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
                              "        [--turned FOLDER ...]] [--resume FILE]\n"
-                             "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES]\n"
+                             "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--soft P]\n"
                              "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--stage-false R] [--scene-scales S,S...] [--operating-point T]\n");
     return status;
 }
@@ -323,6 +324,7 @@ int main(int argc, char** argv) {
             if (opt.scene_scales.empty()) { std::fprintf(stderr, "--scene-scales needs a list such as 1,1.5\n"); return 2; }
         }
         else if (a == "--turn-jitter") opt.jitter.degrees = static_cast<float>(std::atof(next()));
+        else if (a == "--soft") opt.jitter.soft = static_cast<float>(std::atof(next()));
         else if (a == "--scale-jitter") {
             opt.jitter.min_scale = static_cast<float>(std::atof(next()));
             opt.jitter.max_scale = static_cast<float>(std::atof(next()));
