@@ -463,10 +463,10 @@ private:
                 xcb_res_query_client_ids_reply(c_, xcb_res_query_client_ids(c_, 1, &query), nullptr);
             int pid = 0;
             if (r) {
+                // Only the process id was asked for, so every value the server sends back is one.
                 for (xcb_res_client_id_value_iterator_t it = xcb_res_query_client_ids_ids_iterator(r); it.rem;
                      xcb_res_client_id_value_next(&it))
-                    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-                        xcb_res_client_id_value_value_length(it.data) >= 1)
+                    if (xcb_res_client_id_value_value_length(it.data) >= 1)
                         pid = int(*xcb_res_client_id_value_value(it.data));
                 free(r);
             }
