@@ -93,6 +93,17 @@ void fillTexture(Integral& in, unsigned seed) {
     in.update();
 }
 
+// A textured frame and the random cascade written beside it.
+struct TexturedCascade {
+    TempDir dir;
+    Integral in;
+    std::string path;
+    TexturedCascade(int w, int h, unsigned texture) : in(w, h), path(dir.file("random.cascade")) {
+        fillTexture(in, texture);
+        cascade_fixture::write(path, randomCascade());
+    }
+};
+
 }  // namespace
 
 TEST(Mct, UniformZeroAndSingleCellBlocks) {
@@ -266,13 +277,9 @@ TEST(MctCascade, StageSumsAddInFileOrderInSinglePrecision) {
 }
 
 TEST(MctCascade, WindowDecisionsMatchTheWeakClassifiers) {
-    TempDir dir;
     const int W = 110, H = 90;
-    Integral in(W, H);
-    fillTexture(in, 9);
-    const std::string path = dir.file("random.cascade");
-    cascade_fixture::write(path, randomCascade());
-    ipSWmctMS sw(in.ii.sums(), W, H, 19, 19, path.c_str(), -3.0f, false);
+    TexturedCascade t(W, H, 9);
+    ipSWmctMS sw(t.in.ii.sums(), W, H, 19, 19, t.path.c_str(), -3.0f, false);
 
     int accepted = 0, rejected = 0;
     for (int size : {19, 24, 38, 43, 57, 61}) {
@@ -314,14 +321,10 @@ TEST(MctCascade, WindowDecisionsMatchTheWeakClassifiers) {
 // gets the decisions, confidences to the bit, rejections and final state of the same windows one by one:
 // every grid step, gaps in the row, windows reaching past any edge, rows of one window.
 TEST(MctCascade, RowsDecideAsWindowByWindow) {
-    TempDir dir;
     const int W = 130, H = 100;
-    Integral in(W, H);
-    fillTexture(in, 5);
-    const std::string path = dir.file("random.cascade");
-    cascade_fixture::write(path, randomCascade());
-    ipSWmctMS rows(in.ii.sums(), W, H, 19, 19, path.c_str(), -3.0f, false);
-    ipSWmctMS single(in.ii.sums(), W, H, 19, 19, path.c_str(), -3.0f, false);
+    TexturedCascade t(W, H, 5);
+    ipSWmctMS rows(t.in.ii.sums(), W, H, 19, 19, t.path.c_str(), -3.0f, false);
+    ipSWmctMS single(t.in.ii.sums(), W, H, 19, 19, t.path.c_str(), -3.0f, false);
     single.setBoolOption("batch rows", false);
 
     unsigned r = 3;

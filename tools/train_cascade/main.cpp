@@ -5,7 +5,7 @@
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
 //                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
 //                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--soft P] [--scenes FOLDER ...] [--no-patches]
-//                 [--stage-caps F] [--stage-false R] [--scene-scales S,S...] [--operating-point T]
+//                 [--stage-caps F] [--scene-scales S,S...]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -20,11 +20,9 @@
 // picture's sharpness (shrunk by half and enlarged back), as a webcam frame doubled by the scaler. --scenes takes the non-face scenes from the folders named
 // (default negatives); --no-patches leaves nonfaces19 out.
 // --stage-caps lets every stage grow to F times its usual number of weak classifiers before it must
-// stop, and --stage-false sets the share of non-faces the stages after the first may keep (default
-// 0.4): varied faces need larger early stages to reject as many non-faces. --scene-scales lists the
+// stop: varied faces need larger early stages to reject as many non-faces. --scene-scales lists the
 // sizes of the scene variants (each also in four quarter turns and mirrored; default 1,1.5): more
-// sizes give the later stages enough non-faces to bootstrap from. --operating-point T makes the
-// detector's threshold 0 what threshold T would be without it (T chosen on the benchmark).
+// sizes give the later stages enough non-faces to bootstrap from.
 // --resume continues the (uncalibrated) stages of a partial cascade up to --stages, then calibrates.
 #include <algorithm>
 #include <atomic>
@@ -71,9 +69,7 @@ struct Options {
     std::vector<std::string> scene_folders;           // default: negatives
     bool patches = true;                              // nonfaces19 in the first stage
     double stage_caps = 1;                            // factor on each stage's largest size
-    double stage_false = 0.4;                         // non-faces a later stage may keep
     std::vector<float> scene_scales{1.0f, 1.5f};      // sizes of the scene variants
-    float operating_point = 0;                        // calibrated score that becomes threshold 0
     EyeJitter jitter;
 };
 
@@ -238,15 +234,14 @@ StageGoal goalFor(int stage, const Options& opt) {
     static const int sizes[][2] = {{2, 4}, {4, 10}, {6, 20}, {10, 30}, {14, 45}, {18, 60}, {24, 80}, {30, 100}};
     const int n = sizeof(sizes) / sizeof(sizes[0]);
     const auto cap = [&](int size) { return static_cast<int>(std::lround(size * opt.stage_caps)); };
-    if (stage < n) return {sizes[stage][0], cap(sizes[stage][1]), opt.hit_rate, stage == 0 ? 0.5 : opt.stage_false};
-    return {36, cap(150), opt.hit_rate, std::max(0.45, opt.stage_false)};
+    if (stage < n) return {sizes[stage][0], cap(sizes[stage][1]), opt.hit_rate, stage == 0 ? 0.5 : 0.4};
+    return {36, cap(150), opt.hit_rate, 0.45};
 }
 
-// Scales and shifts the last stage so that its sum is 0 where the stage's threshold was (moved up by
-// `operating_point` in the scaled units) and a typical training face scores about 0.15: the
-// detector's default threshold 0 is then the chosen operating point, and scores fall within the
-// detection gauge's range.
-void calibrateLastStage(std::vector<Stage>* cascade, const SampleSet& faces, float operating_point) {
+// Scales and shifts the last stage so that its sum is 0 where the stage's threshold was and a
+// typical training face scores about 0.15: the detector's default threshold 0 is then the point
+// the stage was trained for, and scores fall within the detection gauge's range.
+void calibrateLastStage(std::vector<Stage>* cascade, const SampleSet& faces) {
     Stage& last = cascade->back();
     std::vector<float> scores;
     SampleSet kept = passing(faces, std::vector<Stage>(cascade->begin(), cascade->end() - 1));
@@ -254,8 +249,7 @@ void calibrateLastStage(std::vector<Stage>* cascade, const SampleSet& faces, flo
     std::sort(scores.begin(), scores.end());
     const float median = scores.empty() ? last.threshold + 1 : scores[scores.size() / 2];
     const float a = 0.15f / std::max(1e-3f, median - last.threshold);
-    const float shift = operating_point == 0 ? last.threshold : last.threshold + operating_point / a;
-    for (float& v : last.weak[0].lut) v -= shift;
+    for (float& v : last.weak[0].lut) v -= last.threshold;
     for (float& w : last.weights) w *= a;
     last.threshold = 0;
     std::printf("calibration: median stage sum %.4f, scale %.5f\n", median, a);
@@ -277,7 +271,7 @@ int usage(int status) {
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
                              "        [--turned FOLDER ...]] [--resume FILE]\n"
                              "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--soft P]\n"
-                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--stage-false R] [--scene-scales S,S...] [--operating-point T]\n");
+                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--scene-scales S,S...]\n");
     return status;
 }
 
@@ -310,8 +304,6 @@ int main(int argc, char** argv) {
         else if (a == "--scenes") opt.scene_folders.push_back(next());
         else if (a == "--no-patches") opt.patches = false;
         else if (a == "--stage-caps") opt.stage_caps = std::max(1.0, std::atof(next()));
-        else if (a == "--stage-false") opt.stage_false = std::atof(next());
-        else if (a == "--operating-point") opt.operating_point = static_cast<float>(std::atof(next()));
         else if (a == "--scene-scales") {
             opt.scene_scales.clear();
             for (const char* v = next(); *v;) {
@@ -407,7 +399,7 @@ int main(int argc, char** argv) {
     }
     std::remove(work.c_str());
     if (cascade.empty()) return 1;
-    calibrateLastStage(&cascade, faces, opt.operating_point);
+    calibrateLastStage(&cascade, faces);
     writeCascade(opt.out, cascade);
     int weak = 0;
     for (const Stage& s : cascade) weak += static_cast<int>(s.weak.size());
