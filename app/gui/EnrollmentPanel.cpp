@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <wx/app.h>
 #include <wx/msgdlg.h>
 
 #include "app/capture/CaptureListeners.h"
@@ -10,8 +11,8 @@
 #include "app/core/ConfigurationUpgrade.h"
 #include "app/core/EnrollmentThread.h"
 #include "app/core/ProductConstants.h"
+#include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
-#include "app/gui/SessionGuardApp.h"
 #include "app/gui/TrayIcon.h"
 #include "app/gui/WindowBridge.h"
 #include "platform/kernel.h"
@@ -27,9 +28,6 @@ wxBEGIN_EVENT_TABLE(EnrollmentPanel, SettingsPanel)
 wxEND_EVENT_TABLE()
 
 namespace {
-void log(const std::string& line) {
-    if (Logger* l = wxGetApp().logger) l->log(line);
-}
 const wxString kCreateTitle = "Enter your password to create your face model";
 const wxString kUpdateTitle = "Enter your password to update your face model";
 const wxString kNotBuilt = "The model could not be built, any previous model is kept";
@@ -41,13 +39,13 @@ std::string workingFolder() {
 }  // namespace
 
 EnrollmentPanel::EnrollmentPanel(SettingsDialog* owner) : SettingsPanel(owner), captureTimer(this, ID_CAPTURE_TIMER) {
-    SessionGuardApp& app = wxGetApp();
-    const Configuration& config = app.config;
+    SessionGuardCore& core = host().core();
+    const Configuration& config = core.config;
     log("Creating the 'Enrollment' panel...");
-    LogIndent indent(app.logger);
+    LogIndent indent(logger());
     setAlignment(1);
 
-    const bool ready = app.isReadyToAuthenticate();
+    const bool ready = core.isReadyToAuthenticate();
     const int W = static_cast<int>(config.getFormatWidth()), H = static_cast<int>(config.getFormatHeight());
 
     title = new wxStaticText(innerPanel, wxID_ANY, ready ? kUpdateTitle : kCreateTitle, wxDefaultPosition,
@@ -98,7 +96,7 @@ EnrollmentPanel::~EnrollmentPanel() {
 wxSize EnrollmentPanel::videoSize() {
     int32_t w = 0, h = 0;
     if (graphManager && graphManager->getVideoSize(w, h) && w > 0 && h > 0) return wxSize(w, h);
-    const Configuration& config = wxGetApp().config;
+    const Configuration& config = host().core().config;
     return wxSize(static_cast<int>(config.getFormatWidth()), static_cast<int>(config.getFormatHeight()));
 }
 
@@ -142,10 +140,10 @@ void EnrollmentPanel::showFailure(wxWindow* text) {
 }
 
 void EnrollmentPanel::startFaceDetection() {
-    SessionGuardApp& app = wxGetApp();
-    const Configuration& config = app.config;
+    SessionGuardCore& core = host().core();
+    const Configuration& config = core.config;
     log("Starting the face detection...");
-    LogIndent indent(app.logger);
+    LogIndent indent(logger());
     if (config.cameraName.empty()) {
         log("No webcam selected or found");
         return;
@@ -156,7 +154,7 @@ void EnrollmentPanel::startFaceDetection() {
     verificationLogic = new VerificationLogic(windowHandle(this), 0, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED);
     attachMessageQueue(this, [this](UINT m, WPARAM w, LPARAM l) { return MSWWindowProc(m, w, l); });
 
-    graphManager = new FaceVerificatorGraphManager(app.logger);
+    graphManager = new FaceVerificatorGraphManager(logger());
     if (!graphManager->initialize(config.cameraName, windowHandle(videoWindow), config.getFormatWidth(),
                                   config.getFormatHeight(), detectionLogic, verificationLogic)) {
         log("Failed to create the graph manager");
@@ -175,9 +173,9 @@ void EnrollmentPanel::startFaceDetection() {
         return;
     }
 
-    const bool ready = app.isReadyToAuthenticate();
-    const std::string userModel = ready ? app.SessionGuardCore::userModelPath() : std::string();
-    graphManager->setupFilters(FaceVerificatorGraphManager::Use::Enrollment, app.captureConfiguration(),
+    const bool ready = core.isReadyToAuthenticate();
+    const std::string userModel = ready ? core.SessionGuardCore::userModelPath() : std::string();
+    graphManager->setupFilters(FaceVerificatorGraphManager::Use::Enrollment, core.captureConfiguration(),
                                ready ? &userModel : nullptr);
 
     if (!graphManager->start()) {
@@ -206,11 +204,10 @@ void EnrollmentPanel::releaseGraph(Logger* logger) {
 }
 
 void EnrollmentPanel::stopFaceDetection() {
-    SessionGuardApp& app = wxGetApp();
     log("Stopping the face detection...");
-    LogIndent indent(app.logger);
+    LogIndent indent(logger());
     if (graphManager) graphManager->stop();
-    releaseGraph(app.logger);
+    releaseGraph(logger());
     if (detectionGauge) {
         detectionGauge->SetForegroundColour(*wxRED);
         detectionGauge->setValue(detectionGauge->getMinimum());
@@ -223,7 +220,8 @@ void EnrollmentPanel::stopFaceDetection() {
 
 bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
     if (!graphManager || !graphManager->isRunning()) return false;
-    const Configuration& config = wxGetApp().config;
+    SessionGuardCore& core = host().core();
+    const Configuration& config = core.config;
     const int value = static_cast<int32_t>(static_cast<uint32_t>(wParam));
     switch (message) {
     case WM_FACE_DETECTION:
@@ -258,12 +256,12 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
             return true;
         }
         log("Event: A face was detected, will use it to enroll the user model");
-        LogIndent indent(wxGetApp().logger);
+        LogIndent indent(logger());
         // Building cannot be cancelled: the button is off until the thread ends.
-        enrollButton->SetLabel(wxGetApp().isReadyToAuthenticate() ? "Update model" : "Enroll model");
+        enrollButton->SetLabel(core.isReadyToAuthenticate() ? "Update model" : "Enroll model");
         enrollButton->Disable();
         stopFaceDetection();
-        if (!EnrollmentThread::start("lastface", wxGetApp().isReadyToAuthenticate())) {
+        if (!EnrollmentThread::start("lastface", core.isReadyToAuthenticate())) {
             log("ERROR: Failed to start the enrollment thread");
             endEnrollment(kNotBuilt, kNotBuilt, NIIF_ERROR);
         }
@@ -275,13 +273,12 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
 }
 
 bool EnrollmentPanel::checkWindowsPassword() {
-    SessionGuardApp& app = wxGetApp();
     std::string domain, user;
-    app.currentWindowsUser(domain, user);
+    host().core().currentWindowsUser(domain, user);
     const std::string password = passwordField->GetValue().ToStdString(wxConvUTF8);
     DWORD error = 0;
     bool valid = false;
-    if (app.logonUser(user, domain, password, error)) {
+    if (host().logonUser(user, domain, password, error)) {
         valid = true;
     } else if (error == 1327 && password.empty()) {
         valid = true;
@@ -300,10 +297,10 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
         return;
     }
     if (!checkWindowsPassword()) return;
-    SessionGuardApp& app = wxGetApp();
+    SessionGuardCore& core = host().core();
     log("Starting the enrollment of the user model...");
-    LogIndent indent(app.logger);
-    const bool ready = app.isReadyToAuthenticate();
+    LogIndent indent(logger());
+    const bool ready = core.isReadyToAuthenticate();
     log(ready ? "This is an adaptation of the existing model" : "This is the creation of a new model");
     if (!detectionLogic) {
         // Nothing can capture a face without a running detection.
@@ -312,8 +309,8 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
         return;
     }
     const wxString text = ready ? "Your model is being updated..." : "A new model is being created...";
-    if (app.trayIcon) app.trayIcon->showBalloon(kProductConstants[PC_TITLE], text, 10000, NIIF_INFO);
-    app.setTrayIcon("systrayBusy");
+    host().showBalloon(kProductConstants[PC_TITLE], text, 10000, NIIF_INFO);
+    host().setTrayIcon("systrayBusy");
     title->SetLabel(text);
     SetCursor(*wxHOURGLASS_CURSOR);
     // While it waits for a face the page offers one way out: its own Cancel.
@@ -323,7 +320,7 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
     mayLeave = false;
     waitingForCapture = true;
     // A weak detection may be background: a model built from it would accept anything but the user.
-    detectionLogic->requestCapture("lastface", app.config.goodDetectionConfidence * 0.001f);
+    detectionLogic->requestCapture("lastface", core.config.goodDetectionConfidence * 0.001f);
     captureTimer.StartOnce(captureTimeoutMs);
     onResize(GetSize());
 }
@@ -341,8 +338,7 @@ void EnrollmentPanel::cancelCapture(const wxString& why) {
 }
 
 void EnrollmentPanel::endEnrollment(const wxString& titleText, const wxString& balloon, unsigned balloonIcon) {
-    SessionGuardApp& app = wxGetApp();
-    const bool ready = app.isReadyToAuthenticate();
+    const bool ready = host().core().isReadyToAuthenticate();
     if (detectionLogic) detectionLogic->cancelCapture();
     SetCursor(wxNullCursor);
     enrollButton->Enable();
@@ -353,14 +349,14 @@ void EnrollmentPanel::endEnrollment(const wxString& titleText, const wxString& b
     mayLeave = true;
     onResize(GetSize());
     owner->updateState();
-    if (app.trayIcon) app.trayIcon->showBalloon(kProductConstants[PC_TITLE], balloon, 10000, balloonIcon);
-    app.setTrayIcon(app.isEnabled() ? "systray" : "systrayDisabled");
+    host().showBalloon(kProductConstants[PC_TITLE], balloon, 10000, balloonIcon);
+    host().setTrayIcon(host().isEnabled() ? "systray" : "systrayDisabled");
     if (!isDetecting()) startFaceDetection();
 }
 
 void EnrollmentPanel::onEnrollmentDone(bool built) {
     log("Event: Enrollment done");
-    LogIndent indent(wxGetApp().logger);
+    LogIndent indent(logger());
     if (!built) {
         log("ERROR: The enrollment failed, the previous model is kept");
         endEnrollment(kNotBuilt, kNotBuilt, NIIF_ERROR);
@@ -378,18 +374,17 @@ void EnrollmentPanel::onDeleteButton(wxCommandEvent&) {
         return;
     }
     if (!checkWindowsPassword()) return;
-    SessionGuardApp& app = wxGetApp();
     log("Erasing the user model...");
-    LogIndent indent(app.logger);
+    LogIndent indent(logger());
     stopFaceDetection();
     enrollButton->SetLabel("Enroll model");
     deleteButton->Disable();
-    const std::string folder = app.userFolderPath();
+    const std::string folder = host().core().userFolderPath();
     if (!folder.empty()) {
         removeFolderFiles(folder + "/models");
         removeFolderFiles(folder + "/images");
         removeFolderFiles(folder + "/data");
     }
-    app.Yield();
+    wxTheApp->Yield();
     startFaceDetection();
 }

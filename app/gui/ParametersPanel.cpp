@@ -6,7 +6,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "app/gui/SessionGuardApp.h"
+#include "app/core/SessionGuardCore.h"
 #include "src/DSF_GraphManager.h"
 #include "src/Logger.h"
 
@@ -18,10 +18,6 @@ wxBEGIN_EVENT_TABLE(ParametersPanel, SettingsPanel)
 wxEND_EVENT_TABLE()
 
 namespace {
-void log(const std::string& line) {
-    if (Logger* l = wxGetApp().logger) l->log(line);
-}
-
 wxSpinCtrl* delayField(wxWindow* parent) {
     wxSpinCtrl* field = new wxSpinCtrl(parent, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS, 0,
                                        100, 0, "wxSpinCtrl");
@@ -35,10 +31,9 @@ wxSpinCtrl* delayField(wxWindow* parent) {
 }  // namespace
 
 ParametersPanel::ParametersPanel(SettingsDialog* owner) : SettingsPanel(owner) {
-    SessionGuardApp& app = wxGetApp();
-    Configuration& config = app.config;
+    Configuration& config = host().core().config;
     log("Creating the 'Parameters' panel...");
-    LogIndent indent(app.logger);
+    LogIndent indent(logger());
 
     wxGridBagSizer* sizer = new wxGridBagSizer(10, 10);
     wxStaticText* title = new wxStaticText(this, wxID_ANY, "Settings");
@@ -89,7 +84,7 @@ ParametersPanel::ParametersPanel(SettingsDialog* owner) : SettingsPanel(owner) {
 }
 
 bool ParametersPanel::hasChanged() {
-    const Configuration& config = wxGetApp().config;
+    const Configuration& config = host().core().config;
     if (cameraChoice->GetCount() > 0) {
         if (cameraChoice->GetStringSelection().ToStdString(wxConvUTF8) != config.cameraName) return true;
     } else if (!config.cameraName.empty()) {
@@ -100,8 +95,7 @@ bool ParametersPanel::hasChanged() {
 }
 
 bool ParametersPanel::applyChanges() {
-    SessionGuardApp& app = wxGetApp();
-    Configuration& config = app.config;
+    Configuration& config = host().core().config;
     config.idleDelay = static_cast<uint32_t>(idleDelayField->GetValue()) * 1000;
     config.verificationIdleDelay = static_cast<uint32_t>(cameraDelayField->GetValue()) * 1000;
     if (cameraChoice->GetCount() > 0) {
@@ -116,7 +110,7 @@ bool ParametersPanel::applyChanges() {
         config.cameraName.clear();
     }
     log("Applying parameters change...");
-    LogIndent indent(app.logger);
+    LogIndent indent(logger());
     log("Application idle delay: " + std::to_string(config.idleDelay));
     log("Verification idle delay: " + std::to_string(config.verificationIdleDelay));
     log("Verification world model: " + config.worldModel);

@@ -177,8 +177,7 @@ void SessionGuardApp::onSessionUnlocked(wxCommandEvent& event) {
         log("Must perform an adaptation of the user model!");
         sessionState = SessionState::Adapting;
         adaptationRunning = true;
-        if (trayIcon)
-            trayIcon->showBalloon(kProductConstants[PC_TITLE], "Your model is being adapted...", 10000, 1);
+        showBalloon(kProductConstants[PC_TITLE], "Your model is being adapted...", 10000, 1);
         setTrayIcon("systrayBusy");
         if (startAdaptation(prefix)) return;
         // No thread, so no end of it would ever come: back to watching.
@@ -202,11 +201,10 @@ void SessionGuardApp::onModelThreadDone(wxCommandEvent& event) {
         log("Event: Adaptation of the model done");
         LogIndent indent(logger);
         if (!built) log("ERROR: The adaptation of the model failed, the previous model is kept");
-        if (trayIcon)
-            trayIcon->showBalloon(kProductConstants[PC_TITLE],
-                                  built ? "The adaptation of the model is done!"
-                                        : "The adaptation of the model failed, your previous model is kept.",
-                                  10000, built ? NIIF_INFO : NIIF_ERROR);
+        showBalloon(kProductConstants[PC_TITLE],
+                    built ? "The adaptation of the model is done!"
+                          : "The adaptation of the model failed, your previous model is kept.",
+                    10000, built ? NIIF_INFO : NIIF_ERROR);
         setTrayIcon("systray");
         adaptationRunning = false;
         watchAgain();
@@ -262,7 +260,7 @@ void SessionGuardApp::toggleEnabled() {
 }
 
 int SessionGuardApp::runSettingsDialog(int page, bool& cameraChanged) {
-    settingsDialog = new SettingsDialog(nullptr, page);
+    settingsDialog = new SettingsDialog(*this, nullptr, page);
     const int result = settingsDialog->ShowModal();
     cameraChanged = settingsDialog->isCameraChanged();
     return result;

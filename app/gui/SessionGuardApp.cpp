@@ -170,13 +170,13 @@ void SessionGuardApp::bootstrapConfiguration() {
 
 bool SessionGuardApp::initTrayInstance() {
     log("Creating the Systray icon...");
-    trayIcon = new TrayIcon();
+    trayIcon = new TrayIcon(*this);
     setTrayIcon("systrayDisabled");
     trayIcon->registerSystemHooks();
 
     screenSaver.disable();
     for (const std::string& notice : pendingNotices)
-        trayIcon->showBalloon(kProductConstants[PC_TITLE], wxString::FromUTF8(notice), 10000, NIIF_WARNING);
+        showBalloon(kProductConstants[PC_TITLE], wxString::FromUTF8(notice), 10000, NIIF_WARNING);
     pendingNotices.clear();
 
     if (!fileExists(userInfoFilePath(""))) createUserInfo("None", "None", 2000, true);
@@ -200,7 +200,7 @@ bool SessionGuardApp::initUnlockInstance() {
     if (!isReadyToAuthenticate()) log("WARNING: The system isn't ready to authenticate faces, password only...");
     // A near miss belongs to the screen that kept it; one left by an earlier screen is not adapted.
     deleteNearMiss();
-    TarveloUnlockDialog* dialog = new TarveloUnlockDialog(nullptr);
+    TarveloUnlockDialog* dialog = new TarveloUnlockDialog(*this, nullptr);
     dialog->Show(true);
     SetTopWindow(dialog);
     return true;
@@ -247,4 +247,8 @@ bool SessionGuardApp::logonUser(const std::string& user, const std::string& doma
 
 void SessionGuardApp::setTrayIcon(const char* resource) {
     if (trayIcon) trayIcon->setIconResource(resource, kProductConstants[PC_TITLE]);
+}
+
+void SessionGuardApp::showBalloon(const wxString& title, const wxString& text, unsigned timeout, int iconFlags) {
+    if (trayIcon) trayIcon->showBalloon(title, text, timeout, iconFlags);
 }

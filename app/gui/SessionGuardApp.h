@@ -1,7 +1,8 @@
 #pragma once
 // The application object of both instances of the program: the tray instance, which watches the
 // user's inactivity and locks the session, and the unlock-screen instance ("--lock"), which shows
-// the unlock dialog on the lock desktop. Every component reaches it through wxGetApp().
+// the unlock dialog on the lock desktop. The windows reach it through the host interface of their
+// role (WindowHosts.h), which it gives them when it makes them.
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "app/core/ProductConstants.h"
 #include "app/core/ScreenSaver.h"
 #include "app/core/SessionGuardCore.h"
+#include "app/gui/WindowHosts.h"
 #include "platform/windows_types.h"
 
 class FileLogger;
@@ -23,7 +25,11 @@ class UnlockThread;
 // A log file longer than this is emptied at start-up.
 constexpr long long kLogFileLimit = 1048576;
 
-class SessionGuardApp : public wxApp, public SessionGuardCore {
+class SessionGuardApp : public wxApp,
+                        public SessionGuardCore,
+                        public TrayHost,
+                        public SettingsHost,
+                        public UnlockHost {
 public:
     SessionGuardApp();
     ~SessionGuardApp() override;
@@ -42,25 +48,31 @@ public:
     void startIdleTimer(unsigned int elapsed);
     void stopIdleTimer();
     void onIdleTimeout(wxTimerEvent& event);
-    void lockSession(bool checkPresence);
+    void lockSession(bool checkPresence) override;
     void onPresenceCheckSucceeded(wxCommandEvent& event);
     void onPresenceCheckFailed(wxCommandEvent& event);
     void onSessionUnlocked(wxCommandEvent& event);
     void onModelThreadDone(wxCommandEvent& event);
-    void onSuspend();
-    void onResume();
-    void toggleEnabled();
-    void showSettingsDialog(int page);
+    void onSuspend() override;
+    void onResume() override;
+    void toggleEnabled() override;
+    void showSettingsDialog(int page) override;
     bool selectDefaultCamera();
-    bool isEnabled() const { return enabled; }
+    bool isEnabled() const override { return enabled; }
     bool isAdaptationRunning() const { return adaptationRunning; }
 
     // Sets the tray icon (when there is one) to the named resource with the product name as tooltip.
-    void setTrayIcon(const char* resource);
+    void setTrayIcon(const char* resource) override;
+    void showBalloon(const wxString& title, const wxString& text, unsigned timeout, int iconFlags) override;
     // The system's logon check of the account's password (LogonUserA); false leaves the system's
     // error code in error. The unlock screen and the enrollment page ask it; tests replace it.
-    virtual bool logonUser(const std::string& user, const std::string& domain, const std::string& password,
-                           DWORD& error);
+    bool logonUser(const std::string& user, const std::string& domain, const std::string& password,
+                   DWORD& error) override;
+
+    // The windows' hosts.
+    SessionGuardCore& core() override { return *this; }
+    void exitProgram() override { ExitMainLoop(); }
+    void setUnlockStatus(int status) override { unlockStatus = status; }
 
     // Fields after the bases, in the order the program describes them.
     TrayIcon* trayIcon;

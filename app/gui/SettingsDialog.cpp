@@ -5,11 +5,11 @@
 #include <wx/sizer.h>
 
 #include "app/core/ProductConstants.h"
+#include "app/core/SessionGuardCore.h"
 #include "app/gui/EnrollmentPanel.h"
 #include "app/gui/HelpPanel.h"
 #include "app/gui/ParametersPanel.h"
 #include "app/gui/Resources.h"
-#include "app/gui/SessionGuardApp.h"
 #include "src/Logger.h"
 
 // ---- SettingsPanel ----
@@ -21,7 +21,7 @@ wxEND_EVENT_TABLE()
 
 SettingsPanel::SettingsPanel(SettingsDialog* owner)
     : wxPanel(owner->book(), wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxBORDER_NONE, "panel"),
-      owner(owner), innerPanel(nullptr), alignment(0), mayEnter(true), mayLeave(true) {
+      owner(owner), innerPanel(nullptr), alignment(0), mayEnter(true), mayLeave(true), windowHost(&owner->host()) {
     innerPanel = new wxWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0, "panel");
 }
 
@@ -43,6 +43,12 @@ void SettingsPanel::notifyChanged() {
     if (owner) owner->updateApplyButton();
 }
 
+Logger* SettingsPanel::logger() const { return host().core().logger; }
+
+void SettingsPanel::log(const std::string& line) const {
+    if (Logger* l = logger()) l->log(line);
+}
+
 // ---- SettingsDialog ----
 
 wxIMPLEMENT_DYNAMIC_CLASS(SettingsDialog, wxPropertySheetDialog);
@@ -59,7 +65,7 @@ wxBookCtrlBase* SettingsDialog::CreateBookCtrl() {
     return new wxListbook(this, ID_BOOK, wxDefaultPosition, wxDefaultSize, wxLB_TOP);
 }
 
-SettingsDialog::SettingsDialog(wxWindow* parent, int initialPage) {
+SettingsDialog::SettingsDialog(SettingsHost& host, wxWindow* parent, int initialPage) : windowHost(&host) {
     Create(parent, wxID_ANY, kProductConstants[PC_SETTINGS_TITLE], wxDefaultPosition, wxDefaultSize,
            wxDEFAULT_DIALOG_STYLE, "dialog");
     SetIcon(loadIconResource("application"));
@@ -164,8 +170,8 @@ void SettingsDialog::updateApplyButton() {
 }
 
 void SettingsDialog::updateState() {
-    SessionGuardApp& app = wxGetApp();
-    const bool usable = app.isCameraAvailable() && !app.isAdaptationRunning();
+    SessionGuardCore& core = host().core();
+    const bool usable = core.isCameraAvailable() && !core.adaptationRunning;
     if (book() && book()->GetPageCount() > 0) book()->SetPageImage(0, usable ? 0 : 1);
     if (pages[0]) pages[0]->mayEnter = usable;
     updateApplyButton();
@@ -202,14 +208,14 @@ bool SettingsDialog::applyAndSave() {
             return false;
         }
     }
-    SessionGuardApp& app = wxGetApp();
-    const std::string path = app.configFilePath();
-    const bool saved = app.config.save(path);
+    SessionGuardCore& core = host().core();
+    const std::string path = core.configFilePath();
+    const bool saved = core.config.save(path);
     updateState();
     SetCursor(wxNullCursor);
     if (!saved) {
         // The settings hold for this run only; Apply stays on so that the user can try again.
-        if (app.logger) app.logger->log("ERROR: Failed to save the configuration file " + path);
+        if (core.logger) core.logger->log("ERROR: Failed to save the configuration file " + path);
         if (apply) apply->Enable();
         wxMessageBox(wxString::Format("Your settings could not be saved to the file '%s'. They apply until %s "
                                       "exits.",

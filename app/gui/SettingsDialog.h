@@ -7,12 +7,15 @@
 #include <wx/panel.h>
 #include <wx/propdlg.h>
 
+#include "app/gui/WindowHosts.h"
+
+class Logger;
 class SettingsDialog;
 class EnrollmentPanel;
 class ParametersPanel;
 
 // The base of the pages: the dialog asks each page whether it differs from the configuration,
-// tells it to write itself into the configuration, and sizes it.
+// tells it to write itself into the configuration, and sizes it. A page has its dialog's host.
 class SettingsPanel : public wxPanel {
 public:
     explicit SettingsPanel(SettingsDialog* owner);
@@ -26,6 +29,7 @@ public:
     virtual void onResize(const wxSize& size) {}
 
     wxWindow* getInnerPanel() const { return innerPanel; }
+    SettingsHost& host() const { return *windowHost; }
 
     SettingsDialog* owner;
     wxWindow* innerPanel;
@@ -35,8 +39,12 @@ public:
 
 protected:
     SettingsPanel() : owner(nullptr), innerPanel(nullptr), alignment(0), mayEnter(true), mayLeave(true) {}
+    Logger* logger() const;
+    void log(const std::string& line) const;
 
 private:
+    SettingsHost* windowHost = nullptr;
+
     wxDECLARE_DYNAMIC_CLASS_NO_COPY(SettingsPanel);
     wxDECLARE_EVENT_TABLE();
 };
@@ -45,7 +53,7 @@ class SettingsDialog : public wxPropertySheetDialog {
 public:
     enum { ID_BOOK = 6000 };
 
-    SettingsDialog(wxWindow* parent, int initialPage);
+    SettingsDialog(SettingsHost& host, wxWindow* parent, int initialPage);
     ~SettingsDialog() override;
 
     bool isCameraChanged() const;
@@ -63,6 +71,7 @@ public:
     wxButton* applyButton() const { return apply; }
     wxButton* cancelButton() const { return cancel; }
     wxListbook* book() const { return GetBookCtrl() ? static_cast<wxListbook*>(GetBookCtrl()) : nullptr; }
+    SettingsHost& host() const { return *windowHost; }
 
     // Applies every page and saves the configuration; a failed save is reported in a message box
     // and leaves Apply enabled. False when a page refused or the save failed.
@@ -79,6 +88,7 @@ protected:
 private:
     SettingsDialog() = default;
 
+    SettingsHost* windowHost = nullptr;
     wxImageList* images = nullptr;
     SettingsPanel* pages[3] = {nullptr, nullptr, nullptr};
     wxButton* save = nullptr;

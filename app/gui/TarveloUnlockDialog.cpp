@@ -9,8 +9,8 @@
 
 #include "app/capture/FaceVerificatorGraphManager.h"
 #include "app/core/ProductConstants.h"
+#include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
-#include "app/gui/SessionGuardApp.h"
 #include "app/gui/WindowBridge.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
@@ -37,10 +37,6 @@ extern "C" int gdk_seat_grab(void* seat, void* window, int capabilities, int own
 extern "C" void gdk_seat_ungrab(void* seat);
 
 namespace {
-Logger* appLog() { return wxGetApp().logger; }
-void log(const std::string& line) {
-    if (Logger* l = appLog()) l->log(line);
-}
 constexpr int kPanelWidth = 514, kPanelHeight = 470;
 constexpr int kMessageMargin = 20;  // on either side of the message in the panel
 
@@ -81,9 +77,9 @@ wxString wrapToWidth(wxWindow* window, const wxString& text, int width) {
 }
 }  // namespace
 
-TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent) {
-    SessionGuardApp& app = wxGetApp();
-    const Configuration& config = app.config;
+TarveloUnlockDialog::TarveloUnlockDialog(UnlockHost& host, wxWindow* parent) : UnlockDialog(host, parent) {
+    SessionGuardCore& core = host.core();
+    const Configuration& config = core.config;
     const int W = static_cast<int>(config.getFormatWidth()), H = static_cast<int>(config.getFormatHeight());
     SetBackgroundColour(*wxWHITE);
 
@@ -126,7 +122,7 @@ TarveloUnlockDialog::TarveloUnlockDialog(wxWindow* parent) : UnlockDialog(parent
     verificationGauge->SetToolTip("Verification level (Green, Yellow = Authentified, Red = Not authentified)");
 
     std::string domain, user;
-    app.currentWindowsUser(domain, user);
+    core.currentWindowsUser(domain, user);
     const wxSize label =
         backgroundPanel->setLabel(0, wxString::Format("Locked by %s, password: ", wxString::FromUTF8(user)),
                                   wxPoint(80, H + 180));
@@ -215,7 +211,7 @@ void TarveloUnlockDialog::layout(int W, int H) {
 }
 
 void TarveloUnlockDialog::onVerificationStarted() {
-    const Configuration& config = wxGetApp().config;
+    const Configuration& config = host.core().config;
     int32_t w = 0, h = 0;
     if (!graphManager || !graphManager->getVideoSize(w, h) || w <= 0 || h <= 0) {
         w = static_cast<int32_t>(config.getFormatWidth());
@@ -257,14 +253,14 @@ void TarveloUnlockDialog::setMode(int newMode) {
 }
 
 void TarveloUnlockDialog::showDetectionConfidence(int value) {
-    const Configuration& config = wxGetApp().config;
+    const Configuration& config = host.core().config;
     detectionGauge->colourByScore(value, config.badDetectionConfidence, config.goodDetectionConfidence);
     detectionGauge->setValue(value);
     detectionGauge->Refresh();
 }
 
 void TarveloUnlockDialog::showVerificationResult(int value) {
-    const Configuration& config = wxGetApp().config;
+    const Configuration& config = host.core().config;
     verificationGauge->colourByScore(value, config.badVerificationConfidence, config.goodVerificationConfidence);
     verificationGauge->setValue(value);
     verificationGauge->Refresh();
@@ -298,14 +294,14 @@ void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
     // the field takes none.
     if (!keyboardGrabbed) return;
     log("Event: KeyDown");
-    LogIndent indent(appLog());
+    LogIndent indent(logger());
     if (mode == MODE_DETECTION) {
         log("Current mode: Detection");
         mode = MODE_KEYBOARD;
         stopIdleTimer();
     } else if (mode == MODE_SCREENSAVER) {
         log("Current mode: Screensaver");
-        LogIndent deeper(appLog());
+        LogIndent deeper(logger());
         stopIdleTimer();
         setMode(MODE_DETECTION);
         startVerification();
@@ -315,13 +311,13 @@ void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
     const int key = event.GetKeyCode();
     if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
         log("Checking the password...");
-        LogIndent deeper(appLog());
+        LogIndent deeper(logger());
         std::string domain, user;
-        wxGetApp().currentWindowsUser(domain, user);
+        host.core().currentWindowsUser(domain, user);
         log("Check the password provided...");
         const std::string typed = password().ToStdString(wxConvUTF8);
         DWORD error = 0;
-        if (wxGetApp().logonUser(user, domain, typed, error)) {
+        if (host.logonUser(user, domain, typed, error)) {
             log("The password is valid");
             unlock(kUnlockedByPassword);
             return;

@@ -13,7 +13,7 @@ class VideoWindow;
 
 class TarveloUnlockDialog : public UnlockDialog {
 public:
-    explicit TarveloUnlockDialog(wxWindow* parent);
+    TarveloUnlockDialog(UnlockHost& host, wxWindow* parent);
     ~TarveloUnlockDialog() override;
 
     bool hasKeyboard() const { return keyboardGrabbed; }

@@ -1,24 +1,25 @@
 #include "app/gui/TrayIcon.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <wx/app.h>
 #include <wx/notifmsg.h>
 
+#include "app/core/SessionGuardCore.h"
 #include "app/gui/Resources.h"
-#include "app/gui/SessionGuardApp.h"
 #include "src/Logger.h"
 
 void* savedTrayWindowProc = nullptr;
 
 namespace {
-Logger* trayLogger() { return wxGetApp().logger; }
-void log(const std::string& line) {
-    if (Logger* l = trayLogger()) l->log(line);
-}
-
 // The window procedure that the platform's messages reach when no replacement handles them: the
 // icon's hidden window does nothing with them.
 LRESULT defaultTrayProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 int g_defaultProcMarker;
+
+// The icons alive, which the window procedure hands their messages to (GUI thread only).
+std::vector<TrayIcon*> g_icons;
 }  // namespace
 
 wxBEGIN_EVENT_TABLE(TrayIcon, wxTaskBarIcon)
@@ -29,9 +30,15 @@ wxBEGIN_EVENT_TABLE(TrayIcon, wxTaskBarIcon)
     EVT_TASKBAR_LEFT_DCLICK(TrayIcon::onLeftDoubleClick)
 wxEND_EVENT_TABLE()
 
-TrayIcon::TrayIcon() : enabled(true) {}
+TrayIcon::TrayIcon(TrayHost& host) : host(host), enabled(true) { g_icons.push_back(this); }
 
-TrayIcon::~TrayIcon() {}
+TrayIcon::~TrayIcon() { g_icons.erase(std::remove(g_icons.begin(), g_icons.end(), this), g_icons.end()); }
+
+Logger* TrayIcon::logger() const { return host.core().logger; }
+
+void TrayIcon::log(const std::string& line) const {
+    if (Logger* l = logger()) l->log(line);
+}
 
 bool TrayIcon::setIconResource(const std::string& resource, const wxString& tooltip) {
     currentIcon = resource;
@@ -42,12 +49,11 @@ bool TrayIcon::setIconResource(const std::string& resource, const wxString& tool
 
 wxMenu* TrayIcon::CreatePopupMenu() {
     if (!enabled) return nullptr;
-    SessionGuardApp& app = wxGetApp();
     wxMenu* menu = new wxMenu;
     menu->Append(ID_LOCK, "Lock (Alt+L)", "Lock the computer");
-    menu->Enable(ID_LOCK, app.isReadyToAuthenticate());
+    menu->Enable(ID_LOCK, host.core().isReadyToAuthenticate());
     menu->AppendSeparator();
-    if (app.isEnabled())
+    if (host.isEnabled())
         menu->Append(ID_ENABLE, "Disable", "Disable the Tarvelo application");
     else
         menu->Append(ID_ENABLE, "Enable", "Enable the Tarvelo application");
@@ -60,34 +66,34 @@ wxMenu* TrayIcon::CreatePopupMenu() {
 
 void TrayIcon::onMenuLock(wxCommandEvent&) {
     log("Event: 'Lock' menu clicked");
-    LogIndent indent(trayLogger());
-    wxGetApp().lockSession(false);
+    LogIndent indent(logger());
+    host.lockSession(false);
 }
 
 void TrayIcon::onMenuEnable(wxCommandEvent&) {
     log("Event: 'Enable/Disable' menu clicked");
-    LogIndent indent(trayLogger());
-    wxGetApp().toggleEnabled();
+    LogIndent indent(logger());
+    host.toggleEnabled();
 }
 
 void TrayIcon::onMenuSettings(wxCommandEvent&) {
     log("Event: 'Settings' menu clicked");
-    LogIndent indent(trayLogger());
-    wxGetApp().showSettingsDialog(0);
+    LogIndent indent(logger());
+    host.showSettingsDialog(0);
 }
 
 void TrayIcon::onMenuExit(wxCommandEvent&) {
     log("Event: 'Exit' menu clicked");
-    LogIndent indent(trayLogger());
-    wxGetApp().ExitMainLoop();
+    LogIndent indent(logger());
+    host.exitProgram();
 }
 
 void TrayIcon::onLeftDoubleClick(wxTaskBarIconEvent&) {
     if (!enabled) return;
     log("Event: Systray icon double-clicked");
-    LogIndent indent(trayLogger());
+    LogIndent indent(logger());
     disable();
-    wxGetApp().showSettingsDialog(0);
+    host.showSettingsDialog(0);
     enable();
 }
 
@@ -154,46 +160,54 @@ void TrayIcon::disable() {
 }
 
 LRESULT TrayIcon::trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    SessionGuardApp& app = wxGetApp();
-    Logger* logger = app.logger;
+    bool handled = false;
+    for (TrayIcon* icon : g_icons) {
+        if (window == HWND_BROADCAST || icon->windowHandle() == window)
+            handled = icon->handleMessage(message, wParam) || handled;
+    }
+    return handled ? 1 : defaultTrayProc(window, message, wParam, lParam);
+}
+
+bool TrayIcon::handleMessage(UINT message, WPARAM wParam) {
+    Logger* logger = this->logger();
     switch (message) {
     case WM_HOTKEY:
-        if (app.isReadyToAuthenticate()) {
+        if (host.core().isReadyToAuthenticate()) {
             log("Event: Hotkey Alt+L received");
             LogIndent indent(logger);
-            app.lockSession(false);
+            host.lockSession(false);
         }
-        return 1;
+        return true;
     case WM_POWERBROADCAST:
         if (wParam == 6 || wParam == 7) {
             log("Event: WM_POWERBROADCAST, Resuming");
             LogIndent indent(logger);
-            app.onResume();
-            return 1;
+            host.onResume();
+            return true;
         }
         if (wParam == 0 || wParam == 4) {
             log("Event: WM_POWERBROADCAST, Suspend");
             LogIndent indent(logger);
-            app.onSuspend();
-            return 1;
+            host.onSuspend();
+            return true;
         }
         break;
     case WM_WTSSESSION_CHANGE:
         if (wParam == 5 || wParam == 8) {
             log("Event: WM_WTSSESSION_CHANGE, Logon or Unlock");
             LogIndent indent(logger);
-            app.onResume();
-            return 1;
+            host.onResume();
+            return true;
         }
         if (wParam == 6 || wParam == 7) {
             log("Event: WM_WTSSESSION_CHANGE, Logoff or Lock");
             LogIndent indent(logger);
-            app.onSuspend();
-            return 1;
+            host.onSuspend();
+            return true;
         }
         break;
     default:
         break;
     }
-    return defaultTrayProc(window, message, wParam, lParam);
+    return false;
 }

@@ -7,6 +7,7 @@
 #include <wx/menu.h>
 #include <wx/taskbar.h>
 
+#include "app/gui/WindowHosts.h"
 #include "platform/session.h"
 #include "platform/user.h"
 
@@ -16,11 +17,13 @@ constexpr unsigned NIIF_WARNING = 0x2;
 constexpr unsigned NIIF_ERROR = 0x3;
 constexpr unsigned NIIF_NOSOUND = 0x10;
 
+class Logger;
+
 class TrayIcon : public wxTaskBarIcon {
 public:
     enum { ID_SETTINGS = 6000, ID_LOCK = 6001, ID_ENABLE = 6003, ID_EXIT = 5006 };
 
-    TrayIcon();
+    explicit TrayIcon(TrayHost& host);
     ~TrayIcon() override;
 
     bool showBalloon(const wxString& title, const wxString& text, unsigned timeout, int iconFlags);
@@ -34,7 +37,8 @@ public:
     bool setIconResource(const std::string& resource, const wxString& tooltip);
     const std::string& iconResource() const { return currentIcon; }
 
-    // The window procedure of the icon's hidden window: hotkey, power and session messages.
+    // The window procedure of the icons' hidden windows: hotkey, power and session messages. A
+    // message reaches the icon whose window it names, a broadcast every icon.
     static LRESULT trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     // The handle under which the icon receives its messages.
     HWND windowHandle() const { return reinterpret_cast<HWND>(const_cast<TrayIcon*>(this)); }
@@ -58,6 +62,12 @@ public:
     void onLeftDoubleClick(wxTaskBarIconEvent& event);
 
 private:
+    // This icon's part of the window procedure; false for what goes to the default procedure.
+    bool handleMessage(UINT message, WPARAM wParam);
+    Logger* logger() const;
+    void log(const std::string& line) const;
+
+    TrayHost& host;
     bool enabled;
     std::string currentIcon;
     Balloon balloon;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <wx/app.h>
 #include <wx/gdicmn.h>
 
 #include "app/capture/CaptureListeners.h"
@@ -9,8 +10,8 @@
 #include "app/capture/Notifications.h"
 #include "app/capture/WallClock.h"
 #include "app/core/ProductConstants.h"
+#include "app/core/SessionGuardCore.h"
 #include "app/core/SessionLockdown.h"
-#include "app/gui/SessionGuardApp.h"
 #include "app/gui/WindowBridge.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
@@ -23,16 +24,9 @@ wxBEGIN_EVENT_TABLE(UnlockDialog, wxDialog)
     EVT_TIMER(1, UnlockDialog::onIdleTimer)
 wxEND_EVENT_TABLE()
 
-namespace {
-Logger* appLog() { return wxGetApp().logger; }
-void log(const std::string& line) {
-    if (Logger* l = appLog()) l->log(line);
-}
-}  // namespace
-
-UnlockDialog::UnlockDialog(wxWindow* parent) {
+UnlockDialog::UnlockDialog(UnlockHost& host, wxWindow* parent) : host(host) {
     log("Creation of the Unlock dialog...");
-    LogIndent indent(appLog());
+    LogIndent indent(logger());
     Create(parent, wxID_ANY, kProductConstants[PC_TITLE], wxDefaultPosition, wxDefaultSize, 0, "dialog");
     Maximize(true);
     // Without a window manager maximising does nothing: cover the work area by hand.
@@ -55,6 +49,12 @@ void UnlockDialog::onInitDialog(wxInitDialogEvent& event) {
     event.Skip();
 }
 
+Logger* UnlockDialog::logger() const { return host.core().logger; }
+
+void UnlockDialog::log(const std::string& line) const {
+    if (Logger* l = logger()) l->log(line);
+}
+
 void UnlockDialog::releaseGraph() {
     if (graphManager) {
         graphManager->stop();
@@ -66,16 +66,16 @@ void UnlockDialog::releaseGraph() {
 }
 
 void UnlockDialog::startVerification() {
-    SessionGuardApp& app = wxGetApp();
-    const Configuration& config = app.config;
+    SessionGuardCore& core = host.core();
+    const Configuration& config = core.config;
     log("Starting the verification...");
-    LogIndent indent(appLog());
+    LogIndent indent(logger());
     if (config.cameraName.empty()) {
         log("No webcam selected or found");
         showMessage("You didn't selected a webcam, or\nnone was found!");
         return;
     }
-    if (!app.userModelExists()) {
+    if (!core.userModelExists()) {
         log("No user model found");
         showMessage("Your face model isn't created yet!\n\nUse your password to log in.");
         return;
@@ -85,9 +85,9 @@ void UnlockDialog::startVerification() {
     log("Creation of the verification logic...");
     verificationLogic =
         new VerificationLogic(windowHandle(this), WM_VERIFICATION_READY, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED);
-    verificationLogic->setAdaptation(app.SessionGuardCore::userDataDir(), "lastface", config.adaptationThreshold * 0.001f);
+    verificationLogic->setAdaptation(core.SessionGuardCore::userDataDir(), "lastface", config.adaptationThreshold * 0.001f);
 
-    graphManager = new FaceVerificatorGraphManager(app.logger);
+    graphManager = new FaceVerificatorGraphManager(logger());
     if (!graphManager->initialize(config.cameraName, videoWindowHandle(), config.getFormatWidth(),
                                   config.getFormatHeight(), detectionLogic, verificationLogic)) {
         log("Failed to create the graph manager");
@@ -103,8 +103,8 @@ void UnlockDialog::startVerification() {
         showMessage(text);
         return;
     }
-    const std::string userModel = app.SessionGuardCore::userModelPath();
-    graphManager->setupFilters(FaceVerificatorGraphManager::Use::Unlock, app.captureConfiguration(), &userModel);
+    const std::string userModel = core.SessionGuardCore::userModelPath();
+    graphManager->setupFilters(FaceVerificatorGraphManager::Use::Unlock, core.captureConfiguration(), &userModel);
     if (!graphManager->start()) {
         log("Failed to start the graph manager");
         const wxString text = wxString::Format(
@@ -126,7 +126,7 @@ void UnlockDialog::startIdleTimer(unsigned int elapsed) {
         idleTimer = new wxTimer(this, 1);
     }
     if (mode == MODE_DETECTION) {
-        const uint32_t delay = wxGetApp().config.verificationIdleDelay - elapsed;
+        const uint32_t delay = host.core().config.verificationIdleDelay - elapsed;
         log("Starting the Idle timer in one-shot mode with a delay of " + std::to_string(delay) + "ms...");
         idleTimer->Start(static_cast<int>(delay), wxTIMER_ONE_SHOT);
     } else if (mode == MODE_SCREENSAVER) {
@@ -144,11 +144,11 @@ void UnlockDialog::stopIdleTimer() {
 bool UnlockDialog::readIdleClock(DWORD& now, DWORD& lastInput) { return readSystemIdleClock(now, lastInput); }
 
 void UnlockDialog::onIdleTimer(wxTimerEvent&) {
-    const uint32_t delay = wxGetApp().config.verificationIdleDelay;
+    const uint32_t delay = host.core().config.verificationIdleDelay;
     DWORD now = 0, lastInput = 0;
     if (!readIdleClock(now, lastInput)) {
         log("Event: Idle timeout");
-        LogIndent indent(appLog());
+        LogIndent indent(logger());
         log("Failed to retrieve the time of the last user input");
         startIdleTimer(0);
         return;
@@ -156,7 +156,7 @@ void UnlockDialog::onIdleTimer(wxTimerEvent&) {
     const DWORD idle = now - lastInput;
     if (mode == MODE_DETECTION) {
         log("Event: Idle timeout");
-        LogIndent indent(appLog());
+        LogIndent indent(logger());
         log("Current mode: Detection");
         if (idle < delay) {
             startIdleTimer(idle);
@@ -164,7 +164,7 @@ void UnlockDialog::onIdleTimer(wxTimerEvent&) {
         }
         log("The system is idle since " + std::to_string(idle) + "ms (the limit is " + std::to_string(delay) +
             "ms), entering Screensaver mode...");
-        LogIndent deeper(appLog());
+        LogIndent deeper(logger());
         releaseGraph();
         setMode(MODE_SCREENSAVER);
         mode = MODE_SCREENSAVER;
@@ -172,10 +172,10 @@ void UnlockDialog::onIdleTimer(wxTimerEvent&) {
         startIdleTimer(0);
     } else if (mode == MODE_SCREENSAVER && idle <= delay) {
         log("Event: Idle timeout");
-        LogIndent indent(appLog());
+        LogIndent indent(logger());
         log("Current mode: Screensaver");
         log("Entering detection mode...");
-        LogIndent deeper(appLog());
+        LogIndent deeper(logger());
         stopIdleTimer();
         setMode(MODE_DETECTION);
         startVerification();
@@ -198,11 +198,11 @@ bool UnlockDialog::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
                 char score[32];
                 snprintf(score, sizeof(score), "%f", value * 0.001);
                 log(std::string("Face authentified, confidence: ") + score);
-                LogIndent indent(appLog());
+                LogIndent indent(logger());
                 refreshGauges();
                 if (graphManager) graphManager->stop();
                 // A face unlock never leads to a model adaptation.
-                wxGetApp().deleteNearMiss();
+                host.core().deleteNearMiss();
                 unlock(kUnlockedByFace);
             }
             return true;
@@ -215,7 +215,7 @@ bool UnlockDialog::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
     }
     if (mode == MODE_STARTING && message == WM_VERIFICATION_READY) {
         log("Event: Verification ready, starting detection...");
-        LogIndent indent(appLog());
+        LogIndent indent(logger());
         mode = MODE_DETECTION;
         startIdleTimer(0);
         return true;
@@ -225,7 +225,7 @@ bool UnlockDialog::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
 
 void UnlockDialog::unlock(int status) {
     unlocked = true;
-    wxGetApp().unlockStatus = status;
+    host.setUnlockStatus(status);
     Close(false);
 }
 
@@ -236,7 +236,7 @@ void UnlockDialog::onClose(wxCloseEvent& event) {
         return;
     }
     log("Closing the Unlock dialog...");
-    LogIndent indent(appLog());
+    LogIndent indent(logger());
     log("Enabling the Task switching...");
     setTaskSwitching(true);
     log("Enabling the Task Manager...");
@@ -253,7 +253,7 @@ void UnlockDialog::onClose(wxCloseEvent& event) {
         graphManager = nullptr;
     }
     detachMessageQueue(this);
-    deleteListeners(detectionLogic, verificationLogic, appLog());
+    deleteListeners(detectionLogic, verificationLogic, logger());
     Destroy();
     // The only end of the unlock-screen instance's loop (no main loop runs elsewhere).
     if (wxTheApp) wxTheApp->ExitMainLoop();

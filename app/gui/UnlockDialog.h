@@ -7,17 +7,19 @@
 #include <wx/timer.h>
 
 #include "app/core/ScreenSaver.h"
+#include "app/gui/WindowHosts.h"
 #include "platform/user.h"
 
 class DetectionLogic;
 class FaceVerificatorGraphManager;
+class Logger;
 class VerificationLogic;
 
 class UnlockDialog : public wxDialog {
 public:
     enum Mode { MODE_STARTING = 0, MODE_DETECTION = 1, MODE_KEYBOARD = 2, MODE_SCREENSAVER = 3 };
 
-    explicit UnlockDialog(wxWindow* parent);
+    UnlockDialog(UnlockHost& host, wxWindow* parent);
     ~UnlockDialog() override;
 
     void onInitDialog(wxInitDialogEvent& event);
@@ -53,6 +55,10 @@ protected:
     // The tick count and the last input; false when the input time is unknown. Tests replace it.
     virtual bool readIdleClock(DWORD& now, DWORD& lastInput);
     void releaseGraph();
+    Logger* logger() const;
+    void log(const std::string& line) const;
+
+    UnlockHost& host;
 
     wxTimer* idleTimer = nullptr;
     int mode = MODE_STARTING;

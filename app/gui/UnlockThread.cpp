@@ -11,7 +11,7 @@
 #include "app/capture/Notifications.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/ScreenSaver.h"
-#include "app/gui/SessionGuardApp.h"
+#include "app/core/SessionGuardCore.h"
 #include "src/Logger.h"
 
 namespace {
@@ -19,19 +19,15 @@ namespace {
 std::mutex g_liveLock;
 std::set<UnlockThread*> g_live;
 
-Logger* appLog() {
-    SessionGuardApp* app = wxTheApp ? static_cast<SessionGuardApp*>(wxTheApp) : nullptr;
-    return app ? app->logger : nullptr;
-}
 void log(const std::string& line) {
-    if (Logger* l = appLog()) l->log(line);
+    if (Logger* l = appLogger()) l->log(line);
 }
 }  // namespace
 
 UnlockThread::UnlockThread() : wxThread(wxTHREAD_DETACHED) {
     std::memset(&process, 0, sizeof(process));
     log("Creation of the Unlock thread...");
-    LogIndent indent(appLog());
+    LogIndent indent(appLogger());
     log("Saving original desktop handles...");
     savedThreadDesktop = GetThreadDesktop(GetCurrentThreadId());
     savedInputDesktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
@@ -43,7 +39,7 @@ UnlockThread::UnlockThread() : wxThread(wxTHREAD_DETACHED) {
 
 UnlockThread::~UnlockThread() {
     log("Destruction of the Unlock thread...");
-    LogIndent indent(appLog());
+    LogIndent indent(appLogger());
     restoreDesktops();
     std::lock_guard<std::mutex> guard(g_liveLock);
     g_live.erase(this);
@@ -71,7 +67,7 @@ void UnlockThread::post(int code) {
 
 wxThread::ExitCode UnlockThread::Entry() {
     log("Starting the Unlock thread...");
-    LogIndent indent(appLog());
+    LogIndent indent(appLogger());
     bool switched = false;
     DWORD status = DWORD(kStillLocked);
     DWORD lastStart = 0;
@@ -161,7 +157,7 @@ void UnlockThread::restoreDesktops() {
 
 void UnlockThread::restartUnlockScreen() {
     log("Restarting the unlock screen...");
-    LogIndent indent(appLog());
+    LogIndent indent(appLogger());
     std::lock_guard<std::mutex> guard(handles);
     if (!process.hProcess) return;  // between two screens: the next one starts anyway
     log("Killing the process...");

@@ -73,7 +73,7 @@ protected:
     }
     TestApp& app() { return testApp(); }
     void open(int page) {
-        dialog = new SettingsDialog(nullptr, page);
+        dialog = new SettingsDialog(app(), nullptr, page);
         dialog->Show();
         guitest::pump(100);
     }

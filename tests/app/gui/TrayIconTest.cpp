@@ -12,7 +12,7 @@ protected:
     void SetUp() override {
         app().reset();
         app().config.cameraName.clear();  // not ready to authenticate
-        tray = new TrayIcon();
+        tray = new TrayIcon(app());
         app().trayIcon = tray;
     }
     void TearDown() override {

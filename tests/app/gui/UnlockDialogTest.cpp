@@ -17,7 +17,7 @@ namespace {
 
 class ScriptedUnlockDialog : public TarveloUnlockDialog {
 public:
-    ScriptedUnlockDialog() : TarveloUnlockDialog(nullptr) {}
+    ScriptedUnlockDialog() : TarveloUnlockDialog(testApp(), nullptr) {}
     int invalidShown = 0;
     DWORD now = 0, lastInput = 0;
     void setModeForTest(int m) { mode = m; }

@@ -126,7 +126,7 @@ bool enrollReplayFace(TestApp& app, const std::string& home) {
     app.config.cameraName = replayCameraName();
     app.config.version = "1.3";
     if (!app.createUserInfo("None", "None", 2000, true) || !app.config.save(app.configFilePath())) return false;
-    SettingsDialog* dialog = new SettingsDialog(nullptr, 0);
+    SettingsDialog* dialog = new SettingsDialog(app, nullptr, 0);
     dialog->Show();
     app.settingsDialog = dialog;
     const bool logon = app.logonResult;
