@@ -4,8 +4,8 @@
 //                 [--jitters N] [--hit-rate R] [--quick] [--view V ...]
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
 //                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
-//                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--soft P] [--scenes FOLDER ...] [--no-patches]
-//                 [--stage-caps F] [--scene-scales S,S...]
+//                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--shift-jitter F] [--soft P] [--scenes FOLDER ...] [--no-patches]
+//                 [--stage-caps F] [--scene-scales S,S...] [--last-stage N HIT]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -23,6 +23,8 @@
 // stop: varied faces need larger early stages to reject as many non-faces. --scene-scales lists the
 // sizes of the scene variants (each also in four quarter turns and mirrored; default 1,1.5): more
 // sizes give the later stages enough non-faces to bootstrap from.
+// --last-stage gives the last stage exactly N weak classifiers and the hit rate HIT: its sum is the
+// confidence by which the fusion's suppression ranks overlapping detections.
 // --resume continues the (uncalibrated) stages of a partial cascade up to --stages, then calibrates.
 #include <algorithm>
 #include <atomic>
@@ -70,6 +72,10 @@ struct Options {
     bool patches = true;                              // nonfaces19 in the first stage
     double stage_caps = 1;                            // factor on each stage's largest size
     std::vector<float> scene_scales{1.0f, 1.5f};      // sizes of the scene variants
+    // The last stage's size and hit rate when set: its sum is the detections' confidence, which the
+    // fusion's suppression ranks, so a larger last stage that rejects little grades them finely.
+    int last_weak = 0;
+    double last_hit = 0.999;
     EyeJitter jitter;
 };
 
@@ -270,8 +276,8 @@ int usage(int status) {
                              "[--negatives N] [--threads N] [--jitters N] [--hit-rate R] [--quick]\n"
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
                              "        [--turned FOLDER ...]] [--resume FILE]\n"
-                             "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--soft P]\n"
-                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--scene-scales S,S...]\n");
+                             "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--shift-jitter F] [--soft P]\n"
+                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--scene-scales S,S...] [--last-stage N HIT]\n");
     return status;
 }
 
@@ -303,6 +309,10 @@ int main(int argc, char** argv) {
         else if (a == "--faces19-by-eyes") opt.faces19_by_eyes = true;
         else if (a == "--scenes") opt.scene_folders.push_back(next());
         else if (a == "--no-patches") opt.patches = false;
+        else if (a == "--last-stage") {
+            opt.last_weak = std::max(1, std::atoi(next()));
+            opt.last_hit = std::atof(next());
+        }
         else if (a == "--stage-caps") opt.stage_caps = std::max(1.0, std::atof(next()));
         else if (a == "--scene-scales") {
             opt.scene_scales.clear();
@@ -316,6 +326,7 @@ int main(int argc, char** argv) {
             if (opt.scene_scales.empty()) { std::fprintf(stderr, "--scene-scales needs a list such as 1,1.5\n"); return 2; }
         }
         else if (a == "--turn-jitter") opt.jitter.degrees = static_cast<float>(std::atof(next()));
+        else if (a == "--shift-jitter") opt.jitter.shift = std::max(0.0f, static_cast<float>(std::atof(next())));
         else if (a == "--soft") opt.jitter.soft = static_cast<float>(std::atof(next()));
         else if (a == "--scale-jitter") {
             opt.jitter.min_scale = static_cast<float>(std::atof(next()));
@@ -392,7 +403,9 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         if (neg.size() < (opt.quick ? 50 : 500)) break;
         StageReport rep;
-        cascade.push_back(trainStage(pos, neg, goalFor(k, opt), &rep));
+        StageGoal goal = goalFor(k, opt);
+        if (opt.last_weak > 0 && k == opt.max_stages - 1) goal = {opt.last_weak, opt.last_weak, opt.last_hit, 1.0};
+        cascade.push_back(trainStage(pos, neg, goal, &rep));
         std::printf("  %d weak classifiers, threshold %.4f, hit %.5f, false %.4f\n", rep.n_weak,
                     cascade.back().threshold, rep.hit_rate, rep.false_rate);
         std::fflush(stdout);

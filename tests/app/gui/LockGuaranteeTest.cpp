@@ -322,11 +322,12 @@ TEST_F(LockGuaranteeTest, DamagedModelLocksAndNoKillCloseSquatOrMissingModelOpen
     EXPECT_NE(checked.find("ERROR: The presence check gave no result in time, it failed"), std::string::npos);
     EXPECT_NE(checked.find("Event: The presence check failed"), std::string::npos);
     ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
-    if (squatted)
+    if (squatted) {
         EXPECT_TRUE(tray.waitForLog("Tarvelo_unlock.log",
                                     "WARNING: Another unlock screen holds the single-instance name, showing this one "
                                     "anyway",
                                     1, 2000));
+    }
     ReleaseMutex(squatter);
     CloseHandle(squatter);
     EXPECT_TRUE(x.screenCovered());

@@ -28,7 +28,8 @@ protected:
     }
     bool timerStopped() { return !app().idleTimer || !app().idleTimer->IsRunning(); }
     void fire() {
-        wxTimerEvent event;
+        wxTimer timer;
+        wxTimerEvent event(timer);
         app().onIdleTimeout(event);
     }
     void command(void (SessionGuardApp::*handler)(wxCommandEvent&), int value = 0) {

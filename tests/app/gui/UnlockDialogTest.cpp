@@ -27,7 +27,8 @@ public:
         onKeyDown(event);
     }
     void tick() {
-        wxTimerEvent event;
+        wxTimer timer;
+        wxTimerEvent event(timer);
         onIdleTimer(event);
     }
 
