@@ -17,10 +17,13 @@ turned=(); for d in "$data"/umist/*; do turned+=(--turned "$d"); done
 common=(--data "$data" --threads "${THREADS:-4}" --harvest-cascade models/mct4.cascade "${harvest[@]}" "${turned[@]}")
 train() { local name=$1; shift; "$bin" "${common[@]}" --out "$work/$name.cascade" "$@" > "$work/$name.log"; }
 
-train toplevel --stages 9 --negatives 12000 --jitters 3 --view 0 --view 1 --view 2 --view 3 --view 4 --view 5 --view 6 --view 7 --view 8
+# The pictures placed by their eyes join faces19 and the harvested faces in the top-level cascade and
+# the in-plane views (turned with ipRotate for views 1 to 4).
+eyes=(--eye-faces webfaces --eye-faces lfw --eye-faces utkface --faces19-by-eyes)
+train toplevel --stages 9 --negatives 12000 --jitters 3 --view 0 --view 1 --view 2 --view 3 --view 4 --view 5 --view 6 --view 7 --view 8 "${eyes[@]}"
 train inplane-router --stages 4 --negatives 8000 --jitters 4 --view 0 --view 1 --view 2 --view 3 --view 4
 train outplane-router --stages 4 --negatives 8000 --jitters 4 --view 5 --view 6 --view 7 --view 8
-for v in 1 2 3 4; do train view$v --stages 4 --negatives 8000 --jitters 4 --view $v; done
+for v in 1 2 3 4; do train view$v --stages 4 --negatives 8000 --jitters 4 --view $v "${eyes[@]}"; done
 for v in 5 6 7 8; do train view$v --stages 3 --negatives 8000 --jitters 4 --view $v; done
 
 mkdir -p "$out"
@@ -31,7 +34,7 @@ done
 # Thresholds chosen on ../shared/data/cmu-newtest with bench/detection_accuracy --multiview.
 cat > "$out/pyramid-cascade.model" <<'M'
 toplevel_model toplevel.cascade
-toplevel_threshold 0.12
+toplevel_threshold 0.035
 inplane_router_model inplane-router.cascade
 inplane_router_threshold 0
 outplane_router_model outplane-router.cascade
@@ -45,7 +48,7 @@ names=(frontal inplane+22.5 inplane-22.5 inplane+45 inplane-45 outplane+22.5 out
 list() {  # list FIRST_VIEW COUNT
   echo "n_models $2"
   for ((i = 0; i < $2; i++)); do
-    v=$(($1 + i)); t=0.3; [ $v -eq 0 ] && t=0
+    v=$(($1 + i)); t=0.3; [ $v -eq 0 ] && t=0.022
     printf 'model[%d] view%d.cascade\nthreshold[%d] %s\nname[%d] %s\nid[%d] %d\n' $i $v $i $t $i "${names[$v]}" $i $v
   done
 }
