@@ -45,6 +45,10 @@ SessionGuardCore::~SessionGuardCore() {
     if (g_core.compare_exchange_strong(self, nullptr)) setApplication(nullptr);
 }
 
+void SessionGuardCore::log(const std::string& line) {
+    if (logger) logger->log(line);
+}
+
 void SessionGuardCore::postCommandEvent(int id, int value) {
     if (wxAppConsole* app = wxAppConsole::GetInstance()) {
         wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED, id);

@@ -28,6 +28,8 @@ public:
     Logger* logger = nullptr;        // not owned here; null logs nothing
     bool adaptationRunning = false;  // a model adaptation runs on the enrollment thread
 
+    // One line to the logger, when there is one.
+    void log(const std::string& line);
     // "DOMAIN\user" split at the first back-slash; both left unchanged when the name cannot be read.
     void currentWindowsUser(std::string& domain, std::string& user);
     // The user part with blanks made underscores; empty when the name cannot be read.

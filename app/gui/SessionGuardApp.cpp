@@ -42,9 +42,6 @@ SessionGuardApp::~SessionGuardApp() {
     fileLogger = nullptr;
 }
 
-void SessionGuardApp::log(const std::string& line) {
-    if (logger) logger->log(line);
-}
 void SessionGuardApp::logIndentUp() {
     if (logger) logger->raiseIndent();
 }

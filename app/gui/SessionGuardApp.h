@@ -109,7 +109,6 @@ protected:
 
     SessionState sessionState = SessionState::Idle;
 
-    void log(const std::string& line);
     void logIndentUp();
     void logIndentDown();
 

@@ -45,9 +45,7 @@ void SettingsPanel::notifyChanged() {
 
 Logger* SettingsPanel::logger() const { return host().core().logger; }
 
-void SettingsPanel::log(const std::string& line) const {
-    if (Logger* l = logger()) l->log(line);
-}
+void SettingsPanel::log(const std::string& line) const { host().core().log(line); }
 
 // ---- SettingsDialog ----
 

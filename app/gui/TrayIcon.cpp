@@ -36,9 +36,7 @@ TrayIcon::~TrayIcon() { g_icons.erase(std::remove(g_icons.begin(), g_icons.end()
 
 Logger* TrayIcon::logger() const { return host.core().logger; }
 
-void TrayIcon::log(const std::string& line) const {
-    if (Logger* l = logger()) l->log(line);
-}
+void TrayIcon::log(const std::string& line) const { host.core().log(line); }
 
 bool TrayIcon::setIconResource(const std::string& resource, const wxString& tooltip) {
     currentIcon = resource;

@@ -51,9 +51,7 @@ void UnlockDialog::onInitDialog(wxInitDialogEvent& event) {
 
 Logger* UnlockDialog::logger() const { return host.core().logger; }
 
-void UnlockDialog::log(const std::string& line) const {
-    if (Logger* l = logger()) l->log(line);
-}
+void UnlockDialog::log(const std::string& line) const { host.core().log(line); }
 
 void UnlockDialog::releaseGraph() {
     if (graphManager) {

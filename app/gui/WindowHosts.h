@@ -27,13 +27,21 @@ protected:
     ~TrayHost() = default;
 };
 
-// The settings dialog and its pages: the password check before a model changes, and the tray icon
-// that tells of an enrollment.
-class SettingsHost {
+// What a window that checks the account's password asks: the core and the system's logon check.
+class AccountHost {
 public:
     virtual SessionGuardCore& core() = 0;
     virtual bool logonUser(const std::string& user, const std::string& domain, const std::string& password,
                            DWORD& error) = 0;
+
+protected:
+    ~AccountHost() = default;
+};
+
+// The settings dialog and its pages: the password check before a model changes, and the tray icon
+// that tells of an enrollment.
+class SettingsHost : public AccountHost {
+public:
     virtual bool isEnabled() const = 0;
     virtual void setTrayIcon(const char* resource) = 0;
     // Shown on the tray icon, when there is one.
@@ -44,11 +52,8 @@ protected:
 };
 
 // The unlock screen: the password check and the status the unlock-screen instance ends with.
-class UnlockHost {
+class UnlockHost : public AccountHost {
 public:
-    virtual SessionGuardCore& core() = 0;
-    virtual bool logonUser(const std::string& user, const std::string& domain, const std::string& password,
-                           DWORD& error) = 0;
     virtual void setUnlockStatus(int status) = 0;
 
 protected:
