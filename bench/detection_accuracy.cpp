@@ -1,13 +1,14 @@
 // Detection accuracy of the frontal detector over an annotated folder (the layout of
 // ../shared/data/cmu-newtest: PGM images, boxes.txt and landmarks.txt).
 //
-//   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T]
+//   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--step-x F] [--step-y F] [--raw] [--threshold T]
 //                      [--fusion-capacity N] [--overflow best|groups] [--sweep FROM STEP COUNT]
 //                      [--multiview DIR] [--detections FILE]
 //
 // The detector is the frontal tracker's: its window steps, scale factor, brightness gate and fusion
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
-// of the tracker's multiples of the pattern width; --raw reports the raw windows, unfused;
+// of the tracker's multiples of the pattern width; --step-x and --step-y set the scan steps (the
+// configuration's "stepXfactor" and "stepYfactor") in place of the tracker's defaults; --raw reports the raw windows, unfused;
 // --fusion-capacity sets how many windows the fusion takes (the tracker's 100 by default);
 // --overflow says what the detector does with more windows than that: let the fusion keep the most
 // confident ones (best) or fuse each group of overlapping windows on its own (groups, the tracker's).
@@ -36,7 +37,7 @@ using namespace facekit;
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--raw] [--threshold T] [--fusion-capacity N]\n"
+        std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--step-x F] [--step-y F] [--raw] [--threshold T] [--fusion-capacity N]\n"
                              "       [--sweep FROM STEP COUNT] [--multiview DIR] [--detections FILE]\n");
         return 2;
     }
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
         if (a == "--cascade" && i + 1 < argc) cascade = argv[++i];
         else if (a == "--min-size" && i + 1 < argc) settings.min_size = std::atoi(argv[++i]);
         else if (a == "--every-size") settings.force_multiple = false;
+        else if (a == "--step-x" && i + 1 < argc) settings.step_x_factor = static_cast<float>(std::atof(argv[++i]));
+        else if (a == "--step-y" && i + 1 < argc) settings.step_y_factor = static_cast<float>(std::atof(argv[++i]));
         else if (a == "--raw") settings.fuse = false;
         else if (a == "--multiview" && i + 1 < argc) multiview = argv[++i];
         else if (a == "--detections" && i + 1 < argc) given = argv[++i];

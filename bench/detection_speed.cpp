@@ -1,14 +1,15 @@
 // Time per frame of the frontal face tracker (or, with --multiview, the multi-view tracker) on one
 // thread at 320x240 and 640x480.
 //
-//   detection_speed DIR --cascade FILE | --multiview MODEL_DIR [--frames N]
+//   detection_speed DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F]
 //
 // Frames are the .pgm files under DIR (searched recursively, e.g. ../shared/data/video): the first
 // N/clips frames of every folder, clip by clip in name order (N 600 by default), scaled to each size with the library's ipScale_yx. Each size runs twice:
 // every frame scanned (modulo 1, so the motion gate never skips a frame) and with the default gating
 // (modulo 50, the default motion quantity for the width). The time covers the whole entry point:
 // gray conversion, motion count, scan, fusion and averaging. The last line is the scanned 320x240
-// figure.
+// figure. --step-x and --step-y set the tracker's scan steps ("stepXfactor", "stepYfactor" of the
+// configuration) in place of their defaults.
 #include <dirent.h>
 
 #include <algorithm>
@@ -27,6 +28,8 @@
 using namespace vision;
 
 namespace {
+
+float g_stepX = 0, g_stepY = 0;  // --step-x, --step-y: the scan steps (0: the defaults)
 
 // The .pgm files of every folder under dir, one list per folder, in name order.
 void collect(const std::string& dir, std::vector<std::vector<std::string>>* out) {
@@ -76,6 +79,8 @@ double run(const std::vector<std::vector<unsigned char>>& frames, int w, int h, 
     FaceTrackingSettings settings(1, w, h);
     if (everyFrame)
         settings.modulo_detection.value = 1;
+    if (g_stepX > 0) settings.step_x_factor.value = g_stepX;
+    if (g_stepY > 0) settings.step_y_factor.value = g_stepY;
     std::unique_ptr<FaceTrackerAPI> made;
     if (multiView)
         made.reset(new FaceTrackerAPI_MCTMSMFMV_1(model, 0.0f, false, &settings, false));
@@ -99,7 +104,7 @@ double run(const std::vector<std::vector<unsigned char>>& frames, int w, int h, 
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DIR --cascade FILE | --multiview MODEL_DIR [--frames N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F]\n", argv[0]);
         return 2;
     }
     std::string cascade, multiView;
@@ -109,13 +114,15 @@ int main(int argc, char** argv) {
         if (a == "--cascade") cascade = argv[i + 1];
         else if (a == "--multiview") multiView = argv[i + 1];
         else if (a == "--frames") maxFrames = (size_t)std::atol(argv[i + 1]);
+        else if (a == "--step-x") g_stepX = (float)std::atof(argv[i + 1]);
+        else if (a == "--step-y") g_stepY = (float)std::atof(argv[i + 1]);
         else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
             return 2;
         }
     }
     if (cascade.empty() == multiView.empty() || maxFrames == 0) {
-        std::fprintf(stderr, "usage: %s DIR --cascade FILE | --multiview MODEL_DIR [--frames N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F]\n", argv[0]);
         return 2;
     }
     std::vector<std::vector<std::string>> clips;

@@ -15,6 +15,8 @@ vision::ScanRange rangeFor(int width, int height, const ScanSettings& s) {
     vision::ScanRange r(tracker);
     r.min_size = s.min_size;
     r.max_size = std::min(s.max_size, std::min(width, height));
+    if (s.step_x_factor > 0) r.step_x_factor = s.step_x_factor;
+    if (s.step_y_factor > 0) r.step_y_factor = s.step_y_factor;
     r.force_multiple = s.force_multiple;
     r.max_patterns = s.capacity;
     return r;

@@ -21,6 +21,8 @@ struct ScanSettings {
     // (the tracker's own range is 38 to 240 pixels); the largest window is the frame's smaller side.
     int min_size = 19, max_size = 100000;
     bool force_multiple = true;  // the tracker's levels (multiples of 19); false: every size
+    // Scan steps as fractions of the window (0: the tracker's defaults).
+    float step_x_factor = 0, step_y_factor = 0;
     float threshold = 0;         // detector threshold
     bool fuse = true;            // the frontal tracker's fusion
     int capacity = 1000;         // raw windows per frame (the tracker's)
