@@ -75,6 +75,7 @@ void MSWindowScan::scan(Sequence* input) {
     sw->width_image = width_ii;
     sw->height_image = height_ii;
     sw->setSize(sw_window_width, sw_window_height);
+    sw->beginScan(step_x, step_y);
     n_windows = n_classified = n_prune_rejected = n_mean_rejected = n_stdv_rejected = 0;
 
     const int W = width_ii;

@@ -28,6 +28,9 @@ public:
     void process(Sequence* ignored) override;
     // The same decisions, confidences and rejection counts as process() window by window.
     void processRow(Sequence* ignored, int y, const int* xs, int n, Decision* out) override;
+    // On a grid dense enough that windows share most mask positions, processRow() reads the census codes
+    // from a code image of the whole frame, each code computed once.
+    void beginScan(int step_x, int step_y) override;
     void stat() override;
 
 private:
@@ -45,6 +48,15 @@ private:
     int grid[16];        // offsets of the 4 x 4 cell corners from the mask's corner
     int reach_min_x, reach_min_y, reach_max_x, reach_max_y;  // reads relative to the window's pixel
 
+    // The code image: codes[i] is the census code of the mask whose corner is integral-image pixel i, at
+    // the current size; rows are computed as processRow() first needs them.
+    bool coded;  // processRow() reads the code image
+    uint16_t* codes;
+    uint8_t* code_row_done;
+    long codes_capacity;
+    int rows_capacity;
+    int coded_width, coded_height;  // the integral image the code image was set up for
+
     void load(const char* model_file);
     void updateGeometry();
     void reject(int stage);
@@ -55,11 +67,23 @@ private:
     // Runs the stages from `first` on the window whose top-left pixel is at `origin`; returns the stage that
     // rejects it, or n_stages when every stage passes. sum: the last stage's.
     int runStages(const real* origin, int first, real* sum) const;
-    template <int kCut>
-    int stagesFrom(const real* origin, int first, real* sum) const;
+    // The same from the code image, `at` pointing at the window's top-left pixel there.
+    int codedStages(const uint16_t* at, int first, real* sum) const;
+    template <class Code>
+    int stages(const Code& code, int first, real* sum) const;
     // Eight windows of row y at once: see ipSWmctMS.cpp.
     template <int kStep>
     void decideEight(int y, const int* lane_x, int live, Decision* out);
+    void decideEightCoded(int y, const int* lane_x, int live, Decision* out);
+    template <class Table, class Rest>
+    void decideLanes(const int* at_lane, int live, const Table& table, const Rest& rest, Decision* out);
+    bool codedValid() const { return coded && coded_width == width_image && coded_height == height_image; }
+    // Computes the rows first to last of the code image that are not computed yet.
+    void codeRows(int first, int last);
+    void codeRow(int row);
+    // A window's decision from the stage that rejects it (n_stages: none) and its last stage's sum,
+    // counting the rejection.
+    Decision decided(int stage, real sum);
 };
 
 }  // namespace vision

@@ -42,6 +42,10 @@ public:
     // would one after the other, and leaves the classifier as the last of them leaves it. A classifier that
     // can decide several windows at once does so here.
     virtual void processRow(Sequence* input, int y, const int* xs, int n, Decision* out);
+    // Rows of windows of the current size, step_x and step_y apart, follow over the integral image as it is
+    // now: until the next beginScan() or change of size, processRow() may reuse what it computed from the
+    // image.
+    virtual void beginScan(int step_x, int step_y) {}
 };
 
 }  // namespace vision

@@ -113,7 +113,8 @@ TEST(ShippedModels, FrontalCascadeFindsTheFaceInVideoFrames) {
 // The classifier decides a scanned row several windows at a time where the processor allows it: the same
 // raw windows, confidences to the bit and rejections per stage as window by window, on clip frames enlarged
 // to 320 x 240 as the benchmark scans them, at every level of the tracker's scan and from 19 wide (step 1)
-// up, at the tracker's threshold and one that lets more windows reach the last test.
+// up, at the tracker's threshold and one that lets more windows reach the last test, and on the finer
+// vertical step, where more levels read their codes from a code image.
 TEST(ShippedModels, FrontalCascadeDecidesRowsAsWindowByWindow) {
     REQUIRE_DATA("video");
     REQUIRE_CASCADE();
@@ -142,12 +143,15 @@ TEST(ShippedModels, FrontalCascadeDecidesRowsAsWindowByWindow) {
     struct Case {
         int min_size;
         float threshold;
-    } cases[] = {{38, 0.0f}, {19, 0.0f}, {19, -2.0f}};
+        float step_y;  // 0: the tracker's
+    } cases[] = {{38, 0.0f, 0}, {19, 0.0f, 0}, {19, -2.0f, 0}, {38, 0.0f, 0.09f}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "min size " << c.min_size << ", threshold " << c.threshold);
+        SCOPED_TRACE(testing::Message() << "min size " << c.min_size << ", threshold " << c.threshold
+                                        << ", step y " << c.step_y);
         FaceTrackingSettings settings(1, W, H);
         ScanRange range(settings);
         range.min_size = c.min_size;
+        if (c.step_y > 0) range.step_y_factor = c.step_y;
         range.max_patterns = 1 << 20;
         Allocator owner;
         const FrontalDetector rows =

@@ -317,9 +317,10 @@ TEST(MctCascade, WindowDecisionsMatchTheWeakClassifiers) {
     EXPECT_GT(rejected, 100);
 }
 
-// A row handed over at once (in lanes of neighbouring or gathered windows where the processor allows it)
-// gets the decisions, confidences to the bit, rejections and final state of the same windows one by one:
-// every grid step, gaps in the row, windows reaching past any edge, rows of one window.
+// A row handed over at once (in lanes of neighbouring or gathered windows where the processor allows it,
+// with or without a code image) gets the decisions, confidences to the bit, rejections and final state of
+// the same windows one by one: every grid step, gaps in the row, windows reaching past any edge, rows of
+// one window, cells of unequal sizes (24 wide), and a code image set up again over a changed frame.
 TEST(MctCascade, RowsDecideAsWindowByWindow) {
     const int W = 130, H = 100;
     TexturedCascade t(W, H, 5);
@@ -335,36 +336,41 @@ TEST(MctCascade, RowsDecideAsWindowByWindow) {
         rows.setSize(size, size);
         single.setSize(size, size);
         for (int step : {1, 2, 3, 4, 5, 8})
-            for (int y = 0; y + size <= H + 2; y += 7) {
-                // The grid from the left edge to past the right one, a window in three or four missing.
-                xs.clear();
-                for (int x = 0; x + size <= W + 2; x += step) {
-                    r = r * 1103515245u + 12345u;
-                    if ((r >> 16) % 4 != 0 || step == 8) xs.push_back(x);
-                }
-                for (int len : {(int)xs.size(), 1}) {
-                    SCOPED_TRACE(testing::Message()
-                                 << size << " step " << step << " row " << y << " of " << len);
-                    rows.processRow(nullptr, y, xs.data(), len, got.data());
-                    single.setY(y);
-                    for (int i = 0; i < len; i++) {
-                        single.setX(xs[i]);
-                        single.process(nullptr);
-                        want[i] = {single.is_pattern, single.confidence(), single.view};
+            for (int pass = 0; pass < 3; pass++) {
+                // Pass 0: a grid too sparse for a code image; 1: a code image; 2: one over another frame.
+                fillTexture(t.in, pass == 2 ? 6 : 5);
+                rows.beginScan(pass == 0 ? 1000 : 1, pass == 0 ? 1000 : 1);
+                for (int y = 0; y + size <= H + 2; y += 7) {
+                    // The grid from the left edge to past the right one, a window in three or four missing.
+                    xs.clear();
+                    for (int x = 0; x + size <= W + 2; x += step) {
+                        r = r * 1103515245u + 12345u;
+                        if ((r >> 16) % 4 != 0 || step == 8) xs.push_back(x);
                     }
-                    for (int i = 0; i < len; i++) {
-                        ASSERT_EQ(got[i].is_pattern, want[i].is_pattern) << "x " << xs[i];
-                        ASSERT_EQ(std::memcmp(&got[i].confidence, &want[i].confidence, 4), 0)
-                            << "x " << xs[i];
-                        ASSERT_EQ(got[i].view, want[i].view);
-                        accepted += got[i].is_pattern;
+                    for (int len : {(int)xs.size(), 1}) {
+                        SCOPED_TRACE(testing::Message() << size << " step " << step << " pass " << pass
+                                                        << " row " << y << " of " << len);
+                        rows.processRow(nullptr, y, xs.data(), len, got.data());
+                        single.setY(y);
+                        for (int i = 0; i < len; i++) {
+                            single.setX(xs[i]);
+                            single.process(nullptr);
+                            want[i] = {single.is_pattern, single.confidence(), single.view};
+                        }
+                        for (int i = 0; i < len; i++) {
+                            ASSERT_EQ(got[i].is_pattern, want[i].is_pattern) << "x " << xs[i];
+                            ASSERT_EQ(std::memcmp(&got[i].confidence, &want[i].confidence, 4), 0)
+                                << "x " << xs[i];
+                            ASSERT_EQ(got[i].view, want[i].view);
+                            accepted += got[i].is_pattern;
+                        }
+                        decided += len;
+                        for (int s = 0; s < rows.n_stages; s++)
+                            ASSERT_EQ(rows.rejections[s], single.rejections[s]);
+                        ASSERT_EQ(rows.x, single.x);
+                        ASSERT_EQ(rows.is_pattern, single.is_pattern);
+                        ASSERT_EQ(rows.confidence(), single.confidence());
                     }
-                    decided += len;
-                    for (int s = 0; s < rows.n_stages; s++)
-                        ASSERT_EQ(rows.rejections[s], single.rejections[s]);
-                    ASSERT_EQ(rows.x, single.x);
-                    ASSERT_EQ(rows.is_pattern, single.is_pattern);
-                    ASSERT_EQ(rows.confidence(), single.confidence());
                 }
             }
     }
