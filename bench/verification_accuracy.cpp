@@ -1,7 +1,7 @@
 // Verification error rates of the world model and the enrollment path on a folder of subjects.
 //
 //   verification_accuracy DIR --cascade FILE --world FILE [--enroll N] [--pick spread|best] [--modulo M]
-//                [--scale S]
+//                [--scale S] [--step-y F]
 //
 // DIR holds one folder per subject. A subject folder holds either images (the first half enrolls,
 // the rest are probes) or session sub-folders (the first session enrolls, the others are probes),
@@ -12,6 +12,7 @@
 // with the highest detection scores (a store of up to 10 samples, MAP adaptation),
 // then scored, as the verification filter scores, on its own probes and every other subject's.
 // --scale S first scales every image by S (ipScale_yx), as a camera of that size would give it.
+// --step-y F sets the tracker's vertical scan step (the configuration's "stepYfactor").
 // Prints EER, false accepts and false rejects at --accept (0.4) and --adaptation (0.2), the thresholds
 // at which at most 0.1% and 1% of impostor faces are accepted,
 // and milliseconds per verification; the last line is "EER E%".
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
     std::string cascade, worldPath;
     int enrollCount = 10, modulo = 1;
     bool pickBest = false;
-    float scale = 1.0f;
+    float scale = 1.0f, stepY = 0.0f;
     float accept = 0.4f, adaptation = 0.2f;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
         else if (a == "--enroll") enrollCount = std::atoi(argv[i + 1]);
         else if (a == "--modulo") modulo = std::atoi(argv[i + 1]);
         else if (a == "--scale") scale = (float)std::atof(argv[i + 1]);
+        else if (a == "--step-y") stepY = (float)std::atof(argv[i + 1]);
         else if (a == "--pick") pickBest = std::strcmp(argv[i + 1], "best") == 0;
         else if (a == "--accept") accept = (float)std::atof(argv[i + 1]);
         else if (a == "--adaptation") adaptation = (float)std::atof(argv[i + 1]);
@@ -88,7 +90,7 @@ int main(int argc, char** argv) {
         if (!sessions.empty()) {
             for (size_t k = 0; k < sessions.size(); k++) {
                 const std::vector<std::string> frames = facekit::listPgm(sessions[k]);
-                std::vector<FoundFace> faces = trackClip(frames, cascade, modulo, scale);
+                std::vector<FoundFace> faces = trackClip(frames, cascade, modulo, scale, stepY);
                 (k == 0 ? s.enrollFrames : s.probeFrames) += (int)frames.size();
                 std::vector<FoundFace>& into = k == 0 ? s.enroll : s.probes;
                 into.insert(into.end(), faces.begin(), faces.end());

@@ -375,7 +375,7 @@ static FoundFace found(const std::string& path, float scale, const FaceInfo& f) 
 }
 
 std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade, int modulo,
-                                 float scale) {
+                                 float scale, float step_y_factor) {
     std::vector<FoundFace> out;
     GrayFrame first;
     if (frames.empty() || !loadFrame(frames[0], scale, &first))
@@ -383,6 +383,8 @@ std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const s
     const int w = first.width, h = first.height;
     FaceTrackingSettings settings(1, w, h);
     settings.modulo_detection.value = modulo;
+    if (step_y_factor > 0)
+        settings.step_y_factor.value = step_y_factor;
     FaceTrackerAPI_MCTMSMFF_2 tracker(cascade.c_str(), 0.0f, &settings, false);
     std::vector<unsigned char> bgr((size_t)w * h * 3);
     for (const std::string& path : frames) {

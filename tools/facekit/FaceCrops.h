@@ -145,7 +145,7 @@ struct FoundFace {
 // for, detection on every modulo-th frame or on motion (modulo 1: every frame); the frames for which it
 // reports a face. All frames must have the size of the first; frames of another size are skipped.
 std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade,
-                                 int modulo = 1, float scale = 1.0f);
+                                 int modulo = 1, float scale = 1.0f, float step_y_factor = 0.0f);
 
 // The best detection of each still image (images without one are left out).
 std::vector<FoundFace> detectStills(const std::vector<std::string>& images, const std::string& cascade,
