@@ -15,7 +15,8 @@
 // --step-y F sets the tracker's vertical scan step (the configuration's "stepYfactor").
 // Prints EER, false accepts and false rejects at --accept (0.4) and --adaptation (0.2), the thresholds
 // at which at most 0.1% and 1% of impostor faces are accepted,
-// and milliseconds per verification; the last line is "EER E%".
+// the five highest impostor scores with their probe frames and boxes, and milliseconds per
+// verification; the last line is "EER E%".
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -129,6 +130,12 @@ int main(int argc, char** argv) {
         }
 
     std::vector<float> genuine, impostor;
+    // The highest impostor scores, with whose model and which probe gave them.
+    struct Worst {
+        float score;
+        size_t user, subject, probe;
+    };
+    std::vector<Worst> worst;
     // Probe sets in which at least one face reaches the threshold: one unlock in one-shot mode.
     int ownUnlocks = 0, otherUnlocks = 0;
     double scoreMs = 0, enrollMs = 0;
@@ -149,6 +156,7 @@ int main(int argc, char** argv) {
                 scoreMs += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
                 verifications++;
                 (s == u ? own : others).push_back(std::isnan(v) ? -INFINITY : v);
+                if (s != u && !std::isnan(v)) worst.push_back({v, u, s, p});
                 unlocked = unlocked || v >= accept;
             }
             (s == u ? ownUnlocks : otherUnlocks) += unlocked;
@@ -195,6 +203,13 @@ int main(int argc, char** argv) {
                     100 * above(impostor, t), std::lround(above(impostor, t) * impostor.size()), impostor.size(),
                     100 * (1 - above(genuine, t)), std::lround((1 - above(genuine, t)) * genuine.size()),
                     genuine.size());
+    std::sort(worst.begin(), worst.end(), [](const Worst& a, const Worst& b) { return a.score > b.score; });
+    for (size_t i = 0; i < worst.size() && i < 5; i++) {
+        const Worst& w = worst[i];
+        const FoundFace& f = subjects[w.subject].probes[w.probe];
+        std::printf("impostor score %.3f: model %s, %s box %d %d %d %d\n", w.score, subjects[w.user].name.c_str(),
+                    f.path.c_str(), f.bbx_x, f.bbx_y, f.bbx_width, f.bbx_height);
+    }
     std::printf("one-shot at %.3f: %d of %zu users accepted on their own probes, %d of %zu probe sets of others accepted\n",
                 accept, ownUnlocks, subjects.size(), otherUnlocks, subjects.size() * (subjects.size() - 1));
     std::printf("EER threshold %.3f\n", eerT);
