@@ -2,12 +2,13 @@
 """Our frontal detector beside a peer's, measured in one run: OpenCV's frontal Haar cascades
 (haarcascade_frontalface_default and _alt2 from Debian's opencv-data, through python3-opencv).
 
-    bench/compare_opencv.py DATA [--bin build/bin] [--cascade models/mct4.cascade] [--frames 600]
+    bench/compare_opencv.py DATA [--bin build/bin] [--cascade models/mct4.cascade] [--frames 600] [--step-y 0.09]
 
 Accuracy: every picture of DATA/cmu-newtest through each OpenCV cascade (detectMultiScale with its
 defaults: scale 1.1, 3 neighbours), the boxes scored by our own benchmark's matching rule
 (build/bin/detection_accuracy --detections), beside our detector as the tracker runs it
-(build/bin/detection_accuracy --cascade). Speed: the frames that build/bin/detection_speed times
+(build/bin/detection_accuracy --cascade, with the reference configuration's vertical scan step
+"stepYfactor", --step-y). Speed: the frames that build/bin/detection_speed times
 (the first FRAMES/clips frames of every clip of DATA/video, enlarged to 320x240) through each cascade
 on one thread with the window range the tracker scans (38 to 240 pixels), beside detection_speed's
 scanned 320x240 figure. The peer is a comparison only: nothing of it goes into the system or into
@@ -69,13 +70,15 @@ def main():
     ap.add_argument("--bin", default="build/bin")
     ap.add_argument("--cascade", default="models/mct4.cascade")
     ap.add_argument("--frames", type=int, default=600)
+    ap.add_argument("--step-y", default="0.09")
     a = ap.parse_args()
     cv2.setNumThreads(1)
     test = os.path.join(a.data, "cmu-newtest")
     pictures = sorted(n for n in os.listdir(test) if n.endswith(".pgm"))
 
     accuracy = {}
-    ours = run([os.path.join(a.bin, "detection_accuracy"), test, "--cascade", a.cascade, "--sweep", "0", "0", "0"])
+    ours = run([os.path.join(a.bin, "detection_accuracy"), test, "--cascade", a.cascade, "--step-y", a.step_y,
+                "--sweep", "0", "0", "0"])
     accuracy["ours"] = accuracy_line(ours)
     for name, xml in PEERS:
         peer = cv2.CascadeClassifier(os.path.join(HAAR, xml))
@@ -93,7 +96,7 @@ def main():
             os.unlink(listed)
 
     speed_lines = run([os.path.join(a.bin, "detection_speed"), os.path.join(a.data, "video"), "--cascade", a.cascade,
-                       "--frames", str(a.frames)])
+                       "--frames", str(a.frames), "--step-y", a.step_y])
     our_ms = float(re.search(r"scanned 320x240: ([\d.]+) ms", speed_lines[-1]).group(1))
     m = re.search(r"320x240 every frame scanned: [\d.]+ ms per frame \(face reported in (\d+) of (\d+)\)",
                   "\n".join(speed_lines))

@@ -1,7 +1,7 @@
 // Time per frame of the frontal face tracker (or, with --multiview, the multi-view tracker) on one
 // thread at 320x240 and 640x480.
 //
-//   detection_speed DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F]
+//   detection_speed DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F] [--threshold T]
 //
 // Frames are the .pgm files under DIR (searched recursively, e.g. ../shared/data/video): the first
 // N/clips frames of every folder, clip by clip in name order (N 600 by default), scaled to each size with the library's ipScale_yx. Each size runs twice:
@@ -9,7 +9,7 @@
 // (modulo 50, the default motion quantity for the width). The time covers the whole entry point:
 // gray conversion, motion count, scan, fusion and averaging. The last line is the scanned 320x240
 // figure. --step-x and --step-y set the tracker's scan steps ("stepXfactor", "stepYfactor" of the
-// configuration) in place of their defaults.
+// configuration) in place of their defaults, --threshold the detector's threshold ("Threshold", 0).
 #include <dirent.h>
 
 #include <algorithm>
@@ -30,6 +30,7 @@ using namespace vision;
 namespace {
 
 float g_stepX = 0, g_stepY = 0;  // --step-x, --step-y: the scan steps (0: the defaults)
+float g_threshold = 0;          // --threshold: the detector's threshold
 
 // The .pgm files of every folder under dir, one list per folder, in name order.
 void collect(const std::string& dir, std::vector<std::vector<std::string>>* out) {
@@ -83,9 +84,9 @@ double run(const std::vector<std::vector<unsigned char>>& frames, int w, int h, 
     if (g_stepY > 0) settings.step_y_factor.value = g_stepY;
     std::unique_ptr<FaceTrackerAPI> made;
     if (multiView)
-        made.reset(new FaceTrackerAPI_MCTMSMFMV_1(model, 0.0f, false, &settings, false));
+        made.reset(new FaceTrackerAPI_MCTMSMFMV_1(model, g_threshold, false, &settings, false));
     else
-        made.reset(new FaceTrackerAPI_MCTMSMFF_2(model, 0.0f, &settings, false));
+        made.reset(new FaceTrackerAPI_MCTMSMFF_2(model, g_threshold, &settings, false));
     FaceTrackerAPI& tracker = *made;
     // One untimed frame so that first-touch page faults do not count.
     tracker.processImageBGR(frames[0].data());
@@ -104,7 +105,7 @@ double run(const std::vector<std::vector<unsigned char>>& frames, int w, int h, 
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F] [--threshold T]\n", argv[0]);
         return 2;
     }
     std::string cascade, multiView;
@@ -116,13 +117,14 @@ int main(int argc, char** argv) {
         else if (a == "--frames") maxFrames = (size_t)std::atol(argv[i + 1]);
         else if (a == "--step-x") g_stepX = (float)std::atof(argv[i + 1]);
         else if (a == "--step-y") g_stepY = (float)std::atof(argv[i + 1]);
+        else if (a == "--threshold") g_threshold = (float)std::atof(argv[i + 1]);
         else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
             return 2;
         }
     }
     if (cascade.empty() == multiView.empty() || maxFrames == 0) {
-        std::fprintf(stderr, "usage: %s DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DIR --cascade FILE | --multiview MODEL_DIR [--frames N] [--step-x F] [--step-y F] [--threshold T]\n", argv[0]);
         return 2;
     }
     std::vector<std::vector<std::string>> clips;

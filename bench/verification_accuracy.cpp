@@ -1,7 +1,7 @@
 // Verification error rates of the world model and the enrollment path on a folder of subjects.
 //
 //   verification_accuracy DIR --cascade FILE --world FILE [--enroll N] [--pick spread|best] [--modulo M]
-//                [--scale S]
+//                [--scale S] [--step-y F] [--threshold T]
 //
 // DIR holds one folder per subject. A subject folder holds either images (the first half enrolls,
 // the rest are probes) or session sub-folders (the first session enrolls, the others are probes),
@@ -12,9 +12,12 @@
 // with the highest detection scores (a store of up to 10 samples, MAP adaptation),
 // then scored, as the verification filter scores, on its own probes and every other subject's.
 // --scale S first scales every image by S (ipScale_yx), as a camera of that size would give it.
+// --step-y F sets the tracker's vertical scan step (the configuration's "stepYfactor"), --threshold T
+// its detector threshold ("Threshold", 0 by default).
 // Prints EER, false accepts and false rejects at --accept (0.4) and --adaptation (0.2), the thresholds
 // at which at most 0.1% and 1% of impostor faces are accepted,
-// and milliseconds per verification; the last line is "EER E%".
+// the five highest impostor scores with their probe frames and boxes, and milliseconds per
+// verification; the last line is "EER E%".
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -55,17 +58,19 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     std::string cascade, worldPath;
-    int enrollCount = 10, modulo = 1;
+    int enrollCount = 10;
     bool pickBest = false;
-    float scale = 1.0f;
+    TrackOptions track;
     float accept = 0.4f, adaptation = 0.2f;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--cascade") cascade = argv[i + 1];
         else if (a == "--world") worldPath = argv[i + 1];
         else if (a == "--enroll") enrollCount = std::atoi(argv[i + 1]);
-        else if (a == "--modulo") modulo = std::atoi(argv[i + 1]);
-        else if (a == "--scale") scale = (float)std::atof(argv[i + 1]);
+        else if (a == "--modulo") track.modulo = std::atoi(argv[i + 1]);
+        else if (a == "--scale") track.scale = (float)std::atof(argv[i + 1]);
+        else if (a == "--step-y") track.step_y_factor = (float)std::atof(argv[i + 1]);
+        else if (a == "--threshold") track.threshold = (float)std::atof(argv[i + 1]);
         else if (a == "--pick") pickBest = std::strcmp(argv[i + 1], "best") == 0;
         else if (a == "--accept") accept = (float)std::atof(argv[i + 1]);
         else if (a == "--adaptation") adaptation = (float)std::atof(argv[i + 1]);
@@ -74,7 +79,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (cascade.empty() || worldPath.empty() || enrollCount < 1 || enrollCount > 10 || modulo < 1) {
+    if (cascade.empty() || worldPath.empty() || enrollCount < 1 || enrollCount > 10 || track.modulo < 1) {
         std::fprintf(stderr, "usage: %s DIR --cascade FILE --world FILE [--enroll N (1..10)] [--modulo M]\n", argv[0]);
         return 2;
     }
@@ -88,7 +93,7 @@ int main(int argc, char** argv) {
         if (!sessions.empty()) {
             for (size_t k = 0; k < sessions.size(); k++) {
                 const std::vector<std::string> frames = facekit::listPgm(sessions[k]);
-                std::vector<FoundFace> faces = trackClip(frames, cascade, modulo, scale);
+                std::vector<FoundFace> faces = trackClip(frames, cascade, track);
                 (k == 0 ? s.enrollFrames : s.probeFrames) += (int)frames.size();
                 std::vector<FoundFace>& into = k == 0 ? s.enroll : s.probes;
                 into.insert(into.end(), faces.begin(), faces.end());
@@ -97,8 +102,8 @@ int main(int argc, char** argv) {
             const std::vector<std::string> images = facekit::listPgm(folder);
             const size_t half = images.size() / 2;
             std::vector<std::string> first(images.begin(), images.begin() + half), rest(images.begin() + half, images.end());
-            s.enroll = detectStills(first, cascade, 0.0f, scale);
-            s.probes = detectStills(rest, cascade, 0.0f, scale);
+            s.enroll = detectStills(first, cascade, 0.0f, track.scale);
+            s.probes = detectStills(rest, cascade, 0.0f, track.scale);
             s.enrollFrames = (int)first.size();
             s.probeFrames = (int)rest.size();
         }
@@ -117,7 +122,7 @@ int main(int argc, char** argv) {
     vision::FaceVerif_GmmDCTmod2 world(worldPath.c_str(), 0);
     std::printf("# %s: %zu subjects, world model %s (%d Gaussians), cascade %s, enroll %d (%s), modulo %d, scale %g\n",
                 dir.c_str(), subjects.size(), worldPath.c_str(), world.gmm->n_gaussians, cascade.c_str(),
-                enrollCount, pickBest ? "best" : "spread", modulo, (double)scale);
+                enrollCount, pickBest ? "best" : "spread", track.modulo, (double)track.scale);
 
     // Probe frames loaded once.
     std::vector<std::vector<vision::ImageGray*>> probeImages(subjects.size());
@@ -127,6 +132,12 @@ int main(int argc, char** argv) {
         }
 
     std::vector<float> genuine, impostor;
+    // The highest impostor scores, with whose model and which probe gave them.
+    struct Worst {
+        float score;
+        size_t user, subject, probe;
+    };
+    std::vector<Worst> worst;
     // Probe sets in which at least one face reaches the threshold: one unlock in one-shot mode.
     int ownUnlocks = 0, otherUnlocks = 0;
     double scoreMs = 0, enrollMs = 0;
@@ -147,6 +158,7 @@ int main(int argc, char** argv) {
                 scoreMs += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
                 verifications++;
                 (s == u ? own : others).push_back(std::isnan(v) ? -INFINITY : v);
+                if (s != u && !std::isnan(v)) worst.push_back({v, u, s, p});
                 unlocked = unlocked || v >= accept;
             }
             (s == u ? ownUnlocks : otherUnlocks) += unlocked;
@@ -193,6 +205,13 @@ int main(int argc, char** argv) {
                     100 * above(impostor, t), std::lround(above(impostor, t) * impostor.size()), impostor.size(),
                     100 * (1 - above(genuine, t)), std::lround((1 - above(genuine, t)) * genuine.size()),
                     genuine.size());
+    std::sort(worst.begin(), worst.end(), [](const Worst& a, const Worst& b) { return a.score > b.score; });
+    for (size_t i = 0; i < worst.size() && i < 5; i++) {
+        const Worst& w = worst[i];
+        const FoundFace& f = subjects[w.subject].probes[w.probe];
+        std::printf("impostor score %.3f: model %s, %s box %d %d %d %d\n", w.score, subjects[w.user].name.c_str(),
+                    f.path.c_str(), f.bbx_x, f.bbx_y, f.bbx_width, f.bbx_height);
+    }
     std::printf("one-shot at %.3f: %d of %zu users accepted on their own probes, %d of %zu probe sets of others accepted\n",
                 accept, ownUnlocks, subjects.size(), otherUnlocks, subjects.size() * (subjects.size() - 1));
     std::printf("EER threshold %.3f\n", eerT);

@@ -126,7 +126,10 @@ protected:
         ASSERT_EQ(S_OK, detector->QueryInterface(IID_IFaceDetector, reinterpret_cast<void**>(&faceDetector)));
         faceDetector->SetListener(&enrolling);
         faceDetector->SetModel(1, cascade.c_str(), 0.0f, false);
-        faceDetector->SetSettings(new vision::FaceTrackingSettings(1, W, H));  // the program hands over one face
+        // The program hands over one face and the reference configuration's vertical scan step.
+        auto* settings = new vision::FaceTrackingSettings(1, W, H);
+        settings->step_y_factor.value = 0.09f;
+        faceDetector->SetSettings(settings);
         IFaceVerificator* faceVerificator = nullptr;
         ASSERT_EQ(S_OK, verifier->QueryInterface(IID_IFaceVerificator, reinterpret_cast<void**>(&faceVerificator)));
         faceVerificator->SetCallback(&counting);

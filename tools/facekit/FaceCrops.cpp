@@ -374,16 +374,19 @@ static FoundFace found(const std::string& path, float scale, const FaceInfo& f) 
                      f.left_eye_x, f.left_eye_y, f.right_eye_x, f.right_eye_y, (float)f.score};
 }
 
-std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade, int modulo,
-                                 float scale) {
+std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade,
+                                 const TrackOptions& options) {
     std::vector<FoundFace> out;
+    const float scale = options.scale;
     GrayFrame first;
     if (frames.empty() || !loadFrame(frames[0], scale, &first))
         return out;
     const int w = first.width, h = first.height;
     FaceTrackingSettings settings(1, w, h);
-    settings.modulo_detection.value = modulo;
-    FaceTrackerAPI_MCTMSMFF_2 tracker(cascade.c_str(), 0.0f, &settings, false);
+    settings.modulo_detection.value = options.modulo;
+    if (options.step_y_factor > 0)
+        settings.step_y_factor.value = options.step_y_factor;
+    FaceTrackerAPI_MCTMSMFF_2 tracker(cascade.c_str(), options.threshold, &settings, false);
     std::vector<unsigned char> bgr((size_t)w * h * 3);
     for (const std::string& path : frames) {
         GrayFrame frame;

@@ -141,11 +141,21 @@ struct FoundFace {
     std::unique_ptr<vision::ImageGray> image() const { return loadImage(path, scale); }
 };
 
+// How a clip is tracked: detection on every modulo-th frame or on motion (modulo 1: every frame), the
+// frames read at scale times their size, the tracker's vertical scan step (0: its default) and its
+// detector threshold.
+struct TrackOptions {
+    int modulo = 1;
+    float scale = 1.0f;
+    float step_y_factor = 0.0f;
+    float threshold = 0.0f;
+};
+
 // Runs the frontal tracker over the frames of one clip in order, one face at most as the program asks
-// for, detection on every modulo-th frame or on motion (modulo 1: every frame); the frames for which it
-// reports a face. All frames must have the size of the first; frames of another size are skipped.
+// for; the frames for which it reports a face. All frames must have the size of the first; frames of
+// another size are skipped.
 std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade,
-                                 int modulo = 1, float scale = 1.0f);
+                                 const TrackOptions& options = TrackOptions());
 
 // The best detection of each still image (images without one are left out).
 std::vector<FoundFace> detectStills(const std::vector<std::string>& images, const std::string& cascade,
