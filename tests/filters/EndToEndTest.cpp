@@ -128,7 +128,8 @@ protected:
         faceDetector->SetModel(1, cascade.c_str(), 0.0f, false);
         // The program hands over one face and the reference configuration's vertical scan step.
         auto* settings = new vision::FaceTrackingSettings(1, W, H);
-        settings->step_y_factor.value = 0.09f;
+        settings->step_y_factor.value =
+            static_cast<float>(testdata::referenceValue("stepYfactor", settings->step_y_factor.value));
         faceDetector->SetSettings(settings);
         IFaceVerificator* faceVerificator = nullptr;
         ASSERT_EQ(S_OK, verifier->QueryInterface(IID_IFaceVerificator, reinterpret_cast<void**>(&faceVerificator)));
