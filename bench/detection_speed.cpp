@@ -22,6 +22,7 @@
 
 #include "detection/FaceTrackerAPI.h"
 #include "detection/settings/FaceTrackingSettings.h"
+#include "tools/facekit/Scan.h"
 #include "visionlib/Image.h"
 #include "visionlib/ipScale_yx.h"
 
@@ -29,8 +30,10 @@ using namespace vision;
 
 namespace {
 
-float g_stepX = 0, g_stepY = 0;  // --step-x, --step-y: the scan steps (0: the defaults)
-float g_threshold = 0;          // --threshold: the detector's threshold
+// What the command line sets of the tracker: its scan steps (0: the defaults) and the detector's threshold.
+struct TrackerChoice {
+    float step_x = 0, step_y = 0, threshold = 0;
+};
 
 // The .pgm files of every folder under dir, one list per folder, in name order.
 void collect(const std::string& dir, std::vector<std::vector<std::string>>* out) {
@@ -76,17 +79,16 @@ std::vector<std::vector<unsigned char>> scaled(const std::vector<ImageGray*>& fr
 // The model is a frontal cascade, or a multi-view model directory when multiView (normalisation off,
 // as the program's "Normalized" 0 gives it).
 double run(const std::vector<std::vector<unsigned char>>& frames, int w, int h, const char* model, bool multiView,
-           bool everyFrame, int* withFaces) {
+           const TrackerChoice& choice, bool everyFrame, int* withFaces) {
     FaceTrackingSettings settings(1, w, h);
     if (everyFrame)
         settings.modulo_detection.value = 1;
-    if (g_stepX > 0) settings.step_x_factor.value = g_stepX;
-    if (g_stepY > 0) settings.step_y_factor.value = g_stepY;
+    facekit::setScanSteps(settings, choice.step_x, choice.step_y);
     std::unique_ptr<FaceTrackerAPI> made;
     if (multiView)
-        made.reset(new FaceTrackerAPI_MCTMSMFMV_1(model, g_threshold, false, &settings, false));
+        made.reset(new FaceTrackerAPI_MCTMSMFMV_1(model, choice.threshold, false, &settings, false));
     else
-        made.reset(new FaceTrackerAPI_MCTMSMFF_2(model, g_threshold, &settings, false));
+        made.reset(new FaceTrackerAPI_MCTMSMFF_2(model, choice.threshold, &settings, false));
     FaceTrackerAPI& tracker = *made;
     // One untimed frame so that first-touch page faults do not count.
     tracker.processImageBGR(frames[0].data());
@@ -110,14 +112,15 @@ int main(int argc, char** argv) {
     }
     std::string cascade, multiView;
     size_t maxFrames = 600;
+    TrackerChoice choice;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--cascade") cascade = argv[i + 1];
         else if (a == "--multiview") multiView = argv[i + 1];
         else if (a == "--frames") maxFrames = (size_t)std::atol(argv[i + 1]);
-        else if (a == "--step-x") g_stepX = (float)std::atof(argv[i + 1]);
-        else if (a == "--step-y") g_stepY = (float)std::atof(argv[i + 1]);
-        else if (a == "--threshold") g_threshold = (float)std::atof(argv[i + 1]);
+        else if (a == "--step-x") choice.step_x = (float)std::atof(argv[i + 1]);
+        else if (a == "--step-y") choice.step_y = (float)std::atof(argv[i + 1]);
+        else if (a == "--threshold") choice.threshold = (float)std::atof(argv[i + 1]);
         else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
             return 2;
@@ -155,10 +158,10 @@ int main(int argc, char** argv) {
         const int h = w * 3 / 4;
         const std::vector<std::vector<unsigned char>> bgr = scaled(frames, w, h);
         int faces = 0;
-        const double all = run(bgr, w, h, model, mv, true, &faces);
+        const double all = run(bgr, w, h, model, mv, choice, true, &faces);
         std::printf("%dx%d every frame scanned: %.3f ms per frame (face reported in %d of %zu)\n", w, h, all, faces,
                     bgr.size());
-        const double gated = run(bgr, w, h, model, mv, false, &faces);
+        const double gated = run(bgr, w, h, model, mv, choice, false, &faces);
         FaceTrackingSettings defaults(1, w, h);
         std::printf("%dx%d default gating (modulo %d, motion %d): %.3f ms per frame (face reported in %d of %zu)\n", w,
                     h, defaults.modulo_detection.value, defaults.motion.value, gated, faces, bgr.size());

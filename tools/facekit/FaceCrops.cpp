@@ -384,8 +384,7 @@ std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const s
     const int w = first.width, h = first.height;
     FaceTrackingSettings settings(1, w, h);
     settings.modulo_detection.value = options.modulo;
-    if (options.step_y_factor > 0)
-        settings.step_y_factor.value = options.step_y_factor;
+    setScanSteps(settings, 0, options.step_y_factor);
     FaceTrackerAPI_MCTMSMFF_2 tracker(cascade.c_str(), options.threshold, &settings, false);
     std::vector<unsigned char> bgr((size_t)w * h * 3);
     for (const std::string& path : frames) {

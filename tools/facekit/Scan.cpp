@@ -12,17 +12,21 @@ namespace {
 // The tracker's scan of a frame of this size, over the range asked for.
 vision::ScanRange rangeFor(int width, int height, const ScanSettings& s) {
     vision::FaceTrackingSettings tracker(1, width, height);
+    setScanSteps(tracker, s.step_x_factor, s.step_y_factor);
     vision::ScanRange r(tracker);
     r.min_size = s.min_size;
     r.max_size = std::min(s.max_size, std::min(width, height));
-    if (s.step_x_factor > 0) r.step_x_factor = s.step_x_factor;
-    if (s.step_y_factor > 0) r.step_y_factor = s.step_y_factor;
     r.force_multiple = s.force_multiple;
     r.max_patterns = s.capacity;
     return r;
 }
 
 }  // namespace
+
+void setScanSteps(vision::FaceTrackingSettings& settings, float step_x_factor, float step_y_factor) {
+    if (step_x_factor > 0) settings.step_x_factor.value = step_x_factor;
+    if (step_y_factor > 0) settings.step_y_factor.value = step_y_factor;
+}
 
 std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& s) {
     const int w = frame.width(), h = frame.height();

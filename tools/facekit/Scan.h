@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "detection/PatternDetect.h"
+#include "detection/settings/FaceTrackingSettings.h"
 #include "tools/facekit/FrameCodes.h"
 
 namespace facekit {
@@ -32,6 +33,10 @@ struct ScanSettings {
 };
 
 std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& settings);
+
+// The configuration's scan steps ("stepXfactor", "stepYfactor") put into a tracker's settings; 0 keeps
+// the settings' own value.
+void setScanSteps(vision::FaceTrackingSettings& settings, float step_x_factor, float step_y_factor);
 
 // The multi-view tracker's detector over a model directory (normalisation off): the tree, the per-view
 // fusion and the final fusion over all views. The final fusion's patterns that its suppression left
