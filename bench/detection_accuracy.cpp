@@ -3,7 +3,7 @@
 //
 //   detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--step-x F] [--step-y F] [--raw] [--threshold T]
 //                      [--fusion-capacity N] [--overflow best|groups] [--sweep FROM STEP COUNT]
-//                      [--multiview DIR] [--detections FILE]
+//                      [--multiview DIR] [--detections FILE] [--ceiling]
 //
 // The detector is the frontal tracker's: its window steps, scale factor, brightness gate and fusion
 // (overlap 0.9, activation 1.5), detector threshold 0; --every-size scans every window size instead
@@ -15,6 +15,10 @@
 // Images are scanned from --min-size (default 19). --multiview DIR runs the multi-view tracker's
 // detector over the model directory DIR instead (final fusion; suppressed patterns not counted).
 // --detections FILE scores another detector's boxes (lines "image x y w h") by the same rule.
+// --ceiling measures what the fusion can make of the cascade's raw windows: the faces on which two
+// windows that it links fire, and its result when the windows are ranked by a judge that knows the
+// marked faces (every window on a face above every other; then, above those, the windows that have a
+// linked partner on the same face). No classifier of single windows ranks better than the first judge.
 //
 // Match rule: a detection matches a face when the detection's box centre lies inside the face's box
 // and the ratio of the two box widths lies within [0.5, 2]; each face and each detection match at
@@ -38,12 +42,13 @@ using namespace facekit;
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: detection_accuracy DIR [--cascade FILE] [--min-size N] [--every-size] [--step-x F] [--step-y F] [--raw] [--threshold T] [--fusion-capacity N]\n"
-                             "       [--sweep FROM STEP COUNT] [--multiview DIR] [--detections FILE]\n");
+                             "       [--sweep FROM STEP COUNT] [--multiview DIR] [--detections FILE] [--ceiling]\n");
         return 2;
     }
     std::string dir = argv[1], cascade = "models/mct4.cascade";
     ScanSettings settings;
     std::string multiview, given;
+    bool ceiling = false;
     float sweep_from = -0.04f, sweep_step = 0.02f;
     int sweep_steps = 10;
     for (int i = 2; i < argc; ++i) {
@@ -68,6 +73,7 @@ int main(int argc, char** argv) {
             else { std::fprintf(stderr, "--overflow takes best or groups\n"); return 2; }
         }
         else if (a == "--fusion-capacity" && i + 1 < argc) settings.fusion_capacity = std::atoi(argv[++i]);
+        else if (a == "--ceiling") ceiling = true;
         else if (a == "--threshold" && i + 1 < argc) settings.threshold = static_cast<float>(std::atof(argv[++i]));
         else { std::fprintf(stderr, "unknown argument %s\n", a.c_str()); return 2; }
     }
@@ -144,6 +150,39 @@ int main(int argc, char** argv) {
         double eye;
         run(t, &hits, &fps, &eye);
         std::printf("%10.3f %8.1f %6d %10.3f\n", t, 100.0 * hits / n_faces, fps, eye);
+    }
+    if (ceiling && multiview.empty() && given.empty()) {
+        int paired = 0, judged[2] = {0, 0}, judged_fps[2] = {0, 0};
+        ScanSettings s = settings;
+        s.fuse = false;
+        for (size_t i = 0; i < images.size(); ++i) {
+            if (frames[i].width == 0) continue;
+            FrameCodes codes(frames[i]);
+            const std::vector<Window> raw = scanFrame(codes, cascade, s);
+            const std::vector<MarkedFace>& faces = truth[images[i]];
+            // For each raw window: on a marked face, and with a linked partner on that face.
+            std::vector<bool> on(raw.size(), false), linked(raw.size(), false);
+            for (const MarkedFace& f : faces) {
+                bool pair = false;
+                for (size_t a = 0; a < raw.size(); ++a) {
+                    if (!matches(raw[a], f)) continue;
+                    on[a] = true;
+                    for (size_t b = 0; b < raw.size(); ++b)
+                        if (b != a && matches(raw[b], f) && windowOverlap(raw[a], raw[b]) > 0.9f) linked[a] = pair = true;
+                }
+                paired += pair;
+            }
+            for (int judge = 0; judge < 2; ++judge) {
+                std::vector<Window> ranked = raw;
+                for (size_t a = 0; a < raw.size(); ++a) ranked[a].confidence += (on[a] ? 1.0f : 0.0f) + (judge && linked[a] ? 1.0f : 0.0f);
+                const std::vector<Window> dets = fuseWindows(ranked, settings.threshold);
+                for (int m : matchDetections(dets, faces)) (m < 0 ? judged_fps : judged)[judge]++;
+            }
+        }
+        std::printf("ceiling: faces with a linked pair of raw windows %.1f%%; the fusion with windows on a face first "
+                    "%.1f%% at %d false positives, with linked ones first %.1f%% at %d\n",
+                    100.0 * paired / n_faces, 100.0 * judged[0] / n_faces, judged_fps[0], 100.0 * judged[1] / n_faces,
+                    judged_fps[1]);
     }
     int hits, fps;
     double eye;

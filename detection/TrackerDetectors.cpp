@@ -25,15 +25,18 @@ MSPatternDetect* buildScanner(Allocator* owner, ipSubWindow* classifier, Pattern
 
 }  // namespace
 
+ViewPatternFusion* buildFrontalFusion(Allocator* owner, float threshold, int capacity) {
+    meanRectPatternMerger* merger = new (owner) meanRectPatternMerger();
+    ViewPatternFusion* fusion = new (owner) ViewPatternFusion(merger, 0, capacity);
+    fusion->setParameters(0.9f, threshold, true, 1.5f);
+    return fusion;
+}
+
 FrontalDetector buildFrontalDetector(Allocator* owner, const char* model_file, float threshold, int width,
                                      int height, const ScanRange& range, bool verbose, ipIntegralImage* integral,
                                      int fusion_capacity) {
     FrontalDetector d{};
-    if (fusion_capacity > 0) {
-        meanRectPatternMerger* merger = new (owner) meanRectPatternMerger();
-        d.fusion = new (owner) ViewPatternFusion(merger, 0, fusion_capacity);
-        d.fusion->setParameters(0.9f, threshold, true, 1.5f);
-    }
+    if (fusion_capacity > 0) d.fusion = buildFrontalFusion(owner, threshold, fusion_capacity);
     d.integral = integral ? integral : new (owner) ipIntegralImage(width, height, "gray", true);
     d.classifier = new (owner) ipSWmctMS(d.integral->sums(), width, height, 19, 19, model_file, threshold, false);
     d.detector = buildScanner(owner, d.classifier, d.fusion, d.integral, width, height, range, 0.041f, 0.89f,

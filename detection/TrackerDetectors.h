@@ -23,6 +23,10 @@ struct ScanRange {
 // The frontal tracker's fusion capacity.
 constexpr int kFrontalFusionCapacity = 100;
 
+// The frontal tracker's fusion: the mean merger, overlap 0.9, minimum confidence = the threshold,
+// activation 1.5.
+ViewPatternFusion* buildFrontalFusion(Allocator* owner, float threshold, int capacity);
+
 struct FrontalDetector {
     ipIntegralImage* integral;
     ipSWmctMS* classifier;

@@ -12,6 +12,7 @@
 #include "tools/facekit/FaceLists.h"
 #include "tools/facekit/Images.h"
 #include "tools/facekit/Matching.h"
+#include "tools/facekit/Scan.h"
 
 using namespace facekit;
 
@@ -99,4 +100,39 @@ TEST(FaceKit, EyeErrorUsesTheTrackersEyePlacement) {
     const Box b = boxFromEyes({109, 60, 129, 60});
     EXPECT_FLOAT_EQ(b.w, 38);
     EXPECT_DOUBLE_EQ(eyeError({(int)b.x, (int)b.y, (int)b.w, (int)b.w, 0, 0}, {109, 60, 129, 60}), 0.0);
+}
+
+// The benchmark's ceiling re-ranks raw windows and fuses them itself: with their own confidences they
+// must fuse to exactly what the tracker's detector reports.
+TEST(FaceKit, FusingRawWindowsGivesTheDetectorsResult) {
+    REQUIRE_DATA("video");
+    const std::string cascade = testdata::modelsDir() + "/mct4.cascade";
+    if (!testdata::exists(cascade)) GTEST_SKIP() << "no shipped cascade at " << cascade;
+    ScanSettings fused, raw;
+    fused.step_y_factor = raw.step_y_factor = 0.09f;
+    raw.fuse = false;
+    int frames = 0, faces = 0;
+    for (const char* clip : {"00/2", "03/1"}) {
+        const std::vector<std::string> paths = listPgm(testdata::dataDir() + "/video/" + clip);
+        for (size_t k = 0; k < paths.size(); k += 5) {
+            GrayFrame frame;
+            ASSERT_TRUE(loadGray(paths[k], &frame));
+            FrameCodes codes(frame);
+            const std::vector<Window> windows = scanFrame(codes, cascade, raw);
+            if (windows.size() > 100) continue;  // past the fusion's capacity the detector fuses by groups
+            const std::vector<Window> want = scanFrame(codes, cascade, fused), got = fuseWindows(windows, 0);
+            ASSERT_EQ(got.size(), want.size()) << paths[k];
+            for (size_t i = 0; i < got.size(); ++i) {
+                EXPECT_EQ(got[i].x, want[i].x);
+                EXPECT_EQ(got[i].y, want[i].y);
+                EXPECT_EQ(got[i].w, want[i].w);
+                EXPECT_EQ(got[i].confidence, want[i].confidence);
+                EXPECT_EQ(got[i].activation, want[i].activation);
+            }
+            ++frames;
+            faces += (int)got.size();
+        }
+    }
+    EXPECT_GE(frames, 20);
+    EXPECT_GE(faces, 5) << "the frames must hold fused faces for the comparison to mean something";
 }

@@ -46,6 +46,45 @@ std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, con
     return out;
 }
 
+namespace {
+
+void setPattern(const Window& w, vision::Pattern* p) {
+    p->x = w.x, p->y = w.y, p->w = w.w, p->h = w.h;
+    p->scale = w.w / 19.0f;
+    p->view = 0;
+    p->confidence = w.confidence;
+}
+
+}  // namespace
+
+float windowOverlap(const Window& a, const Window& b) {
+    vision::Pattern p, q;
+    setPattern(a, &p);
+    setPattern(b, &q);
+    return vision::patternOverlap(p, q);
+}
+
+std::vector<Window> fuseWindows(const std::vector<Window>& raw, float threshold) {
+    // The detector reports a lone window as it stands, unfused.
+    if (raw.size() < 2) return raw;
+    std::vector<Window> out;
+    vision::Allocator owner;
+    vision::ViewPatternFusion* fusion = vision::buildFrontalFusion(&owner, threshold, static_cast<int>(raw.size()));
+    std::vector<vision::Pattern> patterns(raw.size());
+    std::vector<vision::Pattern*> sorted;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        setPattern(raw[i], &patterns[i]);
+        sorted.push_back(&patterns[i]);
+    }
+    vision::sortPatternsByConfidence(sorted.data(), static_cast<int>(sorted.size()));
+    if (!fusion->fuse(static_cast<int>(sorted.size()), sorted.data())) return out;
+    std::vector<vision::Pattern*> fused(fusion->output, fusion->output + fusion->count);
+    vision::sortPatternsByConfidence(fused.data(), static_cast<int>(fused.size()));
+    for (const vision::Pattern* p : fused)
+        if (p->activation >= fusion->min_activation) out.push_back({p->x, p->y, p->w, p->h, p->confidence, p->activation});
+    return out;
+}
+
 std::vector<ViewWindow> scanFrameMultiView(FrameCodes& frame, const std::string& directory, const ScanSettings& s) {
     const int w = frame.width(), h = frame.height();
     std::vector<ViewWindow> out;

@@ -34,6 +34,14 @@ struct ScanSettings {
 
 std::vector<Window> scanFrame(FrameCodes& frame, const std::string& cascade, const ScanSettings& settings);
 
+// The fusion's overlap of two windows: intersection over the larger one's area (0 when they only touch).
+float windowOverlap(const Window& a, const Window& b);
+
+// The frontal tracker's fusion over the given windows, with their confidences as given and room for all
+// of them: the fused detections the tracker keeps (activation 1.5 or more), most confident first; a lone
+// window is kept as it stands, as the detector keeps it.
+std::vector<Window> fuseWindows(const std::vector<Window>& raw, float threshold);
+
 // The configuration's scan steps ("stepXfactor", "stepYfactor") put into a tracker's settings; 0 keeps
 // the settings' own value.
 void setScanSteps(vision::FaceTrackingSettings& settings, float step_x_factor, float step_y_factor);
