@@ -13,6 +13,22 @@ namespace cascade_training {
 
 namespace {
 
+// Codes the w-wide window centred on (cx, cy), the picture enlarged first when the window is narrower
+// than the pattern; false when the window leaves the picture.
+bool codeWindow(GrayFrame& f, float cx, float cy, float w, uint16_t* row) {
+    if (w < 19) {
+        const float k = 19.0f / w;
+        f = facekit::resized(f, k);
+        cx *= k, cy *= k, w = 19;
+    }
+    const int size = static_cast<int>(std::lround(w));
+    const int x = static_cast<int>(std::lround(cx - size * 0.5f)), y = static_cast<int>(std::lround(cy - size * 0.5f));
+    if (size < 19 || x < 2 || y < 2 || x + size > f.width - 2 || y + size > f.height - 2) return false;
+    facekit::FrameCodes codes(f);
+    codes.codes(x, y, size, row);
+    return true;
+}
+
 // The samples of one face; its own random stream keeps the result independent of the threads.
 std::vector<uint16_t> faceSamples(const facekit::EyeFace& face, float degrees, int jitters, const EyeJitter& j,
                                   unsigned seed) {
@@ -42,31 +58,48 @@ std::vector<uint16_t> faceSamples(const facekit::EyeFace& face, float degrees, i
             }
             cx += dx * box.w;
             cy += dy * box.w;
-            if (w < 19) {
-                const float k = 19.0f / w;
-                f = facekit::resized(f, k);
-                cx *= k, cy *= k, w = 19;
-            }
-            const int size = static_cast<int>(std::lround(w));
-            const int x = static_cast<int>(std::lround(cx - size * 0.5f)), y = static_cast<int>(std::lround(cy - size * 0.5f));
-            if (size < 19 || x < 2 || y < 2 || x + size > f.width - 2 || y + size > f.height - 2) continue;
-            facekit::FrameCodes codes(f);
-            codes.codes(x, y, size, row);
-            out.insert(out.end(), row, row + kLocations);
+            if (codeWindow(f, cx, cy, w, row)) out.insert(out.end(), row, row + kLocations);
         }
     }
     return out;
 }
 
-}  // namespace
+std::vector<uint16_t> misplacedSamples(const facekit::EyeFace& face, int per_face, unsigned seed) {
+    std::vector<uint16_t> out;
+    GrayFrame picture;
+    if (!facekit::loadGray(face.path, &picture) || picture.width < 8 || picture.height < 8) return out;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(0, 1), angle(0, 6.2831853f), small(0.9f, 1.1f),
+        narrow(std::log(0.55f), std::log(0.72f)), wide(std::log(1.4f), std::log(1.8f));
+    uint16_t row[kLocations];
+    for (int flip = 0; flip < 2; ++flip) {
+        const GrayFrame frame = flip ? facekit::mirrored(picture) : picture;
+        facekit::Eyes e = face.eyes;
+        if (flip) e = {frame.width - 1 - face.eyes.right_x, face.eyes.right_y, frame.width - 1 - face.eyes.left_x,
+                       face.eyes.left_y};
+        const facekit::Box box = facekit::boxFromEyes(e);
+        for (int v = 0; v < per_face; ++v) {
+            float cx = box.x + box.w * 0.5f, cy = box.y + box.w * 0.5f, w = box.w;
+            if (unit(rng) < 0.5f) {  // shifted
+                const float d = (0.2f + 0.2f * unit(rng)) * box.w, a = angle(rng);
+                cx += d * std::cos(a), cy += d * std::sin(a), w *= small(rng);
+            } else {  // another size about the same centre
+                w *= std::exp(unit(rng) < 0.5f ? narrow(rng) : wide(rng));
+                cx += (unit(rng) - 0.5f) * 0.1f * box.w, cy += (unit(rng) - 0.5f) * 0.1f * box.w;
+            }
+            GrayFrame f = frame;
+            if (codeWindow(f, cx, cy, w, row)) out.insert(out.end(), row, row + kLocations);
+        }
+    }
+    return out;
+}
 
-int addEyeFaces(const std::vector<facekit::EyeFace>& faces, float degrees, int jitters, const EyeJitter& jitter,
-                unsigned seed, int threads, SampleSet* set) {
+template <class Samples>
+int addSamples(const std::vector<facekit::EyeFace>& faces, int threads, SampleSet* set, Samples samples) {
     std::vector<std::vector<uint16_t>> rows(faces.size());
     std::atomic<size_t> next{0};
     auto work = [&]() {
-        for (size_t i; (i = next++) < faces.size();)
-            rows[i] = faceSamples(faces[i], degrees, jitters, jitter, seed * 2654435761u + static_cast<unsigned>(i));
+        for (size_t i; (i = next++) < faces.size();) rows[i] = samples(faces[i], i);
     };
     std::vector<std::thread> pool;
     for (int t = 0; t < std::max(1, threads); ++t) pool.emplace_back(work);
@@ -77,6 +110,22 @@ int addEyeFaces(const std::vector<facekit::EyeFace>& faces, float degrees, int j
         set->codes.insert(set->codes.end(), r.begin(), r.end());
     }
     return used;
+}
+
+}  // namespace
+
+int addEyeFaces(const std::vector<facekit::EyeFace>& faces, float degrees, int jitters, const EyeJitter& jitter,
+                unsigned seed, int threads, SampleSet* set) {
+    return addSamples(faces, threads, set, [&](const facekit::EyeFace& face, size_t i) {
+        return faceSamples(face, degrees, jitters, jitter, seed * 2654435761u + static_cast<unsigned>(i));
+    });
+}
+
+int addMisplacedFaces(const std::vector<facekit::EyeFace>& faces, int per_face, unsigned seed, int threads,
+                      SampleSet* set) {
+    return addSamples(faces, threads, set, [&](const facekit::EyeFace& face, size_t i) {
+        return misplacedSamples(face, per_face, seed * 2654435761u + static_cast<unsigned>(i));
+    });
 }
 
 }  // namespace cascade_training

@@ -23,4 +23,10 @@ struct EyeJitter {
 int addEyeFaces(const std::vector<facekit::EyeFace>& faces, float degrees, int jitters, const EyeJitter& jitter,
                 unsigned seed, int threads, SampleSet* set);
 
+// Windows of the same faces that the fusion must not prefer to the placed ones: each face and its mirror
+// image in `per_face` random windows whose centre lies 20% to 40% of the placed width away, or whose
+// width is 0.55 to 0.72 or 1.4 to 1.8 times the placed one. Returns the number of faces that gave one.
+int addMisplacedFaces(const std::vector<facekit::EyeFace>& faces, int per_face, unsigned seed, int threads,
+                      SampleSet* set);
+
 }  // namespace cascade_training

@@ -5,7 +5,7 @@
 //                 [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...] [--turned FOLDER ...]]
 //                 [--resume FILE] [--eye-faces SET ...] [--eye-every N] [--faces19-by-eyes]
 //                 [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--shift-jitter F] [--soft P] [--scenes FOLDER ...] [--no-patches]
-//                 [--stage-caps F] [--scene-scales S,S...] [--last-stage N HIT]
+//                 [--stage-caps F] [--scene-scales S,S...] [--last-stage N HIT] [--misplaced N]
 //
 // Faces of the views asked for (default view 0, frontal; see Views.h): DIR/faces19 and their mirror
 // images, jittered (views 1..4 turned within the image plane with ipRotate first). Non-faces:
@@ -25,6 +25,10 @@
 // sizes give the later stages enough non-faces to bootstrap from.
 // --last-stage gives the last stage exactly N weak classifiers and the hit rate HIT: its sum is the
 // confidence by which the fusion's suppression ranks overlapping detections.
+// --misplaced N adds to the last stage's non-faces N misplaced windows of each --eye-faces picture
+// (shifted by a fifth to two fifths of the face, or of another size) that the stages before pass: the
+// fusion's suppression keeps the most confident of overlapping windows, so the confidence must rank
+// a well-placed window of a face above a misplaced window of the same face.
 // --resume continues the (uncalibrated) stages of a partial cascade up to --stages, then calibrates.
 #include <algorithm>
 #include <atomic>
@@ -76,6 +80,7 @@ struct Options {
     // fusion's suppression ranks, so a larger last stage that rejects little grades them finely.
     int last_weak = 0;
     double last_hit = 0.999;
+    int misplaced = 0;  // misplaced windows per face for the last stage
     EyeJitter jitter;
 };
 
@@ -269,6 +274,18 @@ std::vector<facekit::EyeFace> eyeFaces(const std::string& data, const std::strin
     std::exit(2);
 }
 
+// The pictures of one eye-placed set that the options take.
+std::vector<facekit::EyeFace> eyeFacesUsed(const std::string& name, const Options& opt) {
+    std::vector<facekit::EyeFace> list = eyeFaces(opt.data, name);
+    if (opt.eye_every > 1) {
+        std::vector<facekit::EyeFace> some;
+        for (size_t i = 0; i < list.size(); i += opt.eye_every) some.push_back(list[i]);
+        list.swap(some);
+    }
+    if (opt.quick && list.size() > 300) list.resize(300);
+    return list;
+}
+
 }  // namespace
 
 int usage(int status) {
@@ -277,7 +294,7 @@ int usage(int status) {
                              "       [--view V ...] [--harvest-cascade FILE [--harvest-threshold T] [--harvest FOLDER ...]\n"
                              "        [--turned FOLDER ...]] [--resume FILE]\n"
                              "       [--eye-faces webfaces|lfw|utkface ...] [--eye-every N] [--faces19-by-eyes] [--scale-jitter MIN MAX] [--turn-jitter DEGREES] [--shift-jitter F] [--soft P]\n"
-                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--scene-scales S,S...] [--last-stage N HIT]\n");
+                             "       [--scenes FOLDER ...] [--no-patches] [--stage-caps F] [--scene-scales S,S...] [--last-stage N HIT] [--misplaced N]\n");
     return status;
 }
 
@@ -313,6 +330,7 @@ int main(int argc, char** argv) {
             opt.last_weak = std::max(1, std::atoi(next()));
             opt.last_hit = std::atof(next());
         }
+        else if (a == "--misplaced") opt.misplaced = std::max(0, std::atoi(next()));
         else if (a == "--stage-caps") opt.stage_caps = std::max(1.0, std::atof(next()));
         else if (a == "--scene-scales") {
             opt.scene_scales.clear();
@@ -352,13 +370,7 @@ int main(int argc, char** argv) {
             faces.codes.insert(faces.codes.end(), f.codes.begin(), f.codes.end());
             for (const PersonFrames& p : people) addBoxes(p, degrees, opt.jitters, rng, &faces);
             for (const std::string& name : opt.eye_sets) {
-                std::vector<facekit::EyeFace> list = eyeFaces(opt.data, name);
-                if (opt.eye_every > 1) {
-                    std::vector<facekit::EyeFace> some;
-                    for (size_t i = 0; i < list.size(); i += opt.eye_every) some.push_back(list[i]);
-                    list.swap(some);
-                }
-                if (opt.quick && list.size() > 300) list.resize(300);
+                const std::vector<facekit::EyeFace> list = eyeFacesUsed(name, opt);
                 const int used = addEyeFaces(list, degrees, opt.jitters, opt.jitter, opt.seed + 31u * view, opt.threads, &faces);
                 std::printf("  %s: %d of %zu faces placed by their eyes\n", name.c_str(), used, list.size());
             }
@@ -366,6 +378,11 @@ int main(int argc, char** argv) {
             for (const PersonFrames& p : turning) addTurned(p, degrees, opt.jitters, rng, &faces);
         }
         std::printf("view %d: %d face windows\n", view, faces.size() - before);
+    }
+    SampleSet misplaced;
+    for (const std::string& name : opt.misplaced > 0 ? opt.eye_sets : std::vector<std::string>()) {
+        const int used = addMisplacedFaces(eyeFacesUsed(name, opt), opt.misplaced, opt.seed + 57u, opt.threads, &misplaced);
+        std::printf("  %s: misplaced windows of %d faces\n", name.c_str(), used);
     }
     SampleSet patches;
     if (opt.patches) patches = loadPatches(opt.data + "/nonfaces19", opt.quick);
@@ -397,6 +414,11 @@ int main(int argc, char** argv) {
         else {
             SampleSet hard = passing(patches, cascade);
             neg.codes.insert(neg.codes.end(), hard.codes.begin(), hard.codes.end());
+        }
+        if (k == opt.max_stages - 1 && misplaced.size() > 0) {
+            const SampleSet near = passing(misplaced, cascade);
+            std::printf("stage %d: %d of %d misplaced face windows pass\n", k, near.size(), misplaced.size());
+            neg.codes.insert(neg.codes.end(), near.codes.begin(), near.codes.end());
         }
         SampleSet pos = passing(faces, cascade);
         std::printf("stage %d: %d faces, %d non-faces (%ld scene windows pass)\n", k, pos.size(), neg.size(), found);
