@@ -163,13 +163,13 @@ int main(int argc, char** argv) {
             // For each raw window: on a marked face, and with a linked partner on that face.
             std::vector<bool> on(raw.size(), false), linked(raw.size(), false);
             for (const MarkedFace& f : faces) {
+                std::vector<size_t> mine;
+                for (size_t a = 0; a < raw.size(); ++a)
+                    if (matches(raw[a], f)) mine.push_back(a), on[a] = true;
                 bool pair = false;
-                for (size_t a = 0; a < raw.size(); ++a) {
-                    if (!matches(raw[a], f)) continue;
-                    on[a] = true;
-                    for (size_t b = 0; b < raw.size(); ++b)
-                        if (b != a && matches(raw[b], f) && windowOverlap(raw[a], raw[b]) > 0.9f) linked[a] = pair = true;
-                }
+                for (size_t a = 0; a < mine.size(); ++a)
+                    for (size_t b = a + 1; b < mine.size(); ++b)
+                        if (windowOverlap(raw[mine[a]], raw[mine[b]]) > 0.9f) linked[mine[a]] = linked[mine[b]] = pair = true;
                 paired += pair;
             }
             for (int judge = 0; judge < 2; ++judge) {

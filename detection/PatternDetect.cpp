@@ -119,9 +119,15 @@ void PatternDetect::process(Sequence* input) {
         n_fused = fusion->count < n_raw ? fusion->count : n_raw;
         for (int i = 0; i < n_fused; i++) sorted[i] = fusion->output[i];
     }
-    sortPatternsByConfidence(sorted, n_fused);
-    for (int i = 0; i < n_fused; i++)
-        if (sorted[i]->activation >= fusion->min_activation) patterns[n_patterns++] = sorted[i];
+    n_patterns = keepFusedPatterns(*fusion, sorted, n_fused, patterns);
+}
+
+int keepFusedPatterns(const PatternFusion& fusion, Pattern** fused, int n, Pattern** out) {
+    sortPatternsByConfidence(fused, n);
+    int kept = 0;
+    for (int i = 0; i < n; i++)
+        if (fused[i]->activation >= fusion.min_activation) out[kept++] = fused[i];
+    return kept;
 }
 
 int PatternDetect::fuseByGroups(int n) {

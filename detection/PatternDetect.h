@@ -15,6 +15,10 @@ enum class FusionOverflow {
     Groups,         // each group of windows joined by overlaps is fused on its own (the trackers')
 };
 
+// The detector's output from fused patterns: those whose activation reaches the fusion's minimum, most
+// confident first (fused is sorted in place). Returns their number, written to out.
+int keepFusedPatterns(const PatternFusion& fusion, Pattern** fused, int n, Pattern** out);
+
 class PatternDetect : public Object {
 public:
     ipSubWindow* ip_sw;

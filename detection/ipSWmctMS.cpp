@@ -502,6 +502,19 @@ void ipSWmctMS::processRow(Sequence* in, int y_, const int* xs, int n, Decision*
     };
     int lane_x[8], index[8];
     Decision lanes[8];
+    // Up to eight windows from xs[from] on that lie inside the image, into the lanes (the unused lanes
+    // repeat the last window); returns the index after them.
+    auto takeInside = [&](int from, int* live) {
+        int j = from;
+        *live = 0;
+        for (; j < n && j - from < 8 && inside(xs[j], y_); j++) {
+            lane_x[j - from] = xs[j];
+            index[j - from] = j;
+            *live |= 1 << (j - from);
+        }
+        for (int l = j - from; l < 8 && j > from; l++) lane_x[l] = xs[j - 1];
+        return j;
+    };
     int i = 0;
     if (codedValid()) {
         codeRows(y_ + reach_min_y, y_ + reach_max_y - grid[3]);
@@ -511,12 +524,8 @@ void ipSWmctMS::processRow(Sequence* in, int y_, const int* xs, int n, Decision*
                 one(i++);
                 continue;
             }
-            int live = 0, j = i;
-            for (; j < n && j - i < 8 && inside(xs[j], y_); j++) {
-                lane_x[j - i] = xs[j];
-                index[j - i] = j;
-                live |= 1 << (j - i);
-            }
+            int live;
+            const int j = takeInside(i, &live);
             if (j - i < kMinCoded) {
                 for (; i < j; i++) {
                     real sum;
@@ -525,7 +534,6 @@ void ipSWmctMS::processRow(Sequence* in, int y_, const int* xs, int n, Decision*
                 }
                 continue;
             }
-            for (int l = j - i; l < 8; l++) lane_x[l] = xs[j - 1];
             decideEightCoded(y_, lane_x, live, lanes);
             for (int l = 0; l < j - i; l++) out[index[l]] = lanes[l];
             i = j;
@@ -560,20 +568,13 @@ void ipSWmctMS::processRow(Sequence* in, int y_, const int* xs, int n, Decision*
                 i = j;
                 continue;
             }
-            live = 0;
-            j = i;
         }
         // Any windows inside the image, gathered.
-        for (; j < n && j - i < 8 && inside(xs[j], y_); j++) {
-            lane_x[j - i] = xs[j];
-            index[j - i] = j;
-            live |= 1 << (j - i);
-        }
+        j = takeInside(i, &live);
         if (j - i < kMinGathered) {
             for (; i < j; i++) one(i);
             continue;
         }
-        for (int l = j - i; l < 8; l++) lane_x[l] = xs[j - 1];
         decideEight<0>(y_, lane_x, live, lanes);
         for (int l = 0; l < j - i; l++) out[index[l]] = lanes[l];
         i = j;

@@ -78,10 +78,9 @@ std::vector<Window> fuseWindows(const std::vector<Window>& raw, float threshold)
     }
     vision::sortPatternsByConfidence(sorted.data(), static_cast<int>(sorted.size()));
     if (!fusion->fuse(static_cast<int>(sorted.size()), sorted.data())) return out;
-    std::vector<vision::Pattern*> fused(fusion->output, fusion->output + fusion->count);
-    vision::sortPatternsByConfidence(fused.data(), static_cast<int>(fused.size()));
-    for (const vision::Pattern* p : fused)
-        if (p->activation >= fusion->min_activation) out.push_back({p->x, p->y, p->w, p->h, p->confidence, p->activation});
+    std::vector<vision::Pattern*> kept(fusion->count);
+    kept.resize(vision::keepFusedPatterns(*fusion, fusion->output, fusion->count, kept.data()));
+    for (const vision::Pattern* p : kept) out.push_back({p->x, p->y, p->w, p->h, p->confidence, p->activation});
     return out;
 }
 

@@ -15,12 +15,14 @@ namespace {
 
 // Codes the w-wide window centred on (cx, cy), the picture enlarged first when the window is narrower
 // than the pattern; false when the window leaves the picture.
-bool codeWindow(GrayFrame& f, float cx, float cy, float w, uint16_t* row) {
+bool codeWindow(const GrayFrame& picture, float cx, float cy, float w, uint16_t* row) {
+    GrayFrame enlarged;
     if (w < 19) {
         const float k = 19.0f / w;
-        f = facekit::resized(f, k);
+        enlarged = facekit::resized(picture, k);
         cx *= k, cy *= k, w = 19;
     }
+    const GrayFrame& f = enlarged.width ? enlarged : picture;
     const int size = static_cast<int>(std::lround(w));
     const int x = static_cast<int>(std::lround(cx - size * 0.5f)), y = static_cast<int>(std::lround(cy - size * 0.5f));
     if (size < 19 || x < 2 || y < 2 || x + size > f.width - 2 || y + size > f.height - 2) return false;
@@ -29,29 +31,41 @@ bool codeWindow(GrayFrame& f, float cx, float cy, float w, uint16_t* row) {
     return true;
 }
 
+// A face's picture and its mirror image, each with the box its eyes give; false when unreadable.
+struct PlacedFace {
+    GrayFrame frame;
+    facekit::Box box;
+};
+bool placeFace(const facekit::EyeFace& face, PlacedFace placed[2]) {
+    GrayFrame picture;
+    if (!facekit::loadGray(face.path, &picture) || picture.width < 8 || picture.height < 8) return false;
+    const facekit::Eyes& e = face.eyes;
+    placed[1].frame = facekit::mirrored(picture);
+    placed[1].box = facekit::boxFromEyes({picture.width - 1 - e.right_x, e.right_y, picture.width - 1 - e.left_x, e.left_y});
+    placed[0].frame = std::move(picture);
+    placed[0].box = facekit::boxFromEyes(e);
+    return true;
+}
+
 // The samples of one face; its own random stream keeps the result independent of the threads.
 std::vector<uint16_t> faceSamples(const facekit::EyeFace& face, float degrees, int jitters, const EyeJitter& j,
                                   unsigned seed) {
     std::vector<uint16_t> out;
-    GrayFrame picture;
-    if (!facekit::loadGray(face.path, &picture) || picture.width < 8 || picture.height < 8) return out;
+    PlacedFace placed[2];
+    if (!placeFace(face, placed)) return out;
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> shift(-j.shift, j.shift), turn(-j.degrees, j.degrees),
         logScale(std::log(j.min_scale), std::log(j.max_scale)), chance(0, 1);
     uint16_t row[kLocations];
-    for (int flip = 0; flip < 2; ++flip) {
-        GrayFrame frame = flip ? facekit::mirrored(picture) : picture;
-        facekit::Eyes e = face.eyes;
-        if (flip) e = {frame.width - 1 - face.eyes.right_x, face.eyes.right_y, frame.width - 1 - face.eyes.left_x,
-                       face.eyes.left_y};
-        const facekit::Box box = facekit::boxFromEyes(e);
+    for (const PlacedFace& p : placed) {
+        const facekit::Box& box = p.box;
         for (int v = 0; v <= jitters; ++v) {
             const float sc = v ? std::exp(logScale(rng)) : 1.0f, dx = v ? shift(rng) : 0, dy = v ? shift(rng) : 0;
             const float deg = degrees + (v ? turn(rng) : 0);
             // Drawn only when asked for, so that the other variants stay what they were without it.
             const bool soft = v && j.soft > 0 && chance(rng) < j.soft;
             float cx = box.x + box.w * 0.5f, cy = box.y + box.w * 0.5f, w = box.w * sc;
-            GrayFrame f = deg != 0 ? turned(frame, deg, cx, cy, &cx, &cy) : frame;
+            GrayFrame f = deg != 0 ? turned(p.frame, deg, cx, cy, &cx, &cy) : p.frame;
             if (soft) {
                 const GrayFrame half = facekit::resized(f, 0.5f);
                 f = facekit::resized(half, static_cast<float>(f.width) / half.width);
@@ -66,18 +80,14 @@ std::vector<uint16_t> faceSamples(const facekit::EyeFace& face, float degrees, i
 
 std::vector<uint16_t> misplacedSamples(const facekit::EyeFace& face, int per_face, unsigned seed) {
     std::vector<uint16_t> out;
-    GrayFrame picture;
-    if (!facekit::loadGray(face.path, &picture) || picture.width < 8 || picture.height < 8) return out;
+    PlacedFace placed[2];
+    if (!placeFace(face, placed)) return out;
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> unit(0, 1), angle(0, 6.2831853f), small(0.9f, 1.1f),
         narrow(std::log(0.55f), std::log(0.72f)), wide(std::log(1.4f), std::log(1.8f));
     uint16_t row[kLocations];
-    for (int flip = 0; flip < 2; ++flip) {
-        const GrayFrame frame = flip ? facekit::mirrored(picture) : picture;
-        facekit::Eyes e = face.eyes;
-        if (flip) e = {frame.width - 1 - face.eyes.right_x, face.eyes.right_y, frame.width - 1 - face.eyes.left_x,
-                       face.eyes.left_y};
-        const facekit::Box box = facekit::boxFromEyes(e);
+    for (const PlacedFace& p : placed) {
+        const facekit::Box& box = p.box;
         for (int v = 0; v < per_face; ++v) {
             float cx = box.x + box.w * 0.5f, cy = box.y + box.w * 0.5f, w = box.w;
             if (unit(rng) < 0.5f) {  // shifted
@@ -87,8 +97,7 @@ std::vector<uint16_t> misplacedSamples(const facekit::EyeFace& face, int per_fac
                 w *= std::exp(unit(rng) < 0.5f ? narrow(rng) : wide(rng));
                 cx += (unit(rng) - 0.5f) * 0.1f * box.w, cy += (unit(rng) - 0.5f) * 0.1f * box.w;
             }
-            GrayFrame f = frame;
-            if (codeWindow(f, cx, cy, w, row)) out.insert(out.end(), row, row + kLocations);
+            if (codeWindow(p.frame, cx, cy, w, row)) out.insert(out.end(), row, row + kLocations);
         }
     }
     return out;

@@ -362,6 +362,8 @@ int main(int argc, char** argv) {
         for (const std::string& f : opt.turned) turning.push_back(findFaces(f, opt.harvest_cascade, opt.harvest_threshold));
     }
     std::mt19937 rng(opt.seed + 1);
+    std::vector<std::vector<facekit::EyeFace>> eye_lists;  // one per --eye-faces set, read once
+    for (const std::string& name : opt.eye_sets) eye_lists.push_back(eyeFacesUsed(name, opt));
     for (int view : opt.views) {
         const float degrees = viewDegrees(view);
         const int before = faces.size();
@@ -369,10 +371,9 @@ int main(int argc, char** argv) {
             SampleSet f = loadFaces(opt.data + "/faces19", opt.quick, degrees, opt.jitters, opt.seed + view, opt);
             faces.codes.insert(faces.codes.end(), f.codes.begin(), f.codes.end());
             for (const PersonFrames& p : people) addBoxes(p, degrees, opt.jitters, rng, &faces);
-            for (const std::string& name : opt.eye_sets) {
-                const std::vector<facekit::EyeFace> list = eyeFacesUsed(name, opt);
-                const int used = addEyeFaces(list, degrees, opt.jitters, opt.jitter, opt.seed + 31u * view, opt.threads, &faces);
-                std::printf("  %s: %d of %zu faces placed by their eyes\n", name.c_str(), used, list.size());
+            for (size_t k = 0; k < eye_lists.size(); ++k) {
+                const int used = addEyeFaces(eye_lists[k], degrees, opt.jitters, opt.jitter, opt.seed + 31u * view, opt.threads, &faces);
+                std::printf("  %s: %d of %zu faces placed by their eyes\n", opt.eye_sets[k].c_str(), used, eye_lists[k].size());
             }
         } else {
             for (const PersonFrames& p : turning) addTurned(p, degrees, opt.jitters, rng, &faces);
@@ -380,9 +381,9 @@ int main(int argc, char** argv) {
         std::printf("view %d: %d face windows\n", view, faces.size() - before);
     }
     SampleSet misplaced;
-    for (const std::string& name : opt.misplaced > 0 ? opt.eye_sets : std::vector<std::string>()) {
-        const int used = addMisplacedFaces(eyeFacesUsed(name, opt), opt.misplaced, opt.seed + 57u, opt.threads, &misplaced);
-        std::printf("  %s: misplaced windows of %d faces\n", name.c_str(), used);
+    for (size_t k = 0; k < eye_lists.size() && opt.misplaced > 0; ++k) {
+        const int used = addMisplacedFaces(eye_lists[k], opt.misplaced, opt.seed + 57u, opt.threads, &misplaced);
+        std::printf("  %s: misplaced windows of %d faces\n", opt.eye_sets[k].c_str(), used);
     }
     SampleSet patches;
     if (opt.patches) patches = loadPatches(opt.data + "/nonfaces19", opt.quick);
