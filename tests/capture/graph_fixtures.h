@@ -28,12 +28,7 @@ void safeRelease(T*& p) {
 
 // Threads of the process. The first thread started may bring a sanitizer's helper thread
 // with it, so one is started and joined before the first count.
-inline int threadCount() {
-    static const bool warmedUp = [] {
-        std::thread([] {}).join();
-        return true;
-    }();
-    (void)warmedUp;
+inline int listedThreads() {
     int n = 0;
     if (DIR* d = ::opendir("/proc/self/task")) {
         while (dirent* e = ::readdir(d))
@@ -41,6 +36,21 @@ inline int threadCount() {
         ::closedir(d);
     }
     return n;
+}
+
+inline int threadCount() {
+    // The warm-up thread, though joined, may stay listed for a while: wait (bounded) until it has
+    // left, or the baseline counts it.
+    static const bool warmedUp = [] {
+        const int before = listedThreads();
+        std::thread([] {}).join();
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (listedThreads() > before && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return true;
+    }();
+    (void)warmedUp;
+    return listedThreads();
 }
 
 // The thread count once the threads already joined have left /proc. pthread_join returns when the
