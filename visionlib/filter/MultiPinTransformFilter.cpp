@@ -294,8 +294,8 @@ HRESULT MultiPinTransformFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAl
     MultiPinInputPin* source = sourceOfOutput((unsigned)index);
     if (source == nullptr || !source->IsConnected()) return E_UNEXPECTED;
     // A copy of the source frame is the source's size, whether or not this pin is connected yet.
-    return decideSingleFrameBuffer(formats[index].size == PinFormat::SOURCE_SIZE ? (CBasePin*)source : pin, allocator,
-                                   request);
+    CBasePin* sized = formats[index].size == PinFormat::SOURCE_SIZE ? static_cast<CBasePin*>(source) : pin;
+    return decideSingleFrameBuffer(sized, allocator, request);
 }
 
 CBasePin* MultiPinTransformFilter::GetPin(int n) {
