@@ -54,3 +54,16 @@ function(tarvelo_add_filter_module)
   target_link_options(${M_NAME} PRIVATE
     -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/filter_module.map -Wl,--no-undefined)
 endfunction()
+
+# tarvelo_use_pam_wrapper(<target>)
+# Where PAM's test wrapper is installed, the target's password tests run the shipped service file
+# through it; without it those tests say so and skip.
+function(tarvelo_use_pam_wrapper target)
+  find_package(pam_wrapper CONFIG QUIET)
+  if(pam_wrapper_FOUND)
+    target_compile_definitions(${target} PRIVATE
+      TARVELO_PAM_WRAPPER_LIBRARY="${PAM_WRAPPER_LIBRARY}"
+      TARVELO_PAM_MODULE_DIR="${PAM_WRAPPER_MODULE_DIR}"
+      TARVELO_PAM_SERVICE_FILE="${CMAKE_SOURCE_DIR}/platform/pam/tarvelo")
+  endif()
+endfunction()
