@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <memory>
 
 #include "visionlib/filter/VideoMediaType.h"

@@ -1,7 +1,5 @@
 #include "utilityfilters/scaler/ScalingFilter.h"
 
-#include <cstdlib>
-
 #include "visionlib/filter/VideoMediaType.h"
 
 using vision::PinFormat;
