@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the program need (idempotent).
 set -euo pipefail
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config python3
   libgtest-dev libgmock-dev
   libwxgtk3.2-dev libpng-dev zlib1g-dev
   libjpeg62-turbo-dev libpam0g-dev libx11-dev libxss-dev libxtst-dev libxcomposite-dev libglib2.0-dev

@@ -3,6 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+# No file includes from a layer above its own (the README's Layout table); before anything is built.
+scripts/check_layers.py
 jobs=$(nproc)
 
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo

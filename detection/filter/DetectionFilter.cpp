@@ -17,12 +17,12 @@ using vision::FaceTrackerAPI;
 using vision::FaceTrackingSettings;
 using vision::MultiPinInputPin;
 using vision::MultiPinOutputPin;
+using vision::PinFormat;
 using vision::RgbFrame;
 
 namespace {
 
-// Every face information buffer: room for four records.
-const LONG FACE_SAMPLE_SIZE = 196;
+const LONG FACE_SAMPLE_SIZE = vision::FACE_INFO_SAMPLE_SIZE;
 // Both trackers scan with a 19 x 19 model window.
 const int kModelSize = 19;
 
@@ -34,16 +34,13 @@ const AMOVIESETUP_PIN pins[] = {
     {L"Face info Out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, faceTypes},
 };
 
-// The checks every RGB24 video type passes here; the frame header on success.
-HRESULT checkVideoType(const CMediaType* mt, const VIDEOINFOHEADER** header) {
-    if (!vision::isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (mt->formattype != FORMAT_VideoInfo) return E_INVALIDARG;
-    // A short block or a frame of no size would have every later step read past the buffers.
-    const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
-    if (!vision::hasUsableFrameSize(vih)) return VFW_E_TYPE_NOT_ACCEPTED;
-    *header = vih;
-    return S_OK;
-}
+// The pins at run time: the video out is a top-down copy of the input frame.
+const PinFormat formats[] = {
+    PinFormat::video(L"Video In", &MEDIASUBTYPE_RGB24, PinFormat::ANY_ROWS, PinFormat::GIVEN_SIZE),
+    PinFormat::video(L"Video Out", &MEDIASUBTYPE_RGB24, PinFormat::TOP_DOWN, PinFormat::SOURCE_SIZE,
+                     PinFormat::COPY_OF_SOURCE),
+    PinFormat::faceInfo(L"FaceInfo Out"),
+};
 
 // 1 frontal cascade file, 2 multi-view model directory.
 bool pathFitsMode(const std::string& path, int mode) {
@@ -162,70 +159,11 @@ HRESULT DetectionFilter::SetInputResolution(int width, int height) {
 
 // ---- Pins and media types ----
 
-bool DetectionFilter::CreatePins() {
-    HRESULT hr = S_OK;
-    inputs[0].pin = new MultiPinInputPin(nullptr, this, &hr, L"Video In");
-    outputs[0].pin = new MultiPinOutputPin(nullptr, this, &hr, L"Video Out");
-    outputs[1].pin = new MultiPinOutputPin(nullptr, this, &hr, L"FaceInfo Out");
-    return SUCCEEDED(hr);
-}
+const PinFormat* DetectionFilter::pinFormats() const { return formats; }
 
-HRESULT DetectionFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
-    const VIDEOINFOHEADER* vih = nullptr;
-    HRESULT hr = checkVideoType(mt, &vih);
-    if (FAILED(hr)) return hr;
+vision::FrameSize DetectionFilter::givenSize(unsigned pin) {
     CAutoLock l(&settingsLock);
-    return vision::fitsFrameSize(vih, inputWidth, inputHeight) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT DetectionFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
-    if (pin == outputs[0].pin) {
-        const VIDEOINFOHEADER* vih = nullptr;
-        HRESULT hr = checkVideoType(mt, &vih);
-        if (FAILED(hr)) return hr;
-        if (vih->bmiHeader.biHeight > 0) return VFW_E_TYPE_NOT_ACCEPTED;
-        // The output is a copy of the input frame: another size would be a different picture.
-        const VIDEOINFOHEADER* in = vision::videoInfoOf(&inputs[0].pin->CurrentMediaType());
-        if (in && (in->bmiHeader.biWidth != vih->bmiHeader.biWidth ||
-                   std::abs(in->bmiHeader.biHeight) != -vih->bmiHeader.biHeight))
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        return S_OK;
-    }
-    if (pin == outputs[1].pin) return mt && mt->majortype == MEDIATYPE_FaceInfo ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    return VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT DetectionFilter::GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) {
-    if (position < 0) return E_INVALIDARG;
-    if (mt == nullptr) return E_POINTER;
-    if (pin == outputs[0].pin) {
-        if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
-        if (position > 0) return VFW_S_NO_MORE_ITEMS;
-        return vision::makeTopDownCopyOfVideoType(mt, inputs[0].pin->CurrentMediaType());
-    }
-    if (pin == outputs[1].pin) {
-        if (position > 0) return VFW_S_NO_MORE_ITEMS;
-        if (mt->majortype == MEDIATYPE_FaceInfo) return S_OK;
-        mt->ResetFormatBuffer();
-        mt->SetFormatType(&FORMAT_FaceInfo);
-        mt->SetType(&MEDIATYPE_FaceInfo);
-        mt->SetSubtype(&GUID_NULL);
-        mt->SetSampleSize(FACE_SAMPLE_SIZE);
-        mt->SetTemporalCompression(FALSE);
-        return S_OK;
-    }
-    return E_INVALIDARG;
-}
-
-HRESULT DetectionFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator,
-                                          ALLOCATOR_PROPERTIES* request) {
-    if (allocator == nullptr || request == nullptr) return E_POINTER;
-    if (pin == outputs[0].pin) {
-        if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
-        return vision::decideSingleFrameBuffer(pin, allocator, request);
-    }
-    if (pin == outputs[1].pin) return vision::decideSingleBuffer(allocator, request, FACE_SAMPLE_SIZE);
-    return E_UNEXPECTED;
+    return {inputWidth, inputHeight};
 }
 
 // ---- Per frame ----

@@ -32,12 +32,9 @@ public:
     HRESULT GetMotion(int* motion) override;
     HRESULT SetInputResolution(int width, int height) override;
 
-    HRESULT CheckInputType(vision::MultiPinInputPin* pin, const CMediaType* mt) override;
-    HRESULT CheckOutputType(vision::MultiPinOutputPin* pin, const CMediaType* mt) override;
-    HRESULT GetMediaType(vision::MultiPinOutputPin* pin, int position, CMediaType* mt) override;
-    HRESULT DecideBufferSize(vision::MultiPinOutputPin* pin, IMemAllocator* allocator,
-                             ALLOCATOR_PROPERTIES* request) override;
-    bool CreatePins() override;
+    const vision::PinFormat* pinFormats() const override;
+    // The input takes only the size SetInputResolution gave.
+    vision::FrameSize givenSize(unsigned pin) override;
     HRESULT Transform() override;
 
 protected:

@@ -179,7 +179,7 @@ TEST(VerificationFilter, PinsAndTypes) {
         {"RGB24 top-down", videoType(MEDIASUBTYPE_RGB24, W, -H, 24), S_OK, VFW_E_TYPE_NOT_ACCEPTED, S_OK},
         {"RGB24 bottom-up", videoType(MEDIASUBTYPE_RGB24, W, H, 24), S_OK, VFW_E_TYPE_NOT_ACCEPTED,
          VFW_E_TYPE_NOT_ACCEPTED},
-        {"RGB24 without video format", noFormat, S_OK, VFW_E_TYPE_NOT_ACCEPTED, E_INVALIDARG},
+        {"RGB24 without video format", noFormat, E_INVALIDARG, VFW_E_TYPE_NOT_ACCEPTED, E_INVALIDARG},
         {"RGB32", videoType(MEDIASUBTYPE_RGB32, W, -H, 32), VFW_E_TYPE_NOT_ACCEPTED, VFW_E_TYPE_NOT_ACCEPTED,
          VFW_E_TYPE_NOT_ACCEPTED},
         {"face information", majorOnly(MEDIATYPE_FaceInfo), VFW_E_TYPE_NOT_ACCEPTED, S_OK, VFW_E_TYPE_NOT_ACCEPTED},

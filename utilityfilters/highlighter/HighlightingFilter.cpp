@@ -1,14 +1,13 @@
 #include "utilityfilters/highlighter/HighlightingFilter.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <array>
 #include <memory>
 
 #include "visionlib/filter/VideoMediaType.h"
 
 using vision::FaceInfo;
-using vision::MultiPinInputPin;
-using vision::MultiPinOutputPin;
+using vision::PinFormat;
 using vision::RgbFrame;
 
 namespace {
@@ -23,18 +22,17 @@ const AMOVIESETUP_PIN pins[] = {
     {L"Video Out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 2, videoTypes},
 };
 
-// Subtype and bytes per pixel of a draw mode; null for a mode that takes no type.
-const GUID* subtypeOf(int32_t mode, int* bytesPerPixel) {
-    if (mode == HighlightingFilter::DRAW_RGB24) {
-        if (bytesPerPixel) *bytesPerPixel = 3;
-        return &MEDIASUBTYPE_RGB24;
-    }
-    if (mode == HighlightingFilter::DRAW_ARGB32) {
-        if (bytesPerPixel) *bytesPerPixel = 4;
-        return &MEDIASUBTYPE_ARGB32;
-    }
-    return nullptr;
+// The pins at run time, one table per draw mode: both video pins carry the mode's pixel format. The
+// output is drawn on a copy of the input frame, clipped to the output's size.
+std::array<PinFormat, 3> pinsFor(const GUID* subtype) {
+    return {PinFormat::video(L"Video In", subtype, PinFormat::ANY_ROWS, PinFormat::ANY_SIZE),
+            PinFormat::faceInfo(L"FaceInfo In"),
+            PinFormat::video(L"Video Out", subtype, PinFormat::TOP_DOWN, PinFormat::ANY_SIZE)};
 }
+const std::array<PinFormat, 3> rgb24Formats = pinsFor(&MEDIASUBTYPE_RGB24);
+const std::array<PinFormat, 3> argb32Formats = pinsFor(&MEDIASUBTYPE_ARGB32);
+// Another draw mode takes no video type.
+const std::array<PinFormat, 3> noVideoFormats = pinsFor(nullptr);
 
 // Coordinates beyond the frame are pulled in to just outside it: an axis-aligned edge keeps exactly
 // its visible pixels, and no coordinate overflows on the way to the line drawer.
@@ -78,56 +76,10 @@ HRESULT HighlightingFilter::SetPainter(HighlightPainter* newPainter) {
     return S_OK;
 }
 
-bool HighlightingFilter::CreatePins() {
-    HRESULT hr = S_OK;
-    inputs[0].pin = new MultiPinInputPin(nullptr, this, &hr, L"Video In");
-    inputs[1].pin = new MultiPinInputPin(nullptr, this, &hr, L"FaceInfo In");
-    outputs[0].pin = new MultiPinOutputPin(nullptr, this, &hr, L"Video Out");
-    return SUCCEEDED(hr);
-}
-
-HRESULT HighlightingFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
-    if (mt == nullptr) return E_POINTER;
-    if (pin == inputs[0].pin) {
-        const GUID* subtype = subtypeOf(drawMode, nullptr);
-        if (subtype == nullptr || mt->majortype != MEDIATYPE_Video || mt->subtype != *subtype)
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        // The frame is read by the size in the format block, so the block must hold a usable one.
-        if (!vision::hasUsableFrameSize(vision::videoInfoOf(mt))) return VFW_E_TYPE_NOT_ACCEPTED;
-        return S_OK;
-    }
-    if (pin == inputs[1].pin && mt->majortype == MEDIATYPE_FaceInfo) return S_OK;
-    return VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT HighlightingFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
-    if (mt == nullptr) return E_POINTER;
-    const GUID* subtype = subtypeOf(drawMode, nullptr);
-    if (subtype == nullptr || mt->majortype != MEDIATYPE_Video || mt->subtype != *subtype)
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
-    if (vih == nullptr) return E_INVALIDARG;
-    if (vih->bmiHeader.biHeight > 0 || !vision::hasUsableFrameSize(vih)) return VFW_E_TYPE_NOT_ACCEPTED;
-    return S_OK;
-}
-
-HRESULT HighlightingFilter::GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) {
-    if (position < 0) return E_INVALIDARG;
-    if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    int bytesPerPixel = 0;
-    const GUID* subtype = subtypeOf(drawMode, &bytesPerPixel);
-    const VIDEOINFOHEADER* in = vision::videoInfoOf(&inputs[0].pin->CurrentMediaType());
-    if (subtype == nullptr || in == nullptr) return VFW_S_NO_MORE_ITEMS;
-    return vision::makeTopDownVideoType(mt, *subtype, bytesPerPixel, in->bmiHeader.biWidth,
-                                        std::abs(in->bmiHeader.biHeight), in->AvgTimePerFrame)
-               ? S_OK
-               : E_OUTOFMEMORY;
-}
-
-HRESULT HighlightingFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator,
-                                             ALLOCATOR_PROPERTIES* request) {
-    return vision::decideSingleFrameBuffer(pin, allocator, request);
+const PinFormat* HighlightingFilter::pinFormats() const {
+    if (drawMode == DRAW_RGB24) return rgb24Formats.data();
+    if (drawMode == DRAW_ARGB32) return argb32Formats.data();
+    return noVideoFormats.data();
 }
 
 void HighlightingFilter::drawFaceBox(RgbFrame& out, const FaceInfo& face) {

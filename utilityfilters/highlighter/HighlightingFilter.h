@@ -22,12 +22,8 @@ public:
     HRESULT GetDrawMode(int* mode) override;
     HRESULT SetPainter(HighlightPainter* painter) override;
 
-    HRESULT CheckInputType(vision::MultiPinInputPin* pin, const CMediaType* mt) override;
-    HRESULT CheckOutputType(vision::MultiPinOutputPin* pin, const CMediaType* mt) override;
-    HRESULT GetMediaType(vision::MultiPinOutputPin* pin, int position, CMediaType* mt) override;
-    HRESULT DecideBufferSize(vision::MultiPinOutputPin* pin, IMemAllocator* allocator,
-                             ALLOCATOR_PROPERTIES* request) override;
-    bool CreatePins() override;
+    // The table of the draw mode in force.
+    const vision::PinFormat* pinFormats() const override;
     HRESULT Transform() override;
 
     // One-pixel red outline of the face's box, right and bottom edges inside the box; only the part

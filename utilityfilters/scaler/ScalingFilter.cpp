@@ -1,11 +1,8 @@
 #include "utilityfilters/scaler/ScalingFilter.h"
 
-#include <cstdlib>
-
 #include "visionlib/filter/VideoMediaType.h"
 
-using vision::MultiPinInputPin;
-using vision::MultiPinOutputPin;
+using vision::PinFormat;
 using vision::RgbFrame;
 
 namespace {
@@ -14,6 +11,12 @@ const AMOVIESETUP_MEDIATYPE videoTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB
 const AMOVIESETUP_PIN pins[] = {
     {L"Video In", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
     {L"Video out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
+};
+
+// The pins at run time: both take the size given through ITamsel, or any.
+const PinFormat formats[] = {
+    PinFormat::video(L"Video In", &MEDIASUBTYPE_RGB24, PinFormat::ANY_ROWS, PinFormat::GIVEN_SIZE),
+    PinFormat::video(L"Video Out", &MEDIASUBTYPE_RGB24, PinFormat::TOP_DOWN, PinFormat::GIVEN_SIZE),
 };
 
 }  // namespace
@@ -56,49 +59,12 @@ HRESULT ScalingFilter::SetOutputResolution(unsigned width, unsigned height) {
     return S_OK;
 }
 
-bool ScalingFilter::CreatePins() {
-    HRESULT hr = S_OK;
-    inputs[0].pin = new MultiPinInputPin(nullptr, this, &hr, L"Video In");
-    outputs[0].pin = new MultiPinOutputPin(nullptr, this, &hr, L"Video Out");
-    return SUCCEEDED(hr);
-}
+const PinFormat* ScalingFilter::pinFormats() const { return formats; }
 
-HRESULT ScalingFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
-    if (pin != inputs[0].pin || !vision::isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
-    const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
-    if (vih == nullptr) return E_INVALIDARG;
-    if (!vision::hasUsableFrameSize(vih)) return VFW_E_TYPE_NOT_ACCEPTED;
-    return vision::fitsFrameSize(vih, (LONG)inputWidth, (LONG)inputHeight) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT ScalingFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
-    if (!vision::isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
-    const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
-    if (vih == nullptr) return E_INVALIDARG;
-    if (vih->bmiHeader.biHeight > 0 || !vision::hasUsableFrameSize(vih)) return VFW_E_TYPE_NOT_ACCEPTED;
-    return vision::fitsFrameSize(vih, (LONG)outputWidth, (LONG)outputHeight) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT ScalingFilter::GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) {
-    if (position < 0) return E_INVALIDARG;
-    if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    const VIDEOINFOHEADER* in = vision::videoInfoOf(&inputs[0].pin->CurrentMediaType());
-    if (in == nullptr) return E_UNEXPECTED;
-    LONG w = in->bmiHeader.biWidth, h = std::abs(in->bmiHeader.biHeight);
-    if (outputWidth != 0 && outputHeight != 0) {
-        if (outputWidth > (unsigned)vision::MAX_VIDEO_SIDE || outputHeight > (unsigned)vision::MAX_VIDEO_SIDE)
-            return VFW_S_NO_MORE_ITEMS;
-        w = (LONG)outputWidth;
-        h = (LONG)outputHeight;
-    }
-    return vision::makeTopDownVideoType(mt, MEDIASUBTYPE_RGB24, 3, w, h, in->AvgTimePerFrame) ? S_OK
-                                                                                              : E_OUTOFMEMORY;
-}
-
-HRESULT ScalingFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator,
-                                        ALLOCATOR_PROPERTIES* request) {
-    return vision::decideSingleFrameBuffer(pin, allocator, request);
+vision::FrameSize ScalingFilter::givenSize(unsigned pin) {
+    // Without the lock: the checks and the offer run inside graph building, on the program's thread.
+    return pin == 0 ? vision::FrameSize{(LONG)inputWidth, (LONG)inputHeight}
+                    : vision::FrameSize{(LONG)outputWidth, (LONG)outputHeight};
 }
 
 HRESULT ScalingFilter::Transform() {

@@ -19,12 +19,9 @@ public:
     HRESULT SetInputResolution(unsigned width, unsigned height) override;
     HRESULT SetOutputResolution(unsigned width, unsigned height) override;
 
-    HRESULT CheckInputType(vision::MultiPinInputPin* pin, const CMediaType* mt) override;
-    HRESULT CheckOutputType(vision::MultiPinOutputPin* pin, const CMediaType* mt) override;
-    HRESULT GetMediaType(vision::MultiPinOutputPin* pin, int position, CMediaType* mt) override;
-    HRESULT DecideBufferSize(vision::MultiPinOutputPin* pin, IMemAllocator* allocator,
-                             ALLOCATOR_PROPERTIES* request) override;
-    bool CreatePins() override;
+    const vision::PinFormat* pinFormats() const override;
+    // Input: SetInputResolution's size; output: SetOutputResolution's.
+    vision::FrameSize givenSize(unsigned pin) override;
     HRESULT Transform() override;
 
 protected:

@@ -14,8 +14,7 @@
 #include "visionlib/filter/VideoMediaType.h"
 
 using vision::FaceInfo;
-using vision::MultiPinInputPin;
-using vision::MultiPinOutputPin;
+using vision::PinFormat;
 using vision::RgbFrame;
 
 namespace {
@@ -26,6 +25,14 @@ const AMOVIESETUP_PIN pins[] = {
     {L"Video In", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
     {L"Face info In", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, faceTypes},
     {L"Unused", FALSE, TRUE, TRUE, FALSE, &CLSID_NULL, nullptr, 1, videoTypes},
+};
+
+// The pins at run time. The output carries nothing; it offers a top-down copy of the video type.
+const PinFormat formats[] = {
+    PinFormat::video(L"Video In", &MEDIASUBTYPE_RGB24, PinFormat::ANY_ROWS, PinFormat::ANY_SIZE),
+    PinFormat::faceInfo(L"FaceInfo In"),
+    PinFormat::video(L"Unused", &MEDIASUBTYPE_RGB24, PinFormat::TOP_DOWN, PinFormat::SOURCE_SIZE,
+                     PinFormat::COPY_OF_SOURCE),
 };
 
 }  // namespace
@@ -119,44 +126,7 @@ HRESULT VerificationFilter::SetMode(bool newOneShot) {
 
 // ---- Pins and media types ----
 
-bool VerificationFilter::CreatePins() {
-    HRESULT hr = S_OK;
-    inputs[0].pin = new MultiPinInputPin(nullptr, this, &hr, L"Video In");
-    inputs[1].pin = new MultiPinInputPin(nullptr, this, &hr, L"FaceInfo In");
-    outputs[0].pin = new MultiPinOutputPin(nullptr, this, &hr, L"Unused");
-    return SUCCEEDED(hr);
-}
-
-HRESULT VerificationFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
-    if (mt == nullptr) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (pin == inputs[0].pin)
-        return vision::isRgb24Video(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    if (pin == inputs[1].pin) return mt->majortype == MEDIATYPE_FaceInfo ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    return VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT VerificationFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
-    if (!vision::isRgb24Video(mt)) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (mt->formattype != FORMAT_VideoInfo) return E_INVALIDARG;
-    const VIDEOINFOHEADER* vih = vision::videoInfoOf(mt);
-    if (vih == nullptr || vih->bmiHeader.biHeight > 0) return VFW_E_TYPE_NOT_ACCEPTED;
-    return S_OK;
-}
-
-HRESULT VerificationFilter::GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) {
-    if (position < 0) return E_INVALIDARG;
-    if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    if (mt == nullptr) return E_POINTER;
-    return vision::makeTopDownCopyOfVideoType(mt, inputs[0].pin->CurrentMediaType());
-}
-
-HRESULT VerificationFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator,
-                                             ALLOCATOR_PROPERTIES* request) {
-    if (!inputs[0].pin->IsConnected()) return E_UNEXPECTED;
-    // One frame of the video input's size.
-    return vision::decideSingleFrameBuffer(inputs[0].pin, allocator, request);
-}
+const PinFormat* VerificationFilter::pinFormats() const { return formats; }
 
 // ---- Per frame ----
 

@@ -28,12 +28,7 @@ public:
     HRESULT SetThreshold(float threshold) override;
     HRESULT SetMode(bool oneShot) override;
 
-    HRESULT CheckInputType(vision::MultiPinInputPin* pin, const CMediaType* mt) override;
-    HRESULT CheckOutputType(vision::MultiPinOutputPin* pin, const CMediaType* mt) override;
-    HRESULT GetMediaType(vision::MultiPinOutputPin* pin, int position, CMediaType* mt) override;
-    HRESULT DecideBufferSize(vision::MultiPinOutputPin* pin, IMemAllocator* allocator,
-                             ALLOCATOR_PROPERTIES* request) override;
-    bool CreatePins() override;
+    const vision::PinFormat* pinFormats() const override;
     HRESULT Transform() override;
 
 protected:

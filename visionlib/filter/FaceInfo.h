@@ -44,6 +44,8 @@ public:
 constexpr int FACE_INFO_RECORD_SIZE = 48;
 // A face information sample holds at most this many records (196-byte buffers).
 constexpr int FACE_INFO_MAX_FACES = 4;
+// Every face information sample has this size, whatever its count.
+constexpr int FACE_INFO_SAMPLE_SIZE = 4 + FACE_INFO_RECORD_SIZE * FACE_INFO_MAX_FACES;
 
 // Bytes of a sample holding n records: 4 + 48 n.
 int getFaceInfoSampleSize(int n);

@@ -1,7 +1,11 @@
 #include "visionlib/filter/MultiPinTransformFilter.h"
 
 #include <cstddef>
+#include <cstdlib>
 #include <new>
+
+#include "visionlib/filter/FaceInfo.h"
+#include "visionlib/filter/VideoMediaType.h"
 
 namespace vision {
 
@@ -173,6 +177,126 @@ MultiPinTransformFilter::~MultiPinTransformFilter() {
 }
 
 int MultiPinTransformFilter::GetPinCount() { return (int)(inputCount + outputCount); }
+
+// ---- Pin formats ----
+
+bool MultiPinTransformFilter::CreatePins() {
+    const PinFormat* formats = pinFormats();
+    if (formats == nullptr) return false;
+    HRESULT hr = S_OK;
+    for (unsigned i = 0; i < inputCount; i++) inputs[i].pin = new MultiPinInputPin(nullptr, this, &hr, formats[i].name);
+    for (unsigned o = 0; o < outputCount; o++)
+        outputs[o].pin = new MultiPinOutputPin(nullptr, this, &hr, formats[inputCount + o].name);
+    return SUCCEEDED(hr);
+}
+
+int MultiPinTransformFilter::indexOfPin(const CBasePin* pin) const {
+    if (pin == nullptr) return -1;
+    for (unsigned i = 0; i < inputCount; i++)
+        if (inputs[i].pin == pin) return (int)i;
+    for (unsigned o = 0; o < outputCount; o++)
+        if (outputs[o].pin == pin) return (int)(inputCount + o);
+    return -1;
+}
+
+MultiPinInputPin* MultiPinTransformFilter::sourceOfOutput(unsigned index) const {
+    const unsigned source = outputs[index - inputCount].source;
+    return source < inputCount ? inputs[source].pin : nullptr;
+}
+
+HRESULT MultiPinTransformFilter::checkPinType(int index, const CMediaType* mt) {
+    const PinFormat* formats = pinFormats();
+    if (formats == nullptr || index < 0) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (mt == nullptr) return E_POINTER;
+    const PinFormat& format = formats[index];
+    if (format.stream == PinFormat::FACE_INFO) return mt->majortype == MEDIATYPE_FaceInfo ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+
+    if (format.subtype == nullptr || mt->majortype != MEDIATYPE_Video || mt->subtype != *format.subtype)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (mt->formattype != FORMAT_VideoInfo) return E_INVALIDARG;
+    // A short block or a frame of no size would have every later step read past the buffers.
+    const VIDEOINFOHEADER* vih = videoInfoOf(mt);
+    if (!hasUsableFrameSize(vih)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (format.rows == PinFormat::TOP_DOWN && vih->bmiHeader.biHeight > 0) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (format.size == PinFormat::GIVEN_SIZE) {
+        const FrameSize given = givenSize((unsigned)index);
+        if (!fitsFrameSize(vih, given.width, given.height)) return VFW_E_TYPE_NOT_ACCEPTED;
+    } else if (format.size == PinFormat::SOURCE_SIZE && (unsigned)index >= inputCount) {
+        // Another size would be a different picture; checked once the source has a size.
+        MultiPinInputPin* source = sourceOfOutput((unsigned)index);
+        const VIDEOINFOHEADER* in = source ? videoInfoOf(&source->CurrentMediaType()) : nullptr;
+        if (in && !fitsFrameSize(vih, in->bmiHeader.biWidth, std::abs(in->bmiHeader.biHeight)))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    return S_OK;
+}
+
+HRESULT MultiPinTransformFilter::CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) {
+    const int index = indexOfPin(pin);
+    return checkPinType(index < (int)inputCount ? index : -1, mt);
+}
+
+HRESULT MultiPinTransformFilter::CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) {
+    const int index = indexOfPin(pin);
+    return checkPinType(index >= (int)inputCount ? index : -1, mt);
+}
+
+HRESULT MultiPinTransformFilter::GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) {
+    if (position < 0) return E_INVALIDARG;
+    if (mt == nullptr) return E_POINTER;
+    const PinFormat* formats = pinFormats();
+    const int index = indexOfPin(pin);
+    if (formats == nullptr || index < (int)inputCount) return E_INVALIDARG;
+    const PinFormat& format = formats[index];
+
+    if (format.stream == PinFormat::FACE_INFO) {
+        if (position > 0) return VFW_S_NO_MORE_ITEMS;
+        if (mt->majortype == MEDIATYPE_FaceInfo) return S_OK;
+        mt->ResetFormatBuffer();
+        mt->SetFormatType(&FORMAT_FaceInfo);
+        mt->SetType(&MEDIATYPE_FaceInfo);
+        mt->SetSubtype(&GUID_NULL);
+        mt->SetSampleSize(FACE_INFO_SAMPLE_SIZE);
+        mt->SetTemporalCompression(FALSE);
+        return S_OK;
+    }
+
+    MultiPinInputPin* source = sourceOfOutput((unsigned)index);
+    if (source == nullptr || !source->IsConnected()) return E_UNEXPECTED;
+    if (position > 0 || format.subtype == nullptr) return VFW_S_NO_MORE_ITEMS;
+    if (format.offer == PinFormat::COPY_OF_SOURCE)
+        return makeTopDownCopyOfVideoType(mt, *format.subtype, source->CurrentMediaType());
+
+    const VIDEOINFOHEADER* in = videoInfoOf(&source->CurrentMediaType());
+    if (in == nullptr) return E_UNEXPECTED;
+    LONG width = in->bmiHeader.biWidth, height = std::abs(in->bmiHeader.biHeight);
+    if (format.size == PinFormat::GIVEN_SIZE) {
+        const FrameSize given = givenSize((unsigned)index);
+        if (given.width != 0 && given.height != 0) {
+            width = given.width;
+            height = given.height;
+        }
+    }
+    const int bytesPerPixel = *format.subtype == MEDIASUBTYPE_RGB24 ? 3 : 4;
+    if (width <= 0 || width > MAX_VIDEO_SIDE || height <= 0 || height > MAX_VIDEO_SIDE) return VFW_S_NO_MORE_ITEMS;
+    return makeTopDownVideoType(mt, *format.subtype, bytesPerPixel, width, height, in->AvgTimePerFrame)
+               ? S_OK
+               : E_OUTOFMEMORY;
+}
+
+HRESULT MultiPinTransformFilter::DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator,
+                                                  ALLOCATOR_PROPERTIES* request) {
+    if (allocator == nullptr || request == nullptr) return E_POINTER;
+    const PinFormat* formats = pinFormats();
+    const int index = indexOfPin(pin);
+    if (formats == nullptr || index < (int)inputCount) return E_UNEXPECTED;
+    if (formats[index].stream == PinFormat::FACE_INFO) return decideSingleBuffer(allocator, request, FACE_INFO_SAMPLE_SIZE);
+    MultiPinInputPin* source = sourceOfOutput((unsigned)index);
+    if (source == nullptr || !source->IsConnected()) return E_UNEXPECTED;
+    // A copy of the source frame is the source's size, whether or not this pin is connected yet.
+    CBasePin* sized = formats[index].size == PinFormat::SOURCE_SIZE ? static_cast<CBasePin*>(source) : pin;
+    return decideSingleFrameBuffer(sized, allocator, request);
+}
 
 CBasePin* MultiPinTransformFilter::GetPin(int n) {
     if (inputs[0].pin == nullptr) {

@@ -14,6 +14,42 @@ namespace vision {
 
 class MultiPinTransformFilter;
 
+// What one pin takes and offers. A filter lists its pins in pin order, inputs first; the base
+// creates the pins, checks proposed types, offers types and sizes buffers from that list.
+struct PinFormat {
+    enum Stream { VIDEO, FACE_INFO };
+    enum Rows { ANY_ROWS, TOP_DOWN };
+    enum Size {
+        ANY_SIZE,
+        GIVEN_SIZE,   // the size the filter reports for the pin (givenSize); none given: any
+        SOURCE_SIZE,  // the source input's size: the pin carries a copy of that frame
+    };
+    // What a video output offers: the source input's header turned top-down, or a new top-down
+    // header of the given size (else the source's).
+    enum Offer { NEW_HEADER, COPY_OF_SOURCE };
+
+    const wchar_t* name;
+    Stream stream;
+    const GUID* subtype;  // video pins; null: no video type at all
+    Rows rows;
+    Size size;
+    Offer offer;  // video outputs
+
+    static constexpr PinFormat video(const wchar_t* name, const GUID* subtype, Rows rows, Size size,
+                                     Offer offer = NEW_HEADER) {
+        return {name, VIDEO, subtype, rows, size, offer};
+    }
+    // Any type of the face information major type; an output offers the 196-byte sample type.
+    static constexpr PinFormat faceInfo(const wchar_t* name) {
+        return {name, FACE_INFO, nullptr, ANY_ROWS, ANY_SIZE, NEW_HEADER};
+    }
+};
+
+// A frame size; 0 in either side means any.
+struct FrameSize {
+    LONG width, height;
+};
+
 class MultiPinInputPin : public CBaseInputPin {
 public:
     MultiPinInputPin(const TCHAR* objectName, MultiPinTransformFilter* filter, HRESULT* phr, LPCWSTR pinName);
@@ -84,13 +120,18 @@ public:
     // Stops, then lets go of the held input samples.
     HRESULT Stop() override;
 
-    // Hooks of the derived filter.
-    virtual HRESULT CheckInputType(MultiPinInputPin* pin, const CMediaType* mt) = 0;
-    virtual HRESULT CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt) = 0;
-    virtual HRESULT GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt) = 0;
-    virtual HRESULT DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator,
-                                     ALLOCATOR_PROPERTIES* request) = 0;
-    virtual bool CreatePins() = 0;
+    // The pins' formats in force (inputCount + outputCount rows), or null. The media-type hooks
+    // below work from it; a filter without one overrides them.
+    virtual const PinFormat* pinFormats() const { return nullptr; }
+    // The size a GIVEN_SIZE pin takes (pin index: inputs first).
+    virtual FrameSize givenSize(unsigned pin) { return {0, 0}; }
+
+    // Hooks of the derived filter; by default they follow pinFormats().
+    virtual HRESULT CheckInputType(MultiPinInputPin* pin, const CMediaType* mt);
+    virtual HRESULT CheckOutputType(MultiPinOutputPin* pin, const CMediaType* mt);
+    virtual HRESULT GetMediaType(MultiPinOutputPin* pin, int position, CMediaType* mt);
+    virtual HRESULT DecideBufferSize(MultiPinOutputPin* pin, IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request);
+    virtual bool CreatePins();
     // S_OK: deliver the outputs; S_FALSE: skip this frame; anything else is the arrival's result.
     virtual HRESULT Transform() = 0;
     virtual void SetMediaType(MultiPinOutputPin* pin, const CMediaType* mt) {}
@@ -125,6 +166,12 @@ public:
     bool holdsSample(unsigned input) const { return input < inputCount && inputs[input].sample != nullptr; }
 
 protected:
+    // Index of a pin (inputs first), or -1.
+    int indexOfPin(const CBasePin* pin) const;
+    HRESULT checkPinType(int index, const CMediaType* mt);
+    // The source input of an output pin index.
+    MultiPinInputPin* sourceOfOutput(unsigned index) const;
+
     void releaseOutputSamples();
     template <class Action>
     void forEachOutputFedBy(MultiPinInputPin* pin, Action action);

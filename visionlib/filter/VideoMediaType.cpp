@@ -18,10 +18,6 @@ bool hasUsableFrameSize(const VIDEOINFOHEADER* vih) {
     return w > 0 && w <= MAX_VIDEO_SIDE && h != 0 && h >= -MAX_VIDEO_SIDE && h <= MAX_VIDEO_SIDE;
 }
 
-bool isRgb24Video(const AM_MEDIA_TYPE* mt) {
-    return mt && mt->majortype == MEDIATYPE_Video && mt->subtype == MEDIASUBTYPE_RGB24;
-}
-
 bool fitsFrameSize(const VIDEOINFOHEADER* vih, LONG width, LONG height) {
     if (width == 0 || height == 0) return true;
     return vih->bmiHeader.biWidth == width && std::abs(vih->bmiHeader.biHeight) == height;
@@ -55,7 +51,7 @@ bool makeTopDownVideoType(CMediaType* mt, const GUID& subtype, int bytesPerPixel
     return true;
 }
 
-HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const CMediaType& input) {
+HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const GUID& subtype, const CMediaType& input) {
     const VIDEOINFOHEADER* vih = videoInfoOf(&input);
     if (vih == nullptr) return E_UNEXPECTED;
     BYTE* block = mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER));
@@ -64,7 +60,7 @@ HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const CMediaType& input) {
     VIDEOINFOHEADER* out = reinterpret_cast<VIDEOINFOHEADER*>(block);
     out->bmiHeader.biHeight = -std::abs(out->bmiHeader.biHeight);
     mt->SetType(&MEDIATYPE_Video);
-    mt->SetSubtype(&MEDIASUBTYPE_RGB24);
+    mt->SetSubtype(&subtype);
     mt->SetFormatType(&FORMAT_VideoInfo);
     mt->SetSampleSize(input.lSampleSize ? input.lSampleSize : GetBitmapSize(&out->bmiHeader));
     mt->SetTemporalCompression(FALSE);

@@ -16,9 +16,6 @@ const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE* mt);
 // Width above 0, height not 0, both sides within MAX_VIDEO_SIDE.
 bool hasUsableFrameSize(const VIDEOINFOHEADER* vih);
 
-// A video type with the RGB24 subtype (null: false).
-bool isRgb24Video(const AM_MEDIA_TYPE* mt);
-
 // The frame is width x |height| pixels, or width or height is 0 (any size wanted).
 bool fitsFrameSize(const VIDEOINFOHEADER* vih, LONG width, LONG height);
 
@@ -28,10 +25,10 @@ bool fitsFrameSize(const VIDEOINFOHEADER* vih, LONG width, LONG height);
 bool makeTopDownVideoType(CMediaType* mt, const GUID& subtype, int bytesPerPixel, LONG width, LONG height,
                           REFERENCE_TIME avgTimePerFrame);
 
-// Fills mt with the input's RGB24 type turned top-down: the input's sample size (its bitmap size when
-// it has none), no temporal compression, a copy of its VIDEOINFOHEADER with biHeight = -|biHeight|.
+// Fills mt with the input's type turned top-down: the subtype, the input's sample size (its bitmap size
+// when it has none), no temporal compression, a copy of its VIDEOINFOHEADER with biHeight = -|biHeight|.
 // E_UNEXPECTED when the input has no video format, E_OUTOFMEMORY when memory runs out.
-HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const CMediaType& input);
+HRESULT makeTopDownCopyOfVideoType(CMediaType* mt, const GUID& subtype, const CMediaType& input);
 
 // Asks for one buffer of size bytes (alignment and prefix as proposed): the allocator's failure,
 // E_FAIL unless exactly one buffer of at least that size was granted, else S_OK.
