@@ -10,7 +10,7 @@ namespace vision {
 // a frame costs a few reads per weak classifier that its windows reach, so these bounds keep a
 // damaged or hostile file from making each frame last seconds.
 const int MAX_CASCADE_STAGES = 64;
-const int MAX_CASCADE_CLASSIFIERS = 4096;
+const int MAX_CASCADE_CLASSIFIERS = 2048;
 
 class ipSWmctMS : public ipSubWindow {
 public:

@@ -469,7 +469,7 @@ TEST(MctCascade, LoaderRefusesBrokenFiles) {
 
     // The limits: a file at a limit loads, one beyond it is refused naming the limit (before anything
     // is read or allocated for what it counts).
-    const std::string tooManyWeak = "ipSWmctMS: model " + path + " has more than the limit of 4096 weak classifiers";
+    const std::string tooManyWeak = "ipSWmctMS: model " + path + " has more than the limit of 2048 weak classifiers";
     struct Limit {
         const char* what;
         std::vector<int> stages;  // weak classifiers per stage
@@ -477,10 +477,10 @@ TEST(MctCascade, LoaderRefusesBrokenFiles) {
     } limits[] = {
         {"64 stages", std::vector<int>(64, 1), ""},
         {"65 stages", std::vector<int>(65, 1), "ipSWmctMS: model " + path + " has 65 stages, more than the limit of 64"},
-        {"4,096 weak classifiers in one stage", {4096}, ""},
-        {"4,096 over two stages", {4000, 96}, ""},
-        {"4,097 in one stage", {4097}, tooManyWeak},
-        {"4,097 over two stages", {4000, 97}, tooManyWeak},
+        {"2,048 weak classifiers in one stage", {2048}, ""},
+        {"2,048 over two stages", {2000, 48}, ""},
+        {"2,049 in one stage", {2049}, tooManyWeak},
+        {"2,049 over two stages", {2000, 49}, tooManyWeak},
     };
     for (const Limit& l : limits) {
         SCOPED_TRACE(l.what);

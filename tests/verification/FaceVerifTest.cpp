@@ -239,7 +239,7 @@ TEST_F(VerifierTest, GaussianCountIsBoundedBeforeTheParametersAreRead) {
             EXPECT_EQ(verifier.gmm->n_gaussians, c.n_gaussians);
         } else {
             EXPECT_FATAL(FaceVerif_GmmDCTmod2(path.c_str()),
-                         "the model has 4097 gaussians, more than the limit of 4096");
+                         "the model has 2049 gaussians, more than the limit of 2048");
         }
     }
 }
