@@ -14,10 +14,6 @@
 namespace vision {
 
 namespace {
-// Far beyond any trained cascade, low enough that a corrupt count cannot exhaust memory.
-const int kMaxStages = 1000;
-const int kMaxTrainersPerStage = 10000;
-const int kMaxTrainers = 100000;
 // Lane 0 (the left cell) is the high bit of its row's three.
 const int kReversed3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 }  // namespace
@@ -56,8 +52,11 @@ void ipSWmctMS::load(const char* model_file) {
     if (w != width_pattern || h != height_pattern) error("ipSWmctMS: model wrong size");
 
     file->taggedRead(&n_stages, 4, 1, "N_STAGES");
-    if (n_stages < 1 || n_stages > kMaxStages)
+    if (n_stages < 1)
         error("ipSWmctMS: wrong number of stages (%d) in model %s", n_stages, model_file);
+    if (n_stages > MAX_CASCADE_STAGES)
+        error("ipSWmctMS: model %s has %d stages, more than the limit of %d", model_file, n_stages,
+              MAX_CASCADE_STAGES);
     if (verbose) print("Cascade (%d stages):\n", n_stages);
 
     thresholds = static_cast<real*>(allocator->alloc((long)sizeof(real) * n_stages));
@@ -72,12 +71,14 @@ void ipSWmctMS::load(const char* model_file) {
         if (!std::isfinite(thresholds[s]))
             error("ipSWmctMS: the threshold of stage %d in model %s is not a number", s, model_file);
         file->taggedRead(&n_trainers[s], 4, 1, "N_TRAINERS");
-        if (n_trainers[s] < 1 || n_trainers[s] > kMaxTrainersPerStage)
+        if (n_trainers[s] < 1)
             error("ipSWmctMS: wrong number of weak classifiers (%d) in stage %d of model %s", n_trainers[s], s,
                   model_file);
+        // Checked before any classifier is read: the whole count must fit, not only this stage's.
+        if (n_trainers[s] > MAX_CASCADE_CLASSIFIERS - n_weak)
+            error("ipSWmctMS: model %s has more than the limit of %d weak classifiers", model_file,
+                  MAX_CASCADE_CLASSIFIERS);
         n_weak += n_trainers[s];
-        if (n_weak > kMaxTrainers)
-            error("ipSWmctMS: too many weak classifiers in model %s", model_file);
         if (verbose) {
             print(" + stage %d:\n", s);
             print("\t + n_classifiers: %d\n", n_trainers[s]);

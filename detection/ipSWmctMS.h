@@ -6,6 +6,12 @@
 
 namespace vision {
 
+// What a cascade file may hold. The shipped cascades have at most 14 stages and 512 weak classifiers;
+// a frame costs a few reads per weak classifier that its windows reach, so these bounds keep a
+// damaged or hostile file from making each frame last seconds.
+const int MAX_CASCADE_STAGES = 64;
+const int MAX_CASCADE_CLASSIFIERS = 2048;
+
 class ipSWmctMS : public ipSubWindow {
 public:
     Sequence* input;  // views the integral image's sums

@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "visionlib/Allocator.h"
 #include "visionlib/Message.h"
@@ -38,6 +41,7 @@ real ipSWnodeBtree::normalised(real c) const {
 
 void ipSWnodeBtree::process(Sequence* input) {
     // The tree is acyclic (checked when it is built), so this recursion ends.
+    cascade->threshold = threshold;
     cascade->width_image = width_image;
     cascade->height_image = height_image;
     cascade->setSize(window_width, window_height);
@@ -82,6 +86,19 @@ std::string modelPath(const char* directory, const char* name) {
     return path;
 }
 
+namespace {
+
+// The directory's text files are small: a larger one is refused before it is read.
+std::string textFilePath(const char* directory, const char* name) {
+    std::string path = modelPath(directory, name);
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > MAX_MULTIVIEW_TEXT_BYTES)
+        error("ipSWmvfaceBtree: %s is larger than the limit of %d bytes", path.c_str(), MAX_MULTIVIEW_TEXT_BYTES);
+    return path;
+}
+
+}  // namespace
+
 PyramidCascadeModel readPyramidCascadeModel(const char* directory, bool normalised, Allocator* allocator) {
     PyramidCascadeModel m;
     m.inplane_router_mu = m.outplane_router_mu = 0;
@@ -112,7 +129,7 @@ PyramidCascadeModel readPyramidCascadeModel(const char* directory, bool normalis
     cmd->addText("\nOutplane models and connections : ");
     cmd->addStringParameter("outplane_list", &m.outplane_list, "list of outplane models");
     cmd->addStringParameter("outplane_connect", &m.outplane_connect, "connections between outplane models");
-    cmd->read(modelPath(directory, "pyramid-cascade.model").c_str(), true);
+    cmd->read(textFilePath(directory, "pyramid-cascade.model").c_str(), true);
     return m;
 }
 
@@ -149,39 +166,85 @@ ipSWmvfaceBtree::ipSWmvfaceBtree(real* integral_sums, int width_image, int heigh
         print("   width_image=%d\n   height_image=%d\n   width_pattern=%d\n   height_pattern=%d\n", width_image,
               height_image, width_pattern, height_pattern);
     }
+    // Every file of the directory is read and checked before the first cascade loads: a list that
+    // names one large cascade a thousand times is refused without loading it even once.
+    const PlaneList in = readList(inplane_list_file, true), out = readList(outplane_list_file, false);
+    inplane_list = in.file;
+    outplane_list = out.file;
+    const Links in_links = readConnect(inplane_connect_file, in.n);
+    const Links out_links = readConnect(outplane_connect_file, out.n);
+    std::vector<const char*> models = {toplevel_model, inplane_router_model, outplane_router_model};
+    for (const PlaneList* plane : {&in, &out})
+        for (int i = 0; i < plane->n; i++) models.push_back(plane->models[i]);
+    checkModelBytes(models);
+
     frontal = makeNode(toplevel_model, toplevel_threshold, 0, false, 0, 1.0f);
     inplane_router = makeNode(inplane_router_model, inplane_router_threshold, 0, normalised, inplane_router_mu,
                               inplane_router_stdv);
     outplane_router = makeNode(outplane_router_model, outplane_router_threshold, 0, normalised,
                                outplane_router_mu, outplane_router_stdv);
-    inplane_list = readList(inplane_list_file, true, &n_inplane, &inplanes);
-    outplane_list = readList(outplane_list_file, false, &n_outplane, &outplanes);
-    connect(inplane_connect_file, n_inplane, inplanes, "inplane");
-    connect(outplane_connect_file, n_outplane, outplanes, "outplane");
+    inplanes = makeNodes(in, &n_inplane);
+    outplanes = makeNodes(out, &n_outplane);
+    link(in_links, n_inplane, inplanes, "inplane");
+    link(out_links, n_outplane, outplanes, "outplane");
+    cascades.clear();
     directory = nullptr;  // only needed while building
 }
 
+namespace {
+
+// One entry per file, so that a cascade named twice (or under two names) is loaded once.
+std::string fileKey(const std::string& path, long long* size) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        *size = 0;
+        return "?" + path;  // its load will say why it cannot be read
+    }
+    *size = S_ISREG(st.st_mode) ? (long long)st.st_size : 0;
+    return std::to_string((unsigned long long)st.st_dev) + ":" + std::to_string((unsigned long long)st.st_ino);
+}
+
+}  // namespace
+
+void ipSWmvfaceBtree::checkModelBytes(const std::vector<const char*>& models) {
+    std::set<std::string> seen;
+    long long total = 0;
+    for (const char* model : models) {
+        if (model == nullptr || model[0] == '\0') error("ipSWmvfaceBtree: empty model name.");
+        long long size = 0;
+        if (seen.insert(fileKey(modelPath(directory, model), &size)).second) total += size;
+        if (total > MAX_MULTIVIEW_CASCADE_BYTES)
+            error("ipSWmvfaceBtree: the cascades of %s take more than the limit of %d bytes", directory,
+                  MAX_MULTIVIEW_CASCADE_BYTES);
+    }
+}
+
 ipSWmctMS* ipSWmvfaceBtree::makeCascade(const char* model, real threshold) {
-    if (model == nullptr || model[0] == '\0') error("ipSWmvfaceBtree: empty model name.");
     const std::string path = modelPath(directory, model);
-    return new (allocator) ipSWmctMS(sums, width_image, height_image, width_pattern, height_pattern, path.c_str(),
-                                     threshold, false);
+    long long size = 0;
+    ipSWmctMS*& cascade = cascades[fileKey(path, &size)];
+    if (cascade == nullptr)
+        cascade = new (allocator) ipSWmctMS(sums, width_image, height_image, width_pattern, height_pattern,
+                                            path.c_str(), threshold, false);
+    return cascade;
 }
 
 ipSWnodeBtree* ipSWmvfaceBtree::makeNode(const char* model, real threshold, int id, bool normalise, real mu,
                                          real stdv) {
     ipSWmctMS* cascade = makeCascade(model, threshold);
-    return new (allocator) ipSWnodeBtree(width_image, height_image, width_pattern, height_pattern, cascade, id,
-                                         normalise, mu, stdv, verbose);
+    ipSWnodeBtree* node = new (allocator) ipSWnodeBtree(width_image, height_image, width_pattern, height_pattern,
+                                                        cascade, id, normalise, mu, stdv, verbose);
+    node->threshold = threshold;  // a shared cascade decides with the threshold of the node that runs it
+    return node;
 }
 
-CmdFile* ipSWmvfaceBtree::readList(const char* list_file, bool inplane, int* n, ipSWnodeBtree*** nodes) {
-    *n = 0;
-    *nodes = nullptr;
-    if (list_file == nullptr || list_file[0] == '\0') return nullptr;  // no models for this plane
-    const std::string path = modelPath(directory, list_file);
+ipSWmvfaceBtree::PlaneList ipSWmvfaceBtree::readList(const char* list_file, bool inplane) {
+    PlaneList list{};
+    if (list_file == nullptr || list_file[0] == '\0') return list;  // no models for this plane
+    const std::string path = textFilePath(directory, list_file);
 
     CmdFile* cmd = new (allocator) CmdFile();
+    list.file = cmd;
     int n_models = 0;
     cmd->info(inplane ? "List of in-plane models and corresponding thresholds"
                       : "List of out-plane models and corresponding thresholds");
@@ -189,53 +252,57 @@ CmdFile* ipSWmvfaceBtree::readList(const char* list_file, bool inplane, int* n, 
     cmd->addIntParameter("n_models", &n_models, "Number of models");
     cmd->read(path.c_str(), false);
     if (n_models < 1) error("Number of models in file %s must be at least 1.", path.c_str());
-    // Every model needs its own "model[i]" line in this file: a count beyond what the file holds
-    // would register millions of entries before the check below refused them.
+    // Every model needs its own "model[i]" line in this file.
     if (n_models > cmd->n_tokens / 2 - 1) error("Number of models declared != Number of models actually listed");
+    if (n_models > MAX_MULTIVIEW_LIST_MODELS)
+        error("The list %s declares %d models, more than the limit of %d.", path.c_str(), n_models,
+              MAX_MULTIVIEW_LIST_MODELS);
 
-    char** models;
-    char** names;
-    real* thresholds;
-    int* ids;
-    real* mus = nullptr;
-    real* stdvs = nullptr;
     cmd->addText("\nInit models filename : ");
-    cmd->addStringOptionArray("model[%d]", &models, "", "Model filename", n_models);
+    cmd->addStringOptionArray("model[%d]", &list.models, "", "Model filename", n_models);
     cmd->addText("\nInit thresholds : ");
-    cmd->addRealOptionArray("threshold[%d]", &thresholds, -FLT_MAX, "Threshold", n_models);
+    cmd->addRealOptionArray("threshold[%d]", &list.thresholds, -FLT_MAX, "Threshold", n_models);
     cmd->addText("\nInit models name : ");
-    cmd->addStringOptionArray("name[%d]", &names, "", "Model name", n_models);
+    cmd->addStringOptionArray("name[%d]", &list.names, "", "Model name", n_models);
     cmd->addText("\nInit models id : ");
-    cmd->addIntOptionArray("id[%d]", &ids, 0, "Id", n_models);
+    cmd->addIntOptionArray("id[%d]", &list.ids, 0, "Id", n_models);
     if (normalised) {
         cmd->addText("\nNormalisation : ");
-        cmd->addRealOptionArray("mu[%d]", &mus, 0, "Mean", n_models);
-        cmd->addRealOptionArray("stdv[%d]", &stdvs, 1.0f, "Variance", n_models);
+        cmd->addRealOptionArray("mu[%d]", &list.mus, 0, "Mean", n_models);
+        cmd->addRealOptionArray("stdv[%d]", &list.stdvs, 1.0f, "Variance", n_models);
     }
     cmd->setValues();
 
     for (int i = 0; i < n_models; i++)
-        if (models[i][0] == '\0') error("Number of models declared != Number of models actually listed");
+        if (list.models[i][0] == '\0') error("Number of models declared != Number of models actually listed");
 
-    if (verbose) print("# Number of %s models : %d\n", inplane ? "inplane" : "outplane", n_models);
-    *nodes = (ipSWnodeBtree**)allocator->alloc((long)sizeof(ipSWnodeBtree*) * n_models);
-    for (int i = 0; i < n_models; i++) {
-        if (verbose) {
-            print(" + model[%d] : %s\n", i, models[i]);
-            print("   threshold = %g\n", (double)thresholds[i]);
-            print("   name : %s\n", names[i]);
-            print("   id = %d\n", ids[i]);
-            if (normalised) print("   mu = %g\n   stdv = %g\n", (double)mus[i], (double)stdvs[i]);
+    if (verbose) {
+        print("# Number of %s models : %d\n", inplane ? "inplane" : "outplane", n_models);
+        for (int i = 0; i < n_models; i++) {
+            print(" + model[%d] : %s\n", i, list.models[i]);
+            print("   threshold = %g\n", (double)list.thresholds[i]);
+            print("   name : %s\n", list.names[i]);
+            print("   id = %d\n", list.ids[i]);
+            if (normalised) print("   mu = %g\n   stdv = %g\n", (double)list.mus[i], (double)list.stdvs[i]);
         }
-        (*nodes)[i] = makeNode(models[i], thresholds[i], ids[i], normalised, normalised ? mus[i] : 0,
-                               normalised ? stdvs[i] : 1.0f);
     }
-    *n = n_models;
-    return cmd;
+    list.n = n_models;
+    return list;
 }
 
-void ipSWmvfaceBtree::connect(const char* connect_file, int n, ipSWnodeBtree** nodes, const char* plane) {
-    const std::string path = modelPath(directory, connect_file ? connect_file : "");
+ipSWnodeBtree** ipSWmvfaceBtree::makeNodes(const PlaneList& list, int* n) {
+    *n = 0;
+    if (list.n == 0) return nullptr;
+    ipSWnodeBtree** nodes = (ipSWnodeBtree**)allocator->alloc((long)sizeof(ipSWnodeBtree*) * list.n);
+    for (int i = 0; i < list.n; i++)
+        nodes[i] = makeNode(list.models[i], list.thresholds[i], list.ids[i], normalised,
+                            normalised ? list.mus[i] : 0, normalised ? list.stdvs[i] : 1.0f);
+    *n = list.n;
+    return nodes;
+}
+
+ipSWmvfaceBtree::Links ipSWmvfaceBtree::readConnect(const char* connect_file, int n) {
+    const std::string path = textFilePath(directory, connect_file ? connect_file : "");
     const std::vector<std::string> words = readFileWords(path.c_str());
     if (verbose) print("Loading connect file %s ...\n", path.c_str());
     if (words.size() < 2) error("Number of rows/cols incorrect in file %s.", connect_file);
@@ -243,23 +310,19 @@ void ipSWmvfaceBtree::connect(const char* connect_file, int n, ipSWnodeBtree** n
     if (verbose) print("n rows = %d\nn cols = %d\n", rows, cols);
     if (rows != n || cols != n || words.size() < 2 + (size_t)rows * cols)
         error("Number of rows/cols incorrect in file %s.", connect_file);
+    Links links{std::vector<int>(n, -1), std::vector<int>(n, -1)};
     for (int i = 0; i < rows; i++)
         for (int j = 0; j < cols; j++) {
             const std::string& w = words[2 + (size_t)i * cols + j];
             if (verbose) print("%s ", w.c_str());
-            if (w[0] == 'L') nodes[i]->left = nodes[j];
-            if (w[0] == 'R') nodes[i]->right = nodes[j];
+            if (w[0] == 'L') links.left[i] = j;
+            if (w[0] == 'R') links.right[i] = j;
         }
     if (verbose) print("\n");
 
     // A cycle would walk the tree forever: refuse it now. Depth-first, colouring nodes as they are
     // entered (1) and left (2); reaching a node that is still entered closes a cycle.
     std::vector<int> colour(n, 0);
-    auto index = [&](const ipSWnodeBtree* node) {
-        for (int k = 0; k < n; k++)
-            if (nodes[k] == node) return k;
-        return -1;
-    };
     for (int start = 0; start < n; start++) {
         if (colour[start]) continue;
         std::vector<std::pair<int, int>> stack{{start, 0}};  // node, children visited
@@ -271,9 +334,8 @@ void ipSWmvfaceBtree::connect(const char* connect_file, int n, ipSWnodeBtree** n
                 stack.pop_back();
                 continue;
             }
-            const ipSWnodeBtree* child = top.second++ == 0 ? nodes[top.first]->left : nodes[top.first]->right;
-            if (!child) continue;
-            const int c = index(child);
+            const int c = top.second++ == 0 ? links.left[top.first] : links.right[top.first];
+            if (c < 0) continue;
             if (colour[c] == 1) error("Connections in file %s make a cycle.", connect_file);
             if (colour[c] == 0) {
                 colour[c] = 1;
@@ -281,18 +343,25 @@ void ipSWmvfaceBtree::connect(const char* connect_file, int n, ipSWnodeBtree** n
             }
         }
     }
+    return links;
+}
 
+void ipSWmvfaceBtree::link(const Links& links, int n, ipSWnodeBtree** nodes, const char* plane) {
+    for (int i = 0; i < n; i++) {
+        nodes[i]->left = links.left[i] < 0 ? nullptr : nodes[links.left[i]];
+        nodes[i]->right = links.right[i] < 0 ? nullptr : nodes[links.right[i]];
+    }
     if (verbose) {
         print("Check %s connect ...\n", plane);
         for (int i = 0; i < n; i++) {
             print("node %d:\n", i);
             print(" + wiew=%d\n", nodes[i]->id);
-            if (nodes[i]->left)
-                print(" + left=%d\n", index(nodes[i]->left));
+            if (links.left[i] >= 0)
+                print(" + left=%d\n", links.left[i]);
             else
                 print(" + left=none\n");
-            if (nodes[i]->right)
-                print(" + right=%d\n", index(nodes[i]->right));
+            if (links.right[i] >= 0)
+                print(" + right=%d\n", links.right[i]);
             else
                 print(" + right=none\n");
         }

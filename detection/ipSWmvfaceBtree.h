@@ -1,17 +1,28 @@
 #pragma once
 // Multi-view window classifier: a frontal cascade filters the window, two router cascades pick the
 // in-plane or out-of-plane tree, and a binary tree of cascades decides the view.
+#include <map>
+#include <string>
+#include <vector>
+
 #include "detection/CmdFile.h"
 #include "detection/ipSWmctMS.h"
 #include "detection/ipSubWindow.h"
 
 namespace vision {
 
+// What a model directory may hold, checked before any of its cascades loads. The shipped directory
+// lists 5 and 4 models, its 12 cascades take 2.6 MB and its text files at most 349 bytes; a cascade
+// named more than once (under any name) is loaded once and counts once.
+const int MAX_MULTIVIEW_LIST_MODELS = 64;
+const int MAX_MULTIVIEW_CASCADE_BYTES = 32 << 20;
+const int MAX_MULTIVIEW_TEXT_BYTES = 65536;  // each of "pyramid-cascade.model", the lists and connect files
+
 // One node of a view tree: walks left when its cascade accepts, right when it rejects; a node
 // without the needed child decides.
 class ipSWnodeBtree : public ipSubWindow {
 public:
-    ipSWmctMS* cascade;  // not owned
+    ipSWmctMS* cascade;  // not owned; other nodes may share it
     int id;              // the view this node reports
     bool normalise;
     real mu;
@@ -57,14 +68,35 @@ public:
     void stat() override;
 
 private:
+    // A plane's list file, read and checked; its strings live in `file`.
+    struct PlaneList {
+        CmdFile* file;
+        int n;
+        char** models;
+        real* thresholds;
+        char** names;
+        int* ids;
+        real* mus;
+        real* stdvs;
+    };
+    // A plane's connect file: each model's left and right child, -1 for none.
+    struct Links {
+        std::vector<int> left, right;
+    };
+
     real* sums;
     const char* directory;
     bool normalised;
+    std::map<std::string, ipSWmctMS*> cascades;  // while building: the loaded cascade of each file
 
+    // Refuses an empty name or cascades that take more than MAX_MULTIVIEW_CASCADE_BYTES together.
+    void checkModelBytes(const std::vector<const char*>& models);
     ipSWmctMS* makeCascade(const char* model, real threshold);
     ipSWnodeBtree* makeNode(const char* model, real threshold, int id, bool normalise, real mu, real stdv);
-    CmdFile* readList(const char* list_file, bool inplane, int* n, ipSWnodeBtree*** nodes);
-    void connect(const char* connect_file, int n, ipSWnodeBtree** nodes, const char* plane);
+    PlaneList readList(const char* list_file, bool inplane);
+    ipSWnodeBtree** makeNodes(const PlaneList& list, int* n);
+    Links readConnect(const char* connect_file, int n);
+    void link(const Links& links, int n, ipSWnodeBtree** nodes, const char* plane);
     bool decide(ipSWnodeBtree* root, Sequence* input);
 };
 

@@ -211,20 +211,23 @@ void FaceData::saveXFile(XFile* file) {
 FaceData::CropLoad FaceData::loadCrop(int place, const char* name) {
     ImageGray* image = nullptr;
     if (binaryCrops) {
-        std::string path = cropPath(name);
-        FILE* probe = fopen(path.c_str(), "rb");
-        if (!probe)
+        // A crop that is no regular file (a FIFO would hold the reader for ever) counts as missing.
+        DiskXFile* file = DiskXFile::tryOpen(cropPath(name).c_str(), "r", allocator);
+        if (!file)
             return CROP_UNREADABLE;
-        fclose(probe);
-        DiskXFile file(path.c_str(), "r");
         int32_t size[2] = {0, 0};
-        if (file.read(size, 4, 2) != 2)
+        if (file->read(size, 4, 2) != 2) {
+            allocator->free(file);
             return CROP_UNREADABLE;
-        if (size[0] != FACE_CROP_WIDTH || size[1] != FACE_CROP_HEIGHT)
+        }
+        if (size[0] != FACE_CROP_WIDTH || size[1] != FACE_CROP_HEIGHT) {
+            allocator->free(file);
             return CROP_WRONG_SIZE;
+        }
         image = new (allocator) ImageGray(size[0], size[1]);
         int expected = size[0] * size[1];
-        int got = file.read(image->byte_pixels, 1, expected);
+        int got = file->read(image->byte_pixels, 1, expected);
+        allocator->free(file);
         if (got != expected) {
             allocator->free(image);
             return CROP_UNREADABLE;
@@ -232,8 +235,7 @@ FaceData::CropLoad FaceData::loadCrop(int place, const char* name) {
         image->updateReals();
     } else {
         std::string path = imagePath(name, ".crop.pgm");
-        FILE* probe = fopen(path.c_str(), "rb");
-        if (probe)
+        if (FILE* probe = openRegularFile(path.c_str(), "r"))
             fclose(probe);
         else
             path = imagePath(name, ".crop.pgm", true);

@@ -28,8 +28,6 @@ namespace {
 const int CROP_PIXELS = FACE_CROP_WIDTH * FACE_CROP_HEIGHT;
 const int DCT_BLOCKS = 221;
 const int DCT_FEATURES = 18;
-// Far above any useful mixture, low enough that G x (2 D + 1) reals cannot overflow.
-const int MAX_GAUSSIANS = 1 << 16;
 
 void setTrainingOptions(EMTrainer* trainer) {
     trainer->setIntOption("max iter", 100);
@@ -47,7 +45,7 @@ FaceVerif_GmmDCTmod2::FaceVerif_GmmDCTmod2(int verbose_)
 
 FaceVerif_GmmDCTmod2::FaceVerif_GmmDCTmod2(int n_inputs, int n_gaussians, int verbose_)
     : FaceVerif_GmmDCTmod2(verbose_) {
-    if (n_gaussians < 1 || n_gaussians > MAX_GAUSSIANS || n_inputs != DCT_FEATURES)
+    if (n_gaussians < 1 || n_gaussians > MAX_VERIFIER_GAUSSIANS || n_inputs != DCT_FEATURES)
         error("FaceVerif_GmmDCTmod2: a mixture of %d gaussians over %d inputs cannot score the features.",
               n_gaussians, n_inputs);
     gmm = new (allocator) DiagonalGMM(n_inputs, n_gaussians, nullptr);
@@ -99,8 +97,11 @@ void FaceVerif_GmmDCTmod2::checkParameters(const char* who) {
 void FaceVerif_GmmDCTmod2::loadXFile(XFile* file) {
     int G = 0, D = 0;
     readSizes(file, &G, &D, "FaceVerif_GmmDCTmod2");
-    if (G < 1 || G > MAX_GAUSSIANS)
+    if (G < 1)
         error("FaceVerif_GmmDCTmod2::loadXFile() incorrect number of gaussians (%d).", G);
+    if (G > MAX_VERIFIER_GAUSSIANS)
+        error("FaceVerif_GmmDCTmod2::loadXFile() the model has %d gaussians, more than the limit of %d.", G,
+              MAX_VERIFIER_GAUSSIANS);
     if (D != DCT_FEATURES)
         error("FaceVerif_GmmDCTmod2::loadXFile() incorrect number of inputs (%d instead of %d).", D,
               DCT_FEATURES);

@@ -18,6 +18,11 @@ class ipMirror;
 class ipNormBestFitLinear;
 class ipSmoothGaussian3;
 
+// The most Gaussians a verifier model may hold (the shipped world model has 512 over 18 inputs, and
+// every model has exactly 18: the DCT-mod2 features). Enrolling and scoring cost grows with the count:
+// four times the shipped model keeps an enrollment within seconds and the scoring of a face within a frame.
+const int MAX_VERIFIER_GAUSSIANS = 2048;
+
 class FaceVerif : public Object {
 public:
     int verbose;  // 0 silent; >0 scores; >1 entry lines; >2 traces

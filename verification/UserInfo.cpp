@@ -135,6 +135,11 @@ std::string UserInfo::folderName() const {
     return std::string(text(userName)) + "_" + id;
 }
 
+bool usableUserName(const std::string& name) {
+    return !name.empty() && name.size() <= (size_t)MAX_USER_NAME_LENGTH && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string::npos;
+}
+
 std::string userFolderPath(const char* directory, const UserInfo* identity) {
     std::string name = identity->folderName();
     if (!directory || !*directory)

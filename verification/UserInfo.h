@@ -44,6 +44,16 @@ private:
     char* copyString(const char* text);
 };
 
+// The longest user name (the account's, blanks made underscores) that names the per-user folder and
+// files: account names are far shorter (at most 32 characters on Linux, 20 on Windows), and the
+// longest file named after it, the twin record "access-<name>.userinfo.txt" written under a temporary
+// name, then still fits a file name (255 bytes).
+const int MAX_USER_NAME_LENGTH = 128;
+
+// True when name can be the user name of the per-user folder and files: one folder name (not empty,
+// ".", "..", no '/' or '\'), at most MAX_USER_NAME_LENGTH characters.
+bool usableUserName(const std::string& name);
+
 // "<directory>/<user name>_<id>" (the bare folder name when directory is empty).
 std::string userFolderPath(const char* directory, const UserInfo* identity);
 

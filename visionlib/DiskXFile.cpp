@@ -1,11 +1,13 @@
 #include "visionlib/DiskXFile.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +54,24 @@ FILE* startZcat(const char* path, pid_t* child) {
 
 }  // namespace
 
+FILE* openRegularFile(const char* path, const char* mode, bool* irregular) {
+    if (irregular) *irregular = false;
+    // Without O_NONBLOCK the open of a FIFO waits for a writer, for ever; fstat on what was opened
+    // leaves no gap in which the file could be swapped after a check.
+    const int access = strchr(mode, '+') ? O_RDWR : O_RDONLY;
+    int fd = ::open(path, access | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        if (irregular) *irregular = true;
+        close(fd);
+        return nullptr;
+    }
+    FILE* stream = fdopen(fd, mode);
+    if (!stream) close(fd);
+    return stream;
+}
+
 DiskXFile::DiskXFile()
     : stream(nullptr), opened_here(false), is_pipe(false), buffer_block(nullptr), buffer_block_size(0),
       child(0) {}
@@ -73,7 +93,7 @@ DiskXFile* DiskXFile::tryOpen(const char* path, const char* mode, Allocator* all
 bool DiskXFile::open(const char* path, const char* mode, bool fatal) {
     // Files are always binary here: text files get bare line feeds without a mode switch.
     if (isGzipRead(path, mode)) {
-        FILE* probe = fopen(path, "r");
+        FILE* probe = openRegularFile(path, "r");
         if (!probe) {
             if (fatal) error("DiskXFile: cannot open the file <%s> for reading", path);
             return false;
@@ -86,8 +106,10 @@ bool DiskXFile::open(const char* path, const char* mode, bool fatal) {
         }
         is_pipe = true;
     } else {
-        stream = fopen(path, mode);
+        bool irregular = false;
+        stream = mode[0] == 'r' ? openRegularFile(path, mode, &irregular) : fopen(path, mode);
         if (!stream) {
+            if (fatal && irregular) error("DiskXFile: <%s> is not a regular file, it is not read", path);
             if (fatal) error("DiskXFile: cannot open <%s> in mode <%s>. Sorry.", path, mode);
             return false;
         }

@@ -7,6 +7,11 @@
 
 namespace vision {
 
+// Opens path for reading ("r", "rb", "r+") only when it is a regular file; NULL otherwise, with
+// *irregular (when given) telling a FIFO, device or folder from a file that cannot be opened. Every
+// reader of the library opens its files through it.
+FILE* openRegularFile(const char* path, const char* mode, bool* irregular = nullptr);
+
 class DiskXFile : public XFile {
 public:
     FILE* stream;
@@ -16,7 +21,7 @@ public:
     int buffer_block_size;  // bytes
     pid_t child;            // the "zcat" process of a pipe, or 0
 
-    // Failure to open is fatal.
+    // Failure to open is fatal; so is reading anything but a regular file.
     DiskXFile(const char* path, const char* mode);
     // Wraps an open stream; the destructor leaves it open.
     explicit DiskXFile(FILE* stream);

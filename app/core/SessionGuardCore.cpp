@@ -21,11 +21,13 @@
 namespace {
 std::atomic<SessionGuardCore*> g_core{nullptr};
 
-// A user name from a record must stay one folder name inside the user data folder.
-bool usableFolderName(const char* name) {
+// A record's user name must name the user's folder and files; a twin's is the account's after its
+// prefix.
+bool usableRecordName(const char* name, const std::string& prefix) {
     if (!name) return false;
     std::string n = name;
-    return !n.empty() && n != "." && n != ".." && n.find('/') == std::string::npos && n.find('\\') == std::string::npos;
+    if (!prefix.empty() && n.compare(0, prefix.size(), prefix) == 0) n.erase(0, prefix.size());
+    return vision::usableUserName(n);
 }
 
 bool saveRecord(const std::string& path, vision::UserInfo& record) {
@@ -144,7 +146,7 @@ vision::UserInfo* SessionGuardCore::loadUserInfo(const std::string& prefix) {
     if (!file) return nullptr;
     vision::UserInfo* record = vision::UserInfo::readFrom(file);
     delete file;
-    if (record && !usableFolderName(record->userName)) {
+    if (record && !usableRecordName(record->userName, prefix)) {
         delete record;
         record = nullptr;
     }
@@ -158,6 +160,17 @@ bool SessionGuardCore::createUserInfo(const std::string& first, const std::strin
     if (user.empty()) {
         // Without the account's name the record could name no per-user folder of its own.
         if (logger) logger->log("ERROR: The name of the user account cannot be read, no identity record is created");
+        return false;
+    }
+    // A name that cannot name the user's folder and files would leave a user who can never enroll.
+    if (user.size() > (size_t)vision::MAX_USER_NAME_LENGTH) {
+        if (logger)
+            logger->log("ERROR: The user name " + user + " is longer than " +
+                        std::to_string(vision::MAX_USER_NAME_LENGTH) + " characters, no identity record is created");
+        return false;
+    }
+    if (!vision::usableUserName(user)) {
+        if (logger) logger->log("ERROR: The user name " + user + " cannot name a folder, no identity record is created");
         return false;
     }
     vision::UserInfo* existing = loadUserInfo("");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wx/app.h>
 
@@ -195,6 +196,29 @@ TEST_F(Enrollment, FailuresKeepTheOldModelAndList) {
     writeCapture("lastface", 3);
     EXPECT_FALSE(run("lastface", false, 10)) << "no identity record";
     EXPECT_TRUE(exists("lastface.raw.pgm")) << "the capture is kept for a later run";
+}
+
+TEST_F(Enrollment, AFifoInPlaceOfACaptureOrCropFileIsRefusedAtOnce) {
+    // Opening a FIFO for reading waits for a writer: each of these runs blocked the thread for ever.
+    writeCapture("lastface", 1);
+    ASSERT_TRUE(run("lastface", false, 0));
+    const std::string model = readText(modelPath), list = readText(listPath);
+    for (const std::string suffix : {".raw.pgm", ".info.txt"}) {
+        SCOPED_TRACE(suffix);
+        writeCapture("lastface", 2);
+        ::unlink(("lastface" + suffix).c_str());
+        ASSERT_EQ(::mkfifo(("lastface" + suffix).c_str(), 0600), 0);
+        EXPECT_FALSE(run("lastface", true, 9));
+        EXPECT_EQ(readText(modelPath), model);
+        EXPECT_EQ(readText(listPath), list);
+    }
+    // A sample's crop: that sample is skipped, as a missing one is.
+    const std::string crop = user + "/data/s00.cro";
+    ::unlink(crop.c_str());
+    ASSERT_EQ(::mkfifo(crop.c_str(), 0600), 0);
+    writeCapture("lastface", 2);
+    EXPECT_TRUE(run("lastface", true, 9));
+    EXPECT_EQ(listedNames(), std::vector<std::string>{"s09"});
 }
 
 // Notes the nice value of the thread that names the sample: the enrollment thread itself.

@@ -114,6 +114,31 @@ TEST_F(UserFiles, RecordsThatCannotNameAFolderAreRefused) {
     EXPECT_EQ(named.loadUserInfo(""), nullptr);
 }
 
+TEST_F(UserFiles, UserNamesAreBoundedWhereTheyBecomeFileNames) {
+    // A 240-character name was accepted, and its user could never enroll: its files could not be named.
+    named.logger = &logger;
+    named.account = "HOST\\" + std::string(vision::MAX_USER_NAME_LENGTH, 'a');
+    ASSERT_TRUE(named.createUserInfo("None", "None", 2000, true));
+    vision::UserInfo* record = named.loadUserInfo("");
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(std::string(record->userName).size(), (size_t)vision::MAX_USER_NAME_LENGTH);
+    delete record;
+    record = named.loadUserInfo("access-");
+    ASSERT_NE(record, nullptr) << "the twin's name is the account's after its prefix";
+    delete record;
+
+    const std::string over(vision::MAX_USER_NAME_LENGTH + 1, 'b');
+    named.account = "HOST\\" + over;
+    EXPECT_FALSE(named.createUserInfo("None", "None", 2000, true));
+    EXPECT_TRUE(logger.has("ERROR: The user name " + over + " is longer than 128 characters, no identity record is created"));
+    EXPECT_FALSE(exists(named.userInfoFilePath("")));
+    EXPECT_EQ(named.config.nextUserId, 5001) << "no id is spent on it";
+    // A record that names such a user, written before, is no record.
+    writeText(named.userInfoFilePath(""), "USERID 5001\nMAXSTRINGSIZE 200\nUSERNAME " + over +
+                                              "\nFIRSTNAME None\nLASTNAME None\nBIRTHYEAR 2000\nGENDER M\n");
+    EXPECT_EQ(named.loadUserInfo(""), nullptr);
+}
+
 TEST_F(UserFiles, AnUnreadableAccountNameWritesNoRecord) {
     named.readable = false;
     named.logger = &logger;

@@ -70,6 +70,45 @@ TEST(Netpbm, RejectsDamagedFiles) {
     EXPECT_FALSE(why.empty());
 }
 
+TEST(ReplaySource, AFrameFileIsReadOnlyWithinItsTailLimit) {
+    // Each frame file was read whole whatever its header said: a 1 GB tail cost 4 s and 1 GB a frame.
+    TempDir dir;
+    const std::string gray = "P5\n# four by two\n4 2\n255\n" + std::string(8, '\x40');
+    const std::string wide = "P6 2 1 65535\n" + std::string(12, '\x7f');
+    const struct Case {
+        const char* what;
+        std::string content;
+        off_t sparseSize;  // > 0: the file is made this long, with a hole
+        bool reads;
+    } cases[] = {
+        {"no tail", gray, 0, true},
+        {"tail at the limit", gray + std::string(kMaxReplayFrameTail, '\n'), 0, true},
+        {"tail one beyond", gray + std::string(kMaxReplayFrameTail + 1, '\n'), 0, false},
+        {"16-bit colour, tail at the limit", wide + std::string(kMaxReplayFrameTail, '\0'), 0, true},
+        {"16-bit colour, tail one beyond", wide + std::string(kMaxReplayFrameTail + 1, '\0'), 0, false},
+        {"1 GiB tail", gray, off_t(1) << 30, false},
+        {"no header in the first 4096 bytes", "P5\n#" + std::string(5000, 'x'), 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.path + "/f.pgm";
+        writeFile(path, c.content);
+        if (c.sparseSize > 0) ASSERT_EQ(0, ::truncate(path.c_str(), c.sparseSize));
+        FrameImage img;
+        std::string why;
+        EXPECT_EQ(readReplayFrame(path, img, &why), c.reads) << why;
+        if (!c.reads) EXPECT_NE(why.find("4096"), std::string::npos) << why;
+        if (c.reads) EXPECT_FALSE(img.empty());
+    }
+    // The replay camera reads its frames so: a folder whose only frame is over the limit offers no camera.
+    writeFile(dir.path + "/f.pgm", gray + std::string(kMaxReplayFrameTail + 1, '\n'));
+    ReplayDeclaration decl;
+    decl.folder = dir.path;
+    std::string why;
+    EXPECT_EQ(ReplaySource::open(decl, &why), nullptr);
+    EXPECT_NE(why.find("bytes beyond the header"), std::string::npos) << why;
+}
+
 TEST(ReplaySource, AFolderNamedLikeAFrameIsNoFrame) {
     TempDir dir;
     ASSERT_EQ(0, ::mkdir((dir.path + "/a.pgm").c_str(), 0700));

@@ -2,6 +2,9 @@
 
 #include <cfloat>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -245,4 +248,119 @@ TEST(MultiViewTreeDeathTest, DamagedDirectoriesAreFatal) {
             loadMultiViewTree(dir.c_str(), false, f.ii.sums(), 48, 48, owner.allocator);
         },
         "CmdFile: parameter <outplane_connect> not found");
+}
+
+namespace {
+
+// A list of n models that all name `file`, and a connect file of n x n words without links.
+void writeSameModelList(const std::string& dir, int n, const std::string& file) {
+    std::string list = "n_models " + std::to_string(n) + "\n", connect = std::to_string(n) + " " + std::to_string(n) + "\n";
+    for (int i = 0; i < n; i++) {
+        const std::string k = "[" + std::to_string(i) + "] ";
+        list += "model" + k + file + " threshold" + k + "-100 id" + k + "1\n";
+    }
+    for (int i = 0; i < n * n; i++) connect += "x ";
+    writeText(dir + "/in.list", list);
+    writeText(dir + "/in.connect", connect);
+}
+
+// Blanks after a text file's words, up to `size` bytes.
+void padWithBlanks(const std::string& path, size_t size) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << std::string(size - std::filesystem::file_size(path), ' ');
+}
+
+ipSWmvfaceBtree* load(const std::string& dir, Frame& f, Object& owner) {
+    return loadMultiViewTree(dir.c_str(), false, f.ii.sums(), 48, 48, owner.allocator);
+}
+
+}  // namespace
+
+TEST(MultiViewTreeDeathTest, ListsAreCheckedBeforeAnyCascadeLoads) {
+    // A thousand lines naming one 1 MB cascade loaded it a thousand times (24 s, 3.3 GB) before the
+    // directory was refused. The top-level cascade is damaged here: its load would fail with another
+    // message, so the refusal shows that nothing was loaded first.
+    const Plane one = singleModel("m.cascade", true, 1);
+    MultiViewDir d({"top.cascade", true, 1}, {"inr.cascade", true, 1}, {"outr.cascade", true, 1}, one, one);
+    writeUniformCascade(d.dir + "/big.cascade", true, 1);
+    std::filesystem::resize_file(d.dir + "/big.cascade", 1 << 20);
+    writeText(d.dir + "/top.cascade", "not a cascade");
+    writeSameModelList(d.dir, 1000, "big.cascade");
+    const std::string dir = d.dir;
+    EXPECT_FATAL(
+        {
+            Frame f;
+            Object owner;
+            load(dir, f, owner);
+        },
+        "The list .*in.list declares 1000 models, more than the limit of 64\\.");
+}
+
+TEST(MultiViewTreeDeathTest, DirectoryLimitsAreCrossedByOne) {
+    const Plane one = singleModel("m.cascade", true, 1);
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> prepare;
+        const char* refusal;  // null: it loads
+    } cases[] = {
+        {"64 models", [](const std::string& dir) { writeSameModelList(dir, 64, "m.cascade"); }, nullptr},
+        {"65 models", [](const std::string& dir) { writeSameModelList(dir, 65, "m.cascade"); },
+         "The list .*in.list declares 65 models, more than the limit of 64\\."},
+        // The five distinct cascades, one of them padded (its reader ignores the tail) to the limit or past it.
+        {"cascades of 32 MiB",
+         [](const std::string& dir) {
+             std::filesystem::resize_file(dir + "/top.cascade", MAX_MULTIVIEW_CASCADE_BYTES - 4 * std::filesystem::file_size(dir + "/m.cascade"));
+         },
+         nullptr},
+        {"cascades of 32 MiB and a byte",
+         [](const std::string& dir) {
+             std::filesystem::resize_file(dir + "/top.cascade", MAX_MULTIVIEW_CASCADE_BYTES - 4 * std::filesystem::file_size(dir + "/m.cascade") + 1);
+         },
+         "the cascades of .* take more than the limit of 33554432 bytes"},
+        {"list of 64 KiB", [](const std::string& dir) { padWithBlanks(dir + "/in.list", 65536); }, nullptr},
+        {"list of 64 KiB and a byte", [](const std::string& dir) { padWithBlanks(dir + "/in.list", 65537); },
+         "in.list is larger than the limit of 65536 bytes"},
+        {"connect file of 64 KiB and a byte",
+         [](const std::string& dir) { padWithBlanks(dir + "/out.connect", 65537); },
+         "out.connect is larger than the limit of 65536 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Distinct cascades: top, two routers and one per plane; their sizes are equal.
+        MultiViewDir d({"top.cascade", true, 1}, {"inr.cascade", true, 1}, {"outr.cascade", true, 1}, one,
+                       singleModel("o.cascade", true, 1));
+        c.prepare(d.dir);
+        const std::string dir = d.dir;
+        if (c.refusal) {
+            EXPECT_FATAL(
+                {
+                    Frame f;
+                    Object owner;
+                    load(dir, f, owner);
+                },
+                c.refusal);
+        } else {
+            Frame f;
+            Object owner;
+            EXPECT_NE(load(dir, f, owner), nullptr);
+        }
+    }
+}
+
+TEST(MultiViewTree, ACascadeNamedTwiceIsLoadedOnceAndDecidesWithEachNodesThreshold) {
+    MultiViewDir d({"top.cascade", true, 1}, {"inr.cascade", true, 1}, {"outr.cascade", false, 0},
+                   singleModel("a.cascade", true, 1), singleModel("o.cascade", true, 5));
+    // Model 0 (threshold 100) rejects the window's confidence of 1 and walks right to model 1, the
+    // same file under another name (threshold -100), which accepts it.
+    writeText(d.dir + "/in.list",
+              "n_models 2 model[0] a.cascade threshold[0] 100 id[0] 1 model[1] ./a.cascade threshold[1] -100 id[1] 2\n");
+    writeText(d.dir + "/in.connect", "2 2 x R x x");
+    Frame f;
+    Object owner;
+    ipSWmvfaceBtree* tree = load(d.dir, f, owner);
+    ASSERT_EQ(tree->n_inplane, 2);
+    EXPECT_EQ(tree->inplanes[0]->cascade, tree->inplanes[1]->cascade);
+    EXPECT_NE(tree->inplanes[0]->cascade, tree->outplanes[0]->cascade);
+    f.classify(*tree);
+    EXPECT_TRUE(tree->is_pattern);
+    EXPECT_EQ(tree->view, 2);
 }

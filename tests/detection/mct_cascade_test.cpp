@@ -467,11 +467,33 @@ TEST(MctCascade, LoaderRefusesBrokenFiles) {
     std::filesystem::resize_file(path, std::filesystem::file_size(path) - 100);
     EXPECT_FATAL(load(), "XFile: tag <LUT> has a corrupted size!");
 
-    // A stage count beyond reason is refused before anything is allocated for it.
-    Cascade huge = good();
-    huge.stages.resize(1001, huge.stages[0]);
-    cascade_fixture::write(path, huge);
-    EXPECT_FATAL(load(), "ipSWmctMS: wrong number of stages (1001) in model " + path);
+    // The limits: a file at a limit loads, one beyond it is refused naming the limit (before anything
+    // is read or allocated for what it counts).
+    const std::string tooManyWeak = "ipSWmctMS: model " + path + " has more than the limit of 2048 weak classifiers";
+    struct Limit {
+        const char* what;
+        std::vector<int> stages;  // weak classifiers per stage
+        std::string refusal;      // empty: it loads
+    } limits[] = {
+        {"64 stages", std::vector<int>(64, 1), ""},
+        {"65 stages", std::vector<int>(65, 1), "ipSWmctMS: model " + path + " has 65 stages, more than the limit of 64"},
+        {"2,048 weak classifiers in one stage", {2048}, ""},
+        {"2,048 over two stages", {2000, 48}, ""},
+        {"2,049 in one stage", {2049}, tooManyWeak},
+        {"2,049 over two stages", {2000, 49}, tooManyWeak},
+    };
+    for (const Limit& l : limits) {
+        SCOPED_TRACE(l.what);
+        Cascade c;
+        for (int n : l.stages) c.stages.push_back(oneStage(0.0f, std::vector<Weak>(n, constantWeak(0, 1.0f, 1.0f))).stages[0]);
+        cascade_fixture::write(path, c);
+        if (l.refusal.empty()) {
+            ipSWmctMS sw(in.ii.sums(), 40, 40, 19, 19, path.c_str(), 0.0f, false);
+            EXPECT_EQ(sw.n_stages, (int)l.stages.size());
+        } else {
+            EXPECT_FATAL(load(), l.refusal);
+        }
+    }
 
     const std::string missing = dir.file("missing.cascade");
     EXPECT_FATAL(ipSWmctMS(in.ii.sums(), 40, 40, 19, 19, missing.c_str(), 0.0f, false),

@@ -223,6 +223,27 @@ TEST_F(VerifierTest, BrokenModelsAreRefusedWhenTheyLoad) {
     }
 }
 
+TEST_F(VerifierTest, GaussianCountIsBoundedBeforeTheParametersAreRead) {
+    struct Case {
+        int n_gaussians;
+        bool loads;
+    } cases[] = {{MAX_VERIFIER_GAUSSIANS, true}, {MAX_VERIFIER_GAUSSIANS + 1, false}};
+    for (const Case& c : cases) {
+        ModelWriter m = world;
+        m.n_gaussians = c.n_gaussians;
+        m.params.assign((size_t)c.n_gaussians * (2 * D + 1), 1.0f);
+        const std::string path = tmp / "large.model";
+        m.write(path);
+        if (c.loads) {
+            FaceVerif_GmmDCTmod2 verifier(path.c_str());
+            EXPECT_EQ(verifier.gmm->n_gaussians, c.n_gaussians);
+        } else {
+            EXPECT_FATAL(FaceVerif_GmmDCTmod2(path.c_str()),
+                         "the model has 2049 gaussians, more than the limit of 2048");
+        }
+    }
+}
+
 TEST_F(VerifierTest, AOneFaceStoreScoresUserMinusWorldMeanFrameLogLikelihood) {
     FaceVerif_GmmDCTmod2 worldVerifier(worldPath.c_str());
     FrontalFaceData enrolment(&identity, W, H, 10, "", false, false, 0, false);

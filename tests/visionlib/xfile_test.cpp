@@ -152,6 +152,30 @@ TEST_F(TempDir, OpeningFailuresFatalForTheLibraryNullForPrograms) {
     f->printf("%d\n", 42);
 }
 
+TEST_F(TempDir, OnlyRegularFilesAreRead) {
+    // Opening a FIFO without a writer used to wait for ever; a folder opened and read nothing.
+    const std::string fifo = path("fifo"), folder = path("folder"), plain = path("plain.txt");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    writeBytes(plain, {'4', '2'});
+    for (const std::string& p : {fifo, folder}) {
+        SCOPED_TRACE(p);
+        bool irregular = false;
+        EXPECT_EQ(openRegularFile(p.c_str(), "rb", &irregular), nullptr);
+        EXPECT_TRUE(irregular);
+        EXPECT_EQ(DiskXFile::tryOpen(p.c_str(), "r"), nullptr);
+        EXPECT_FATAL(DiskXFile f(p.c_str(), "r"), "DiskXFile: <" + p + "> is not a regular file, it is not read");
+    }
+    bool irregular = true;
+    EXPECT_EQ(openRegularFile(path("missing").c_str(), "r", &irregular), nullptr);
+    EXPECT_FALSE(irregular) << "a missing file is not a special one";
+    // A regular file reads as before, blocking reads and all.
+    DiskXFile f(plain.c_str(), "r");
+    int value = 0;
+    EXPECT_EQ(f.scanf("%d", &value), 1);
+    EXPECT_EQ(value, 42);
+}
+
 TEST_F(TempDir, GzipThroughZcatWithBlanksAndQuotesInThePath) {
     std::string plain = path("plain.txt");
     {
