@@ -15,6 +15,7 @@
 #include <wx/app.h>
 
 #include "app/core/EnrollmentThread.h"
+#include "app/core/ModelCheck.h"
 #include "tests/app/app_core_fixtures.h"
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
@@ -53,8 +54,8 @@ protected:
         modelPath = core.userModelPath();
     }
 
-    // Two Gaussians on DCT-mod2 features (18 values): equal weights, unit variances.
-    static void writeWorldModel(const std::string& path) {
+    // Two Gaussians on DCT-mod2 features (18 values): equal weights, the variances variance and twice it.
+    static void writeWorldModel(const std::string& path, float variance = 1.0f) {
         vision::DiskXFile file(path.c_str(), "w");
         int g = 2, d = 18;
         file.taggedWrite(&g, 4, 1, "n_gaussians");
@@ -62,7 +63,7 @@ protected:
         std::vector<float> params(2, std::log(0.5f));
         for (int k = 0; k < g; ++k) {
             for (int j = 0; j < d; ++j) params.push_back(k ? 1.0f : -1.0f);
-            for (int j = 0; j < d; ++j) params.push_back(1.0f);
+            for (int j = 0; j < d; ++j) params.push_back(variance * (k + 1));
         }
         file.taggedWrite(params.data(), 4, int(params.size()), "PARAMS");
     }
@@ -195,6 +196,34 @@ TEST_F(Enrollment, FailuresKeepTheOldModelAndList) {
     writeCapture("lastface", 3);
     EXPECT_FALSE(run("lastface", false, 10)) << "no identity record";
     EXPECT_TRUE(exists("lastface.raw.pgm")) << "the capture is kept for a later run";
+}
+
+TEST_F(Enrollment, AModelIsKnownByItsWorldModelAndOneThatCannotBeReadGoesAside) {
+    writeCapture("lastface", 1);
+    ASSERT_TRUE(run("lastface", false, 0));
+    EXPECT_EQ(userModelBuiltOn(modelPath, core.config.worldModel), BuiltOn::Same);
+    writeWorldModel(root + "/other.model", 1.5f);
+    EXPECT_EQ(userModelBuiltOn(modelPath, root + "/other.model"), BuiltOn::Other);
+    EXPECT_EQ(userModelBuiltOn(modelPath, root + "/none.model"), BuiltOn::Unknown);
+    EXPECT_FALSE(exists(modelPath + ".bad")) << "a model that reads is replaced, not kept";
+
+    // Truncated: the new model takes its place, the old bytes stay beside it.
+    const std::string whole = readText(modelPath);
+    const std::string cut = whole.substr(0, whole.size() / 2);
+    writeText(modelPath, cut);
+    EXPECT_EQ(userModelBuiltOn(modelPath, core.config.worldModel), BuiltOn::Unknown);
+    writeCapture("lastface", 2);
+    ASSERT_TRUE(run("lastface", false, 1));
+    EXPECT_EQ(readText(modelPath + ".bad"), cut);
+    EXPECT_TRUE(mixtureReadable(modelPath));
+    EXPECT_EQ(modeOf(modelPath), 0600u);
+
+    // A build that fails moves nothing.
+    writeText(modelPath, cut);
+    core.config.worldModel = root + "/none.model";
+    writeCapture("lastface", 3);
+    EXPECT_FALSE(run("lastface", false, 2));
+    EXPECT_EQ(readText(modelPath), cut);
 }
 
 // Notes the nice value of the thread that names the sample: the enrollment thread itself.
