@@ -9,24 +9,9 @@
 #include "app/core/Configuration.h"
 #include "app/core/ConfigurationUpgrade.h"
 #include "tests/app/app_core_fixtures.h"
-#include "visionlib/DiskXFile.h"
 
 namespace {
 
-// A mixture file of two Gaussians on the 18 DCT-mod2 features; the user models that enrollment
-// makes on it keep its weights and variances.
-void writeMixture(const std::string& path, float variance, float mean = 1.0f) {
-    vision::DiskXFile file(path.c_str(), "w");
-    int g = 2, d = 18;
-    file.taggedWrite(&g, 4, 1, "n_gaussians");
-    file.taggedWrite(&d, 4, 1, "n_inputs");
-    std::vector<float> params(2, std::log(0.5f));
-    for (int k = 0; k < g; ++k) {
-        for (int j = 0; j < d; ++j) params.push_back(k ? mean : -mean);
-        for (int j = 0; j < d; ++j) params.push_back(variance * (k + 1));
-    }
-    file.taggedWrite(params.data(), 4, int(params.size()), "PARAMS");
-}
 
 class Upgrade : public AppCoreTest {
 protected:

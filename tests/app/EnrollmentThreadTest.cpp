@@ -43,7 +43,7 @@ protected:
     std::string user, models, listPath, modelPath;
     void SetUp() override {
         AppCoreTest::SetUp();
-        writeWorldModel(root + "/world.model");
+        writeMixture(root + "/world.model");
         core.config.worldModel = root + "/world.model";
         ASSERT_TRUE(core.createUserInfo("None", "None", 2000, true));
         user = core.userFolderPath();
@@ -52,20 +52,6 @@ protected:
         listPath = models + "/" + record->userName + ".facedata.txt";
         delete record;
         modelPath = core.userModelPath();
-    }
-
-    // Two Gaussians on DCT-mod2 features (18 values): equal weights, the variances variance and twice it.
-    static void writeWorldModel(const std::string& path, float variance = 1.0f) {
-        vision::DiskXFile file(path.c_str(), "w");
-        int g = 2, d = 18;
-        file.taggedWrite(&g, 4, 1, "n_gaussians");
-        file.taggedWrite(&d, 4, 1, "n_inputs");
-        std::vector<float> params(2, std::log(0.5f));
-        for (int k = 0; k < g; ++k) {
-            for (int j = 0; j < d; ++j) params.push_back(k ? 1.0f : -1.0f);
-            for (int j = 0; j < d; ++j) params.push_back(variance * (k + 1));
-        }
-        file.taggedWrite(params.data(), 4, int(params.size()), "PARAMS");
     }
 
     // A textured frame with its capture description, as the detection listener writes them.
@@ -202,7 +188,7 @@ TEST_F(Enrollment, AModelIsKnownByItsWorldModelAndOneThatCannotBeReadGoesAside) 
     writeCapture("lastface", 1);
     ASSERT_TRUE(run("lastface", false, 0));
     EXPECT_EQ(userModelBuiltOn(modelPath, core.config.worldModel), BuiltOn::Same);
-    writeWorldModel(root + "/other.model", 1.5f);
+    writeMixture(root + "/other.model", 1.5f);
     EXPECT_EQ(userModelBuiltOn(modelPath, root + "/other.model"), BuiltOn::Other);
     EXPECT_EQ(userModelBuiltOn(modelPath, root + "/none.model"), BuiltOn::Unknown);
     EXPECT_FALSE(exists(modelPath + ".bad")) << "a model that reads is replaced, not kept";

@@ -29,15 +29,6 @@ protected:
         config.detectorModel = "models/face.cascade";
         config.worldModel = "models/world.model";
     }
-    static void writeMixture(const std::string& path) {
-        vision::DiskXFile file(path.c_str(), "w");
-        int g = 1, d = 18;
-        file.taggedWrite(&g, 4, 1, "n_gaussians");
-        file.taggedWrite(&d, 4, 1, "n_inputs");
-        std::vector<float> params(1, 0.0f);
-        params.resize(1 + 2 * d, 1.0f);
-        file.taggedWrite(params.data(), 4, int(params.size()), "PARAMS");
-    }
     Configuration config;
 };
 
