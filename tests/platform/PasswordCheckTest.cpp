@@ -44,14 +44,23 @@ void expectLogons(const Case* cases, size_t count) {
 
 #ifdef TARVELO_PAM_WRAPPER_LIBRARY
 // Runs that test again in a process whose PAM goes through the wrapper to a service folder made by
-// write (given the folder); the exit status of the run.
+// write (given the folder); the exit status of the run. libpam itself keeps a little of a pam_start
+// that fails: the leak checker is told to let that one library be (ours is still checked).
 template <typename Write>
-int underWrapper(const std::string& test, Write write) {
+int underWrapper(const std::string& test, Write write, bool startFails = false) {
     char folder[] = "/tmp/tarvelo-pam-XXXXXX";
     if (!mkdtemp(folder)) return -1;
     const std::string dir = folder;
     write(dir);
-    const int status = fresh_process::run("PasswordCheck." + test, pamtest::environment(dir, TARVELO_PAM_WRAPPER_LIBRARY));
+    auto environment = pamtest::environment(dir, TARVELO_PAM_WRAPPER_LIBRARY);
+    if (startFails) {
+        std::ofstream(dir + "/lsan.supp") << "leak:libpam.so\n";
+        const char* options = getenv("LSAN_OPTIONS");
+        environment.emplace_back("LSAN_OPTIONS", std::string(options && *options ? options : "") +
+                                                     (options && *options ? ":" : "") + "suppressions=" + dir +
+                                                     "/lsan.supp");
+    }
+    const int status = fresh_process::run("PasswordCheck." + test, environment);
     (void)std::system(("rm -rf '" + dir + "'").c_str());
     return status;
 }
@@ -144,7 +153,8 @@ TEST(PasswordCheck, WithoutTheServiceAndTheSystemPolicyTheServiceIsMissing) {
 #else
     if (!fresh_process::inside()) {
         // An empty folder: neither "tarvelo" nor "other".
-        EXPECT_EQ(underWrapper("WithoutTheServiceAndTheSystemPolicyTheServiceIsMissing", [](const std::string&) {}), 0);
+        EXPECT_EQ(underWrapper("WithoutTheServiceAndTheSystemPolicyTheServiceIsMissing", [](const std::string&) {}, true),
+                  0);
         return;
     }
     const Case cases[] = {{"alice", "s3cret word", false, ERROR_SERVICE_DOES_NOT_EXIST}};
