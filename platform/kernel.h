@@ -19,6 +19,15 @@ constexpr DWORD ERROR_NO_SUCH_LOGON_SESSION = 1312;
 constexpr DWORD ERROR_NONE_MAPPED = 1332;
 constexpr DWORD ERROR_LOGON_FAILURE = 1326;
 constexpr DWORD ERROR_ACCOUNT_RESTRICTION = 1327;
+// Why a logon that is not a wrong password fails (see LogonUserA).
+constexpr DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
+constexpr DWORD ERROR_NO_LOGON_SERVERS = 1311;
+constexpr DWORD ERROR_PASSWORD_EXPIRED = 1330;
+constexpr DWORD ERROR_ACCOUNT_DISABLED = 1331;
+constexpr DWORD ERROR_LOGON_NOT_GRANTED = 1380;
+constexpr DWORD ERROR_ACCOUNT_EXPIRED = 1793;
+constexpr DWORD ERROR_PASSWORD_MUST_CHANGE = 1907;
+constexpr DWORD ERROR_ACCOUNT_LOCKED_OUT = 1909;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 
 struct SECURITY_ATTRIBUTES {
@@ -131,6 +140,13 @@ TARVELO_PLATFORM_API BOOL GetUserNameExA(EXTENDED_NAME_FORMAT format, LPSTR buff
 // state. The token is a handle for CloseHandle. The domain is not used. An empty password never logs
 // on: it fails with ERROR_ACCOUNT_RESTRICTION when the service accepts it (the account has no
 // password), else with ERROR_LOGON_FAILURE, like any wrong password.
+// A failure says why: ERROR_LOGON_FAILURE a wrong password (or an unknown user);
+// ERROR_ACCOUNT_LOCKED_OUT too many tries, or a locked local password ("!" in the shadow entry);
+// ERROR_ACCOUNT_DISABLED a local account without a usable password ("*"); ERROR_ACCOUNT_EXPIRED,
+// ERROR_PASSWORD_EXPIRED, ERROR_PASSWORD_MUST_CHANGE and ERROR_LOGON_NOT_GRANTED the account's state
+// after a right password; ERROR_NO_LOGON_SERVERS a service that cannot check (a module missing or
+// failing, no authentication data); ERROR_SERVICE_DOES_NOT_EXIST neither "tarvelo" nor the system's
+// "other" policy exists. The shadow entry is read only where the process may read it (root).
 TARVELO_PLATFORM_API BOOL LogonUserA(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD logonType,
                                      DWORD provider, PHANDLE token);
 

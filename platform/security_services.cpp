@@ -9,6 +9,7 @@
 
 #include <pwd.h>
 #include <security/pam_appl.h>
+#include <shadow.h>
 #include <unistd.h>
 
 using namespace tarvelo_platform;
@@ -48,6 +49,52 @@ int conversation(int count, const pam_message** messages, pam_response** respons
     }
     *responses = replies;
     return PAM_SUCCESS;
+}
+
+// A rejected password of a local account whose shadow entry holds no password that can match:
+// Debian's stacks end every failed authentication in pam_deny, so PAM alone cannot tell a locked
+// account from a wrong password. Only where the entry can be read (root); 0 when it tells nothing.
+DWORD unusableLocalPassword(const char* user) {
+    std::vector<char> scratch(16384);
+    spwd entry;
+    spwd* found = nullptr;
+    if (getspnam_r(user, &entry, scratch.data(), scratch.size(), &found) != 0 || !found || !found->sp_pwdp)
+        return 0;
+    const std::string hash = found->sp_pwdp;
+    if (hash.empty()) return 0;  // no password at all: an empty field is what opens it
+    if (hash[0] == '!') return ERROR_ACCOUNT_LOCKED_OUT;
+    if (hash[0] == '$') return 0;
+    // The traditional DES form: 13 characters of its alphabet.
+    const bool des = hash.size() == 13 && hash.find_first_not_of("./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                                  "abcdefghijklmnopqrstuvwxyz") == std::string::npos;
+    return des ? 0 : ERROR_ACCOUNT_DISABLED;
+}
+
+// The Windows error of a failed PAM step.
+DWORD logonError(int result, const char* user) {
+    switch (result) {
+    case PAM_AUTH_ERR: {
+        const DWORD unusable = unusableLocalPassword(user);
+        return unusable ? unusable : ERROR_LOGON_FAILURE;
+    }
+    case PAM_USER_UNKNOWN:
+    case PAM_CRED_INSUFFICIENT:
+        return ERROR_LOGON_FAILURE;
+    case PAM_MAXTRIES:
+        return ERROR_ACCOUNT_LOCKED_OUT;
+    case PAM_ACCT_EXPIRED:
+        return ERROR_ACCOUNT_EXPIRED;
+    case PAM_AUTHTOK_EXPIRED:
+        return ERROR_PASSWORD_EXPIRED;
+    case PAM_NEW_AUTHTOK_REQD:
+        return ERROR_PASSWORD_MUST_CHANGE;
+    case PAM_PERM_DENIED:
+        return ERROR_LOGON_NOT_GRANTED;
+    case PAM_BUF_ERR:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    default:  // the service itself cannot check: a module missing or failing, no data to check against
+        return ERROR_NO_LOGON_SERVERS;
+    }
 }
 
 }  // namespace
@@ -95,8 +142,9 @@ BOOL LogonUserA(LPCSTR user, LPCSTR, LPCSTR password, DWORD, DWORD, PHANDLE toke
     Credentials credentials{user, password};
     pam_conv conv{conversation, &credentials};
     pam_handle_t* pam = nullptr;
-    if (pam_start("tarvelo", user, &conv, &pam) != PAM_SUCCESS) {
-        SetLastError(ERROR_LOGON_FAILURE);
+    // pam_start fails when neither the service nor the "other" policy can be read.
+    if (const int started = pam_start("tarvelo", user, &conv, &pam); started != PAM_SUCCESS) {
+        SetLastError(started == PAM_BUF_ERR ? ERROR_NOT_ENOUGH_MEMORY : ERROR_SERVICE_DOES_NOT_EXIST);
         return FALSE;
     }
     // An empty password is let through only to learn whether the account has none (the service's
@@ -107,7 +155,7 @@ BOOL LogonUserA(LPCSTR user, LPCSTR, LPCSTR password, DWORD, DWORD, PHANDLE toke
     if (rc == PAM_SUCCESS) rc = pam_acct_mgmt(pam, PAM_SILENT);
     pam_end(pam, rc);
     if (rc != PAM_SUCCESS) {
-        SetLastError(ERROR_LOGON_FAILURE);
+        SetLastError(logonError(rc, user));
         return FALSE;
     }
     if (empty) {

@@ -7,6 +7,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# The password check's PAM service "tarvelo" (README, "The PAM service"): installed when this script
+# may write /etc/pam.d (root, or sudo without a password); otherwise the one command that does it.
+# A different file already there is the administrator's and stays.
+pam_file=platform/pam/tarvelo pam_target=/etc/pam.d/tarvelo
+if ! cmp -s "$pam_file" "$pam_target"; then
+  if [ -e "$pam_target" ]; then
+    echo "Note: $pam_target differs from the shipped $pam_file and is left as it is."
+  elif [ "$(id -u)" = 0 ]; then
+    install -m 0644 "$pam_file" "$pam_target" && echo "Installed the PAM service: $pam_target"
+  elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+    sudo -n install -m 0644 "$pam_file" "$pam_target" && echo "Installed the PAM service: $pam_target"
+  else
+    echo "The PAM service \"tarvelo\" is not installed (the system's \"other\" policy checks passwords meanwhile)."
+    echo "To install it, run once as root:  install -m 0644 $(pwd)/$pam_file $pam_target"
+  fi
+fi
 data=${TARVELO_DATA:-$(cd .. && pwd)/shared/data}
 bin=$(pwd)/build/bin
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "app/core/Configuration.h"
+#include "app/core/ModelCheck.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "src/Logger.h"
@@ -32,9 +33,22 @@ void logReplacement(const std::string& what, const std::string& previous, const 
 
 }  // namespace
 
-bool CheckModels(Configuration& current, const Configuration& reference, std::string* notice) {
+namespace {
+
+// The user's model path, "" without a core or an identity record. Asked before anything is cleared:
+// the user data folder is made again by the asking.
+std::string userModelOfCore() {
+    SessionGuardCore* core = appCorePointer();
+    return core ? core->userModelPath() : std::string();
+}
+
+bool checkModels(Configuration& current, const Configuration& reference, std::string* notice,
+                 const std::string& userModel) {
     log("Checking the models...");
     LogIndent indent(appLogger());
+    const auto tell = [notice](const std::string& text) {
+        if (notice && !text.empty()) *notice += (notice->empty() ? "" : "\n") + text;
+    };
     bool changed = false;
     if (!detectorModelExists(current)) {
         logReplacement("The face detector model file don't exist anymore, will use another one", current.detectorModel,
@@ -47,19 +61,42 @@ bool CheckModels(Configuration& current, const Configuration& reference, std::st
         }
         changed = true;
     }
+    const bool enrolled = !userModel.empty() && fileExists(userModel);
     if (!fileExists(current.worldModel)) {
-        logReplacement("The face verificator world model file don't exist anymore, will use another one",
-                       current.worldModel, reference.worldModel);
-        current.worldModel = reference.worldModel;
-        changed = true;
-        // A user model belongs to its world model: it cannot serve the new one.
-        log("WARNING: The user model is cleared, since it was built on the missing world model");
+        // A user model is made on one world model and serves with it alone: another one is taken
+        // only where it cannot cost the user's model (none, or one made on it). A missing file is
+        // never a reason to lose it.
+        if (!enrolled || userModelBuiltOn(userModel, reference.worldModel) == BuiltOn::Same) {
+            logReplacement("The face verificator world model file don't exist anymore, will use another one",
+                           current.worldModel, reference.worldModel);
+            current.worldModel = reference.worldModel;
+            changed = true;
+        } else {
+            log("WARNING: The face verificator world model file don't exist anymore, the user model is kept and "
+                "faces are not checked");
+            LogIndent deeper(appLogger());
+            log("Missing model file: " + current.worldModel);
+        }
+    } else if (enrolled && userModelBuiltOn(userModel, current.worldModel) == BuiltOn::Other) {
+        // The one reason to clear it: the world model is there, reads, and is not the user model's.
+        log("WARNING: The user model is cleared, since it was built on another world model");
         ClearUserModel();
-        if (notice)
-            *notice = "The face model of your settings is missing: your own face model was cleared, please enroll "
-                      "again.";
+        tell("Your face model was made with another world model than " + current.worldModel +
+             ": it was cleared, please enroll again.");
+        return changed;
+    }
+    const FaceCheck check = checkFaceFiles(current, enrolled ? userModel : std::string());
+    if (check.state != FaceCheckState::NoUserModel && !check.ready()) {
+        log(faceCheckLogLine(check));
+        tell(startupNotice(check));
     }
     return changed;
+}
+
+}  // namespace
+
+bool CheckModels(Configuration& current, const Configuration& reference, std::string* notice) {
+    return checkModels(current, reference, notice, userModelOfCore());
 }
 
 bool upgradeConfiguration(Configuration& current, std::string* notice) {
@@ -67,7 +104,9 @@ bool upgradeConfiguration(Configuration& current, std::string* notice) {
     bool referenceLoaded = reference.load(kProductConstants[PC_REFERENCE_CONFIG]);
     // Without a reference there is nothing to upgrade to; clearing the user model then would only
     // lose it at every start.
-    if (!referenceLoaded || current.version == reference.version) return CheckModels(current, reference, notice);
+    const std::string userModel = userModelOfCore();
+    if (!referenceLoaded || current.version == reference.version)
+        return checkModels(current, reference, notice, userModel);
     if (current.version == "0.0" && reference.version == "1.3")
         log("Upgrading from version 0.0 to 1.3...");
     else if (current.version == "1.2" && reference.version == "1.3")
@@ -75,7 +114,7 @@ bool upgradeConfiguration(Configuration& current, std::string* notice) {
     else
         log("Upgrading from unknown version to 1.3...");
     ClearUserModel();
-    CheckModels(current, reference, notice);
+    checkModels(current, reference, notice, userModel);
     // The reference's version, so that the next start finds the two alike and keeps the user model.
     current.version = reference.version;
     return true;

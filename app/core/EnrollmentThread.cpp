@@ -9,6 +9,7 @@
 #include <wx/app.h>
 #include <wx/event.h>
 
+#include "app/core/ModelCheck.h"
 #include "app/core/SessionGuardCore.h"
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
@@ -79,6 +80,8 @@ bool EnrollmentThread::buildModel() {
     const std::string listPath = modelsFolder + "/" + identity->userName + ".facedata.txt";
     const std::string modelPath = modelsFolder + "/" + identity->userName + ".face.model";
 
+    // A model that cannot be read is not written over: it goes aside once the new one is ready.
+    const bool unreadable = fileExists(modelPath) && !mixtureReadable(modelPath);
     vision::Random::seed();
     if (!folderExists(modelsFolder) || !folderExists(dataFolder)) {
         vision::makePrivateFolder(userFolder.c_str());
@@ -107,6 +110,7 @@ bool EnrollmentThread::buildModel() {
         if (!user.enroll(&store)) vision::error("EnrollmentThread: the user model could not be enrolled.");
         // Each file replaces its old one only once it is whole.
         vision::writePrivateFile(listPath.c_str(), [&](vision::XFile* file) { store.saveXFile(file); });
+        if (unreadable) keepAside(modelPath);
         vision::writePrivateFile(modelPath.c_str(), [&](vision::XFile* file) { user.saveXFile(file); });
     });
 

@@ -6,7 +6,8 @@
 //
 // A capture, a face list or a world model that cannot be read, or a file that cannot be written,
 // ends the run and leaves the model and face list as they were: the new ones replace the old only
-// once they are whole. Without an identity record nothing is built and the capture stays.
+// once they are whole. Without an identity record nothing is built and the capture stays. A model
+// that cannot be read is kept as "<model>.bad" when the new one is written.
 #include <string>
 
 #include <wx/thread.h>

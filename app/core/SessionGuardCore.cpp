@@ -230,3 +230,14 @@ bool SessionGuardCore::isCameraAvailable() {
 }
 
 bool SessionGuardCore::isReadyToAuthenticate() { return isCameraAvailable() && userModelExists(); }
+
+FaceCheck SessionGuardCore::faceFilesCheck() {
+    return checkFaceFiles(config, userModelExists() ? userModelPath() : std::string());
+}
+
+FaceCheck SessionGuardCore::faceCheck() {
+    if (config.cameraName.empty()) return {FaceCheckState::NoCamera, ""};
+    return faceFilesCheck();
+}
+
+bool SessionGuardCore::canUpdateModel() { return isReadyToAuthenticate() && mixtureReadable(userModelPath()); }

@@ -11,6 +11,7 @@
 
 #include "app/capture/ApplicationServices.h"
 #include "app/core/Configuration.h"
+#include "app/core/ModelCheck.h"
 
 class Logger;
 namespace vision {
@@ -56,6 +57,14 @@ public:
     void deleteNearMiss();
     bool isCameraAvailable();
     bool isReadyToAuthenticate();
+    // Whether a face check can run now, and if not, why: a camera configured, then the model files
+    // (checkFaceFiles). The camera's presence is not probed: a graph that cannot start says so itself.
+    FaceCheck faceCheck();
+    // The model files alone, whatever the camera.
+    FaceCheck faceFilesCheck();
+    // Ready to authenticate with a user model that can be read: "Update model" adds to it, where
+    // otherwise "Enroll model" makes a new one.
+    bool canUpdateModel();
 
     // ApplicationServices.
     Logger* getLogger() override { return logger; }

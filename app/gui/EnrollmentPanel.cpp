@@ -10,6 +10,7 @@
 #include "app/capture/Notifications.h"
 #include "app/core/ConfigurationUpgrade.h"
 #include "app/core/EnrollmentThread.h"
+#include "app/core/LogonVerdict.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
@@ -46,10 +47,14 @@ EnrollmentPanel::EnrollmentPanel(SettingsDialog* owner) : SettingsPanel(owner), 
     setAlignment(1);
 
     const bool ready = core.isReadyToAuthenticate();
+    const bool update = core.canUpdateModel();
     const int W = static_cast<int>(config.getFormatWidth()), H = static_cast<int>(config.getFormatHeight());
 
-    title = new wxStaticText(innerPanel, wxID_ANY, ready ? kUpdateTitle : kCreateTitle, wxDefaultPosition,
-                             wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+    // A model file that is missing or cannot be read is said in the title, which is sized for it here.
+    const std::string models = enrollmentPageTitle(core.faceFilesCheck());
+    title = new wxStaticText(innerPanel, wxID_ANY,
+                             !models.empty() ? wxString::FromUTF8(models) : update ? kUpdateTitle : kCreateTitle,
+                             wxDefaultPosition, wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
     wxFont bold = title->GetFont();
     bold.SetWeight(wxFONTWEIGHT_BOLD);
     bold.SetPointSize(bold.GetPointSize() + 1);
@@ -74,7 +79,7 @@ EnrollmentPanel::EnrollmentPanel(SettingsDialog* owner) : SettingsPanel(owner), 
     verificationGauge->setBorderColour(*wxBLACK);
     verificationGauge->SetToolTip("Verification level (Green, Yellow = Authentified, Red = Not authentified)");
 
-    enrollButton = new wxButton(innerPanel, ID_ENROLL, ready ? "Update model" : "Enroll model");
+    enrollButton = new wxButton(innerPanel, ID_ENROLL, update ? "Update model" : "Enroll model");
     deleteButton = new wxButton(innerPanel, ID_DELETE, "Delete model");
     deleteButton->Enable(ready);
     passwordLabel = new wxStaticText(innerPanel, wxID_ANY, "Your Windows password: ");
@@ -173,7 +178,8 @@ void EnrollmentPanel::startFaceDetection() {
         return;
     }
 
-    const bool ready = core.isReadyToAuthenticate();
+    // Models that cannot serve are not handed over: the verification gauge stays still, the title says why.
+    const bool ready = core.isReadyToAuthenticate() && core.faceFilesCheck().ready();
     const std::string userModel = ready ? core.SessionGuardCore::userModelPath() : std::string();
     graphManager->setupFilters(FaceVerificatorGraphManager::Use::Enrollment, core.captureConfiguration(),
                                ready ? &userModel : nullptr);
@@ -258,10 +264,11 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
         log("Event: A face was detected, will use it to enroll the user model");
         LogIndent indent(logger());
         // Building cannot be cancelled: the button is off until the thread ends.
-        enrollButton->SetLabel(core.isReadyToAuthenticate() ? "Update model" : "Enroll model");
+        const bool update = core.canUpdateModel();
+        enrollButton->SetLabel(update ? "Update model" : "Enroll model");
         enrollButton->Disable();
         stopFaceDetection();
-        if (!EnrollmentThread::start("lastface", core.isReadyToAuthenticate())) {
+        if (!EnrollmentThread::start("lastface", update)) {
             log("ERROR: Failed to start the enrollment thread");
             endEnrollment(kNotBuilt, kNotBuilt, NIIF_ERROR);
         }
@@ -277,17 +284,15 @@ bool EnrollmentPanel::checkWindowsPassword() {
     host().core().currentWindowsUser(domain, user);
     const std::string password = passwordField->GetValue().ToStdString(wxConvUTF8);
     DWORD error = 0;
-    bool valid = false;
-    if (host().logonUser(user, domain, password, error)) {
-        valid = true;
-    } else if (error == 1327 && password.empty()) {
-        valid = true;
-    } else {
-        wxMessageBox("The password you entered is invalid", "Invalid password", wxOK | wxICON_ERROR, this);
+    const bool loggedOn = host().logonUser(user, domain, password, error);
+    const LogonVerdict verdict = judgeLogon(loggedOn, error, password.empty());
+    if (!verdict.opens) {
+        if (!verdict.logLine.empty()) log(verdict.logLine);
+        wxMessageBox(wxString::FromUTF8(verdict.text), wxString::FromUTF8(verdict.caption), wxOK | wxICON_ERROR, this);
     }
     passwordField->SetValue("");
     passwordField->SetFocus();
-    return valid;
+    return verdict.opens;
 }
 
 void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
@@ -300,7 +305,7 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
     SessionGuardCore& core = host().core();
     log("Starting the enrollment of the user model...");
     LogIndent indent(logger());
-    const bool ready = core.isReadyToAuthenticate();
+    const bool ready = core.canUpdateModel();
     log(ready ? "This is an adaptation of the existing model" : "This is the creation of a new model");
     if (!detectionLogic) {
         // Nothing can capture a face without a running detection.
@@ -342,7 +347,7 @@ void EnrollmentPanel::endEnrollment(const wxString& titleText, const wxString& b
     if (detectionLogic) detectionLogic->cancelCapture();
     SetCursor(wxNullCursor);
     enrollButton->Enable();
-    enrollButton->SetLabel(ready ? "Update model" : "Enroll model");
+    enrollButton->SetLabel(host().core().canUpdateModel() ? "Update model" : "Enroll model");
     deleteButton->Enable(ready);
     title->SetLabel(titleText);
     owner->enableButtons();

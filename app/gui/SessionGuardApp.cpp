@@ -7,6 +7,7 @@
 #include "app/capture/Notifications.h"
 #include "app/capture/PresenceChecker.h"
 #include "app/core/ConfigurationUpgrade.h"
+#include "app/core/ModelCheck.h"
 #include "app/core/ProductConstants.h"
 #include "app/gui/SettingsDialog.h"
 #include "app/gui/TarveloUnlockDialog.h"
@@ -141,8 +142,7 @@ void SessionGuardApp::bootstrapConfiguration() {
             const std::string path = configFilePath();
             const std::string aside = path + ".bad";
             log("ERROR: Failed to load the configuration file of the user, moved it to " + aside);
-            std::remove(aside.c_str());
-            if (std::rename(path.c_str(), aside.c_str()) != 0) DeleteFileA(path.c_str());
+            if (keepAside(path).empty()) DeleteFileA(path.c_str());
             salvagedCamera = scratch.cameraName;  // the camera group comes before the failing one
             keepModelOnCameraChoice = true;
             pendingNotices.push_back("Your settings could not be read: the file was kept as " + aside +

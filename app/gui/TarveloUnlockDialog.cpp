@@ -8,6 +8,7 @@
 #include <wx/msgdlg.h>
 
 #include "app/capture/FaceVerificatorGraphManager.h"
+#include "app/core/LogonVerdict.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
@@ -285,8 +286,8 @@ void TarveloUnlockDialog::onSize(wxSizeEvent& event) {
     event.Skip();
 }
 
-void TarveloUnlockDialog::showInvalidPassword() {
-    wxMessageBox("The password you entered is invalid", "Invalid password", wxOK | wxICON_ERROR, this);
+void TarveloUnlockDialog::showInvalidPassword(const wxString& text, const wxString& caption) {
+    wxMessageBox(text, caption, wxOK | wxICON_ERROR, this);
 }
 
 void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
@@ -317,19 +318,22 @@ void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
         log("Check the password provided...");
         const std::string typed = password().ToStdString(wxConvUTF8);
         DWORD error = 0;
-        if (host.logonUser(user, domain, typed, error)) {
+        const bool loggedOn = host.logonUser(user, domain, typed, error);
+        const LogonVerdict verdict = judgeLogon(loggedOn, error, typed.empty());
+        if (loggedOn) {
             log("The password is valid");
             unlock(kUnlockedByPassword);
             return;
         }
         log("The password isn't valid, test if the user has no password...");
-        if (error == 1327 && typed.empty()) {
+        if (verdict.withoutPassword) {
             log("The user don't have any password");
             unlock(kUnlockedByPassword);
             return;
         }
         log("The password isn't valid");
-        showInvalidPassword();
+        if (!verdict.logLine.empty()) log(verdict.logLine);
+        showInvalidPassword(wxString::FromUTF8(verdict.text), wxString::FromUTF8(verdict.caption));
         clearPassword();
         if (graphManager) graphManager->setOneShot(true);
     } else {

@@ -41,7 +41,8 @@ public:
     wxStaticText* helpText = nullptr;
 
 protected:
-    virtual void showInvalidPassword();
+    // The refused password's message box: why, and its title.
+    virtual void showInvalidPassword(const wxString& text, const wxString& caption);
 
 private:
     void layout(int W, int H);

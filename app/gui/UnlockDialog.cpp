@@ -68,14 +68,10 @@ void UnlockDialog::startVerification() {
     const Configuration& config = core.config;
     log("Starting the verification...");
     LogIndent indent(logger());
-    if (config.cameraName.empty()) {
-        log("No webcam selected or found");
-        showMessage("You didn't selected a webcam, or\nnone was found!");
-        return;
-    }
-    if (!core.userModelExists()) {
-        log("No user model found");
-        showMessage("Your face model isn't created yet!\n\nUse your password to log in.");
+    // Without a camera or usable models the face cannot open the lock: the screen says why.
+    if (const FaceCheck check = core.faceCheck(); !check.ready()) {
+        log(faceCheckLogLine(check));
+        showMessage(wxString::FromUTF8(unlockScreenText(check)));
         return;
     }
     log("Creation of the detection logic...");

@@ -16,6 +16,7 @@
 #include <wx/app.h>
 
 #include "app/core/EnrollmentThread.h"
+#include "app/core/ModelCheck.h"
 #include "tests/app/app_core_fixtures.h"
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
@@ -43,7 +44,7 @@ protected:
     std::string user, models, listPath, modelPath;
     void SetUp() override {
         AppCoreTest::SetUp();
-        writeWorldModel(root + "/world.model");
+        writeMixture(root + "/world.model");
         core.config.worldModel = root + "/world.model";
         ASSERT_TRUE(core.createUserInfo("None", "None", 2000, true));
         user = core.userFolderPath();
@@ -52,20 +53,6 @@ protected:
         listPath = models + "/" + record->userName + ".facedata.txt";
         delete record;
         modelPath = core.userModelPath();
-    }
-
-    // Two Gaussians on DCT-mod2 features (18 values): equal weights, unit variances.
-    static void writeWorldModel(const std::string& path) {
-        vision::DiskXFile file(path.c_str(), "w");
-        int g = 2, d = 18;
-        file.taggedWrite(&g, 4, 1, "n_gaussians");
-        file.taggedWrite(&d, 4, 1, "n_inputs");
-        std::vector<float> params(2, std::log(0.5f));
-        for (int k = 0; k < g; ++k) {
-            for (int j = 0; j < d; ++j) params.push_back(k ? 1.0f : -1.0f);
-            for (int j = 0; j < d; ++j) params.push_back(1.0f);
-        }
-        file.taggedWrite(params.data(), 4, int(params.size()), "PARAMS");
     }
 
     // A textured frame with its capture description, as the detection listener writes them.
@@ -219,6 +206,34 @@ TEST_F(Enrollment, AFifoInPlaceOfACaptureOrCropFileIsRefusedAtOnce) {
     writeCapture("lastface", 2);
     EXPECT_TRUE(run("lastface", true, 9));
     EXPECT_EQ(listedNames(), std::vector<std::string>{"s09"});
+}
+
+TEST_F(Enrollment, AModelIsKnownByItsWorldModelAndOneThatCannotBeReadGoesAside) {
+    writeCapture("lastface", 1);
+    ASSERT_TRUE(run("lastface", false, 0));
+    EXPECT_EQ(userModelBuiltOn(modelPath, core.config.worldModel), BuiltOn::Same);
+    writeMixture(root + "/other.model", 1.5f);
+    EXPECT_EQ(userModelBuiltOn(modelPath, root + "/other.model"), BuiltOn::Other);
+    EXPECT_EQ(userModelBuiltOn(modelPath, root + "/none.model"), BuiltOn::Unknown);
+    EXPECT_FALSE(exists(modelPath + ".bad")) << "a model that reads is replaced, not kept";
+
+    // Truncated: the new model takes its place, the old bytes stay beside it.
+    const std::string whole = readText(modelPath);
+    const std::string cut = whole.substr(0, whole.size() / 2);
+    writeText(modelPath, cut);
+    EXPECT_EQ(userModelBuiltOn(modelPath, core.config.worldModel), BuiltOn::Unknown);
+    writeCapture("lastface", 2);
+    ASSERT_TRUE(run("lastface", false, 1));
+    EXPECT_EQ(readText(modelPath + ".bad"), cut);
+    EXPECT_TRUE(mixtureReadable(modelPath));
+    EXPECT_EQ(modeOf(modelPath), 0600u);
+
+    // A build that fails moves nothing.
+    writeText(modelPath, cut);
+    core.config.worldModel = root + "/none.model";
+    writeCapture("lastface", 3);
+    EXPECT_FALSE(run("lastface", false, 2));
+    EXPECT_EQ(readText(modelPath), cut);
 }
 
 // Notes the nice value of the thread that names the sample: the enrollment thread itself.

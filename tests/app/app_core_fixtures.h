@@ -3,15 +3,18 @@
 // fresh temporary folder, and a recording logger.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/core/SessionGuardCore.h"
 #include "tests/app/app_fixtures.h"
+#include "visionlib/DiskXFile.h"
 
 class TestCore : public SessionGuardCore {
 public:
@@ -27,6 +30,22 @@ inline std::string readText(const std::string& path) {
 }
 
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// A world (or user) model file: two Gaussians on the 18 DCT-mod2 features, equal weights, means
+// -mean and mean, variances variance and twice it. The user models enrolled on it keep its weights
+// and variances.
+inline void writeMixture(const std::string& path, float variance = 1.0f, float mean = 1.0f) {
+    vision::DiskXFile file(path.c_str(), "w");
+    int g = 2, d = 18;
+    file.taggedWrite(&g, 4, 1, "n_gaussians");
+    file.taggedWrite(&d, 4, 1, "n_inputs");
+    std::vector<float> params(2, std::log(0.5f));
+    for (int k = 0; k < g; ++k) {
+        for (int j = 0; j < d; ++j) params.push_back(k ? mean : -mean);
+        for (int j = 0; j < d; ++j) params.push_back(variance * (k + 1));
+    }
+    file.taggedWrite(params.data(), 4, int(params.size()), "PARAMS");
+}
 
 inline bool exists(const std::string& path) {
     struct stat st;

@@ -12,12 +12,15 @@
 namespace pamtest {
 
 // Writes the service folder into dir; returns the number of includes replaced (0: the shipped
-// file could not be read).
+// file could not be read). moreAuth and moreAccount are lines put after pam_matrix in the two
+// stacks (each line ending in a newline).
 inline int writeServiceFolder(const std::string& dir, const std::string& shippedFile, const std::string& moduleDir,
-                              const std::string& passdb) {
+                              const std::string& passdb, const std::string& moreAuth = "",
+                              const std::string& moreAccount = "") {
     const std::string matrix = moduleDir + "/pam_matrix.so passdb=" + dir + "/passdb";
-    const std::map<std::string, std::string> included = {{"common-auth", "auth required " + matrix},
-                                                         {"common-account", "account required " + matrix}};
+    const std::map<std::string, std::string> included = {
+        {"common-auth", "auth required " + matrix + "\n" + moreAuth},
+        {"common-account", "account required " + matrix + "\n" + moreAccount}};
     std::ifstream shipped(shippedFile);
     if (!shipped) return 0;
     std::ofstream service(dir + "/tarvelo");
@@ -29,7 +32,7 @@ inline int writeServiceFolder(const std::string& dir, const std::string& shipped
             line = it->second;
             ++includes;
         }
-        service << line << "\n";
+        service << line << (line.empty() || line.back() != '\n' ? "\n" : "");
     }
     std::ofstream(dir + "/other") << "auth required pam_deny.so\naccount required pam_deny.so\n";
     std::ofstream(dir + "/passdb") << passdb;

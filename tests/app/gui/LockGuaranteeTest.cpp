@@ -12,6 +12,7 @@
 #include <pwd.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -106,6 +107,41 @@ public:
         return model;
     }
     void damageModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << "damaged"; }
+    // The first half of the enrolled model, as a write cut short leaves it.
+    void truncateModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << goodModel.substr(0, goodModel.size() / 2); }
+    // The installation without its world model: the models folder holds everything else.
+    void removeShippedWorldModel() {
+        Configuration reference;
+        EXPECT_TRUE(reference.load(work + "/Tarvelo.cfg.backup"));
+        const std::string world = fs::path(reference.worldModel).filename().string();
+        fs::remove(work + "/models");
+        fs::create_directory(work + "/models");
+        for (const auto& entry : fs::directory_iterator(bin + "/models/"))
+            if (entry.path().filename() != world)
+                fs::create_symlink(entry.path(), work + "/models/" + entry.path().filename().string());
+        EXPECT_FALSE(fs::exists(work + "/" + reference.worldModel));
+    }
+    // Every file of the user's, with its bytes.
+    std::map<std::string, std::string> userFiles() {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(work + "/.Tarvelo"))
+            if (entry.is_regular_file()) files[entry.path().string()] = slurp(entry.path().string());
+        return files;
+    }
+#ifdef TARVELO_PAM_WRAPPER_LIBRARY
+    // The shipped PAM service under PAM's test wrapper, with that password for this account, for the
+    // tray and its unlock screens.
+    bool usePasswordCheck(const std::string& password) {
+        const std::string pam = work + "/pam";
+        if (::mkdir(pam.c_str(), 0700) != 0) return false;
+        const std::string account = getpwuid(getuid())->pw_name;
+        if (pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
+                                        account + ":" + password + ":tarvelo\n") != 2)
+            return false;
+        environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+        return true;
+    }
+#endif
     void restoreModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << goodModel; }
 
     // The camera of the configuration ("Test Replay"), playing the face video with these options.
@@ -299,6 +335,18 @@ protected:
         EXPECT_EQ(log.find("Must perform an adaptation of the user model!"), std::string::npos) << what;
         return next;
     }
+    // Types the password into that unlock screen once it takes keys (a Shift until it says so).
+    void typePassword(pid_t screen, const std::string& password) {
+        ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
+        ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
+        bool taken = false;
+        for (int i = 0; i < 50 && !taken; ++i) {
+            x.press(XKeysymToKeycode(x.display, XK_Shift_L));
+            taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", 1, 200);
+        }
+        ASSERT_TRUE(taken) << tray.unlockLog();
+        x.type(password);
+    }
     RealTray tray;
     XClient x;
 };
@@ -415,34 +463,78 @@ TEST_F(LockGuaranteeTest, TheAccountsPasswordOpensTheLock) {
 #ifndef TARVELO_PAM_WRAPPER_LIBRARY
     GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
 #else
-    // The shipped service under PAM's test wrapper, with a password of the test for this account.
-    const std::string pam = tray.work + "/pam";
-    ASSERT_EQ(::mkdir(pam.c_str(), 0700), 0);
-    const std::string account = getpwuid(getuid())->pw_name;
-    ASSERT_EQ(pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
-                                          account + ":s3cret:tarvelo\n"),
-              2);
-    tray.environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+    ASSERT_TRUE(tray.usePasswordCheck("s3cret"));
     tray.installUser();
     tray.declareCamera("rate=15 sizes=320x240 fail=silent");  // no face can open it
     tray.start();
     const pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
-    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
-    ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
-    // The screen takes keys once it holds the keyboard: a Shift until it says so.
-    bool taken = false;
-    for (int i = 0; i < 50 && !taken; ++i) {
-        x.press(XKeysymToKeycode(x.display, XK_Shift_L));
-        taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", 1, 200);
-    }
-    ASSERT_TRUE(taken) << tray.unlockLog();
-    x.type("s3cret");
+    typePassword(screen, "s3cret");
     ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
     EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
     EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
     EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "Starting the idle timer with a delay of 1000ms...", 2, 5000));
+#endif
+}
+
+// The shipped world model gone: nothing of the user's is deleted or changed, the tray and the
+// unlock screen say what is missing, the user's face (in front of the camera) cannot open the lock,
+// and the password does.
+TEST_F(LockGuaranteeTest, AMissingWorldModelKeepsTheUsersFilesAndThePasswordOpensTheLock) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    ASSERT_TRUE(tray.usePasswordCheck("s3cret"));
+    tray.installUser();
+    tray.removeShippedWorldModel();
+    const std::map<std::string, std::string> before = tray.userFiles();
+    ASSERT_GE(before.size(), 4u) << "model, face list, crops, identity";
+    tray.declareCamera("rate=15 sizes=320x240");
+    tray.start();
+    const pid_t screen = tray.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    const std::string started = tray.trayLog();
+    EXPECT_NE(started.find("WARNING: The face verificator world model file don't exist anymore, the user model is kept "
+                           "and faces are not checked"),
+              std::string::npos)
+        << started;
+    EXPECT_EQ(started.find("Clear the user model..."), std::string::npos);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "is missing, faces are not checked", 1, 5000)) << tray.unlockLog();
+    EXPECT_EQ(tray.unlockLog().find("Creation of the detection logic..."), std::string::npos) << "no face check runs";
+    sleepMs(1000);
+    guitest::screenshotScreen("lock_unlock_screen_world_model_missing");
+    typePassword(screen, "s3cret");
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
+    EXPECT_EQ(tray.userFiles(), before) << "nothing of the user's was deleted or written";
+#endif
+}
+
+// A model file cut short: the unlock screen says the face cannot open this lock (no face check
+// shown as if it ran), the password opens it, and the file stays as it was.
+TEST_F(LockGuaranteeTest, ATruncatedModelIsSaidSoAndThePasswordOpensTheLock) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    ASSERT_TRUE(tray.usePasswordCheck("s3cret"));
+    tray.installUser();
+    tray.truncateModel();
+    const std::string truncated = slurp(tray.model);
+    tray.declareCamera("rate=15 sizes=320x240");
+    tray.start();
+    const pid_t screen = tray.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    const std::string unreadable = "ERROR: The user model '" + tray.model + "' cannot be read, faces are not checked";
+    EXPECT_NE(tray.trayLog().find(unreadable), std::string::npos) << tray.trayLog();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", unreadable, 1, 5000)) << tray.unlockLog();
+    EXPECT_EQ(tray.unlockLog().find("Creation of the detection logic..."), std::string::npos) << "no face check runs";
+    sleepMs(1000);
+    guitest::screenshotScreen("lock_unlock_screen_truncated_model");
+    typePassword(screen, "s3cret");
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    EXPECT_EQ(slurp(tray.model), truncated) << "neither deleted nor adapted";
+    EXPECT_FALSE(fs::exists(tray.model + ".bad")) << "kept aside only when a new model is written";
 #endif
 }
 

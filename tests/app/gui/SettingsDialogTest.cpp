@@ -18,6 +18,7 @@
 
 #include "app/capture/CaptureListeners.h"
 #include "app/capture/Notifications.h"
+#include "app/core/ModelCheck.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
 #include "app/gui/EnrollmentPanel.h"
@@ -227,6 +228,65 @@ TEST_F(SettingsDialogTest, EnrollingBuildsTheModelFromTheNextFaceAndVerification
     app().settingsDialog = nullptr;
 }
 
+// A user model that cannot be read: the page says so and offers a new one; enrolled from the
+// camera, the new model takes the old one's place and the old bytes stay beside it as ".bad".
+TEST_F(SettingsDialogTest, AnUnreadableModelIsSaidSoAndANewOneKeepsItAside) {
+    if (guitest::replayCameraName().empty()) GTEST_SKIP() << "no video data for the replay camera";
+    ASSERT_TRUE(app().createUserInfo("None", "None", 2000, true));
+    const std::string model = app().userModelPath();
+    (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "'").c_str());
+    const std::string world = readAll(app().config.worldModel);
+    ASSERT_GT(world.size(), 1000u);
+    const std::string truncated = world.substr(0, world.size() / 3);
+    std::ofstream(model, std::ios::binary) << truncated;
+    open(0);
+    app().settingsDialog = dialog;
+    EnrollmentPanel* page = dialog->enrollmentPage();
+    EXPECT_EQ(page->title->GetLabel(), "Your face model cannot be read\nEnter your password to enroll a new one");
+    EXPECT_EQ(page->enrollButton->GetLabel(), "Enroll model");
+    EXPECT_TRUE(page->deleteButton->IsEnabled()) << "the file is there to delete";
+    ASSERT_TRUE(page->isDetecting());
+    guitest::screenshot(dialog, "settings_enrollment_unreadable_model");
+
+    app().logonResult = true;
+    wxCommandEvent enroll(wxEVT_BUTTON, EnrollmentPanel::ID_ENROLL);
+    page->onEnrollButton(enroll);
+    EXPECT_TRUE(app().lines.has("This is the creation of a new model"));
+    for (int i = 0; i < 2400 && !app().lines.has("Event: Enrollment done"); ++i) guitest::pump(50);
+    ASSERT_TRUE(app().lines.has("Event: Enrollment done"));
+    EXPECT_EQ(page->title->GetLabel(), "Your model is ready");
+    EXPECT_EQ(readAll(model + ".bad"), truncated);
+    EXPECT_EQ(userModelBuiltOn(model, app().config.worldModel), BuiltOn::Same);
+    EXPECT_EQ(page->enrollButton->GetLabel(), "Update model");
+    app().settingsDialog = nullptr;
+    std::remove(model.c_str());
+    std::remove((model + ".bad").c_str());
+}
+
+// A world model that is missing: the page names it, keeps the model, and hands the verifier nothing.
+TEST_F(SettingsDialogTest, AMissingWorldModelIsNamedAndTheModelKept) {
+    if (guitest::replayCameraName().empty()) GTEST_SKIP() << "no video data for the replay camera";
+    ASSERT_TRUE(app().createUserInfo("None", "None", 2000, true));
+    const std::string model = app().userModelPath();
+    (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "' && cp '" + app().config.worldModel +
+                       "' '" + model + "'")
+                          .c_str());
+    const std::string before = readAll(model);
+    const std::string world = app().config.worldModel;
+    app().config.worldModel = "models/gone.model";
+    open(0);
+    EnrollmentPanel* page = dialog->enrollmentPage();
+    EXPECT_EQ(page->title->GetLabel(), "Faces cannot be checked, this file is missing:\nmodels/gone.model\nYour face "
+                                       "model is kept");
+    ASSERT_TRUE(page->isDetecting());
+    for (int i = 0; i < 40; ++i) guitest::pump(50);
+    EXPECT_EQ(page->verificationGauge->getValue(), -500) << "nothing is verified";
+    guitest::screenshot(dialog, "settings_enrollment_world_model_missing");
+    EXPECT_EQ(readAll(model), before);
+    app().config.worldModel = world;
+    std::remove(model.c_str());
+}
+
 TEST_F(SettingsDialogTest, SettingsLoopWithTheRealDialogReopensAfterSaveWithoutAModel) {
     if (guitest::replayCameraName().empty()) GTEST_SKIP() << "no video data for the replay camera";
     app().fakeSettings = false;
@@ -424,7 +484,8 @@ TEST_F(EnrollmentWait, AFailedEnrollmentSaysSoAndKeepsTheOldModel) {
     EXPECT_EQ(page->title->GetLabel(), "The model could not be built, any previous model is kept");
     EXPECT_NE(page->title->GetLabel(), "Your model is ready");
     EXPECT_EQ(readAll(model), "the old model");
-    EXPECT_EQ(page->enrollButton->GetLabel(), "Update model");
+    // That old model cannot be read: what the page offers is a new one.
+    EXPECT_EQ(page->enrollButton->GetLabel(), "Enroll model");
     expectGivenBack();
     guitest::screenshot(dialog, "settings_enrollment_failed");
     app().config.worldModel = Configuration().worldModel;

@@ -19,6 +19,7 @@ class ScriptedUnlockDialog : public TarveloUnlockDialog {
 public:
     ScriptedUnlockDialog() : TarveloUnlockDialog(testApp(), nullptr) {}
     int invalidShown = 0;
+    wxString refusal, refusalCaption;
     DWORD now = 0, lastInput = 0;
     void setModeForTest(int m) { mode = m; }
     void key(int code) {
@@ -33,7 +34,11 @@ public:
     }
 
 protected:
-    void showInvalidPassword() override { ++invalidShown; }
+    void showInvalidPassword(const wxString& text, const wxString& caption) override {
+        ++invalidShown;
+        refusal = text;
+        refusalCaption = caption;
+    }
     bool readIdleClock(DWORD& n, DWORD& last) override {
         n = now;
         last = lastInput;
@@ -60,6 +65,10 @@ protected:
         app().reset();
     }
     bool closed() { return app().lines.has("Closing the Unlock dialog..."); }
+    static std::string readAll(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
     TestApp& app() { return testApp(); }
     ScriptedUnlockDialog* dialog = nullptr;
 };
@@ -94,18 +103,19 @@ TEST(UnlockScreenTest, LiveVideoInThePanel) {
     TestApp& app = testApp();
     app.reset();
     app.config.cameraName = guitest::replayCameraName();
-    // A model file that the verifier cannot read: the graph runs, the verification never gets ready.
+    // The world model itself as the user's: it reads, and scores every face 0, below the acceptance.
     ASSERT_TRUE(app.createUserInfo("None", "None", 2000, true));
     const std::string model = app.userModelPath();
-    (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "'").c_str());
-    std::ofstream(model) << "damaged";
+    (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "' && cp '" + app.config.worldModel +
+                       "' '" + model + "'")
+                          .c_str());
     ScriptedUnlockDialog* dialog = new ScriptedUnlockDialog();
     dialog->Show();
     for (int i = 0; i < 100 && dialog->videoWindow->framesShown() < 5; ++i) guitest::pump(50);
     EXPECT_GE(dialog->videoWindow->framesShown(), 5u);
     EXPECT_TRUE(dialog->videoWindow->IsShown());
-    // Without a user model the verification never gets ready: the screen stays in its first mode.
-    EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_STARTING);
+    for (int i = 0; i < 100 && dialog->getMode() == UnlockDialog::MODE_STARTING; ++i) guitest::pump(50);
+    EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_DETECTION);
     guitest::screenshot(dialog, "unlock_screen_live");
     // A close that is not an unlock is refused, forced or not.
     dialog->Close(false);
@@ -137,6 +147,71 @@ TEST_F(UnlockDialogTest, WithoutAModelThePasswordAloneGuards) {
     EXPECT_EQ(dialog->getGraphManager(), nullptr);
     EXPECT_TRUE(dialog->passwordField->IsShown());
     app().config.cameraName.clear();
+}
+
+// A model file that is missing or cannot be read: no graph, the screen says the face cannot open
+// this lock and why, and the password stays.
+TEST_F(UnlockDialogTest, AFaceThatCannotBeCheckedIsSaidSoAndThePasswordStays) {
+    dialog->Hide();
+    delete dialog;
+    dialog = nullptr;
+    TestApp& a = app();
+    a.config.cameraName = "Some Camera";
+    ASSERT_TRUE(a.createUserInfo("None", "None", 2000, true));
+    const std::string model = a.userModelPath();
+    const std::string world = a.config.worldModel, cascade = a.config.detectorModel;
+    (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "'").c_str());
+    std::ifstream in(world, std::ios::binary);
+    const std::string worldBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(worldBytes.size(), 1000u) << world;
+    const std::string notAModel = a.dataDir + "/not-a-model";
+    std::ofstream(notAModel) << "text";
+    struct Case {
+        const char* what;
+        std::string world, cascade, userModel, line;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"world model missing", "models/gone.model", cascade, worldBytes,
+         "ERROR: The world model 'models/gone.model' is missing, faces are not checked",
+         "Your face cannot open this lock: the file 'models/gone.model' that face checks need is missing."},
+        {"world model unreadable", notAModel, cascade, worldBytes,
+         "ERROR: The world model '" + std::string(notAModel) + "' cannot be read, faces are not checked",
+         "that face checks need cannot be read."},
+        {"cascade missing", world, "models/gone.cascade", worldBytes,
+         "ERROR: The face detector model 'models/gone.cascade' is missing, faces are not checked",
+         "the file 'models/gone.cascade' that face checks need is missing."},
+        {"user model truncated", world, cascade, worldBytes.substr(0, worldBytes.size() / 2),
+         "ERROR: The user model '" + model + "' cannot be read, faces are not checked",
+         "Your face cannot open this lock: your face model cannot be read."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        a.config.worldModel = c.world;
+        a.config.detectorModel = c.cascade;
+        std::ofstream(model, std::ios::binary | std::ios::trunc) << c.userModel;
+        a.lines.clear();
+        dialog = new ScriptedUnlockDialog();
+        dialog->Show();
+        guitest::pump(50);
+        EXPECT_TRUE(a.lines.has(c.line));
+        wxString shown = dialog->backgroundPanel->getLabels().at(1).text;
+        shown.Replace("\n", " ");
+        EXPECT_NE(shown.find(c.text), wxString::npos) << shown;
+        EXPECT_EQ(dialog->getGraphManager(), nullptr);
+        EXPECT_TRUE(dialog->passwordField->IsShown());
+        if (std::string(c.what) == "user model truncated") guitest::screenshot(dialog, "unlock_unreadable_model");
+        if (std::string(c.what) == "world model missing") guitest::screenshot(dialog, "unlock_world_model_missing");
+        dialog->Hide();
+        delete dialog;
+        dialog = nullptr;
+        EXPECT_EQ(readAll(model), c.userModel) << "nothing is deleted or written";
+    }
+    a.config.worldModel = world;
+    a.config.detectorModel = cascade;
+    a.config.cameraName.clear();
+    std::remove(model.c_str());
+    dialog = new ScriptedUnlockDialog();
 }
 
 TEST_F(UnlockDialogTest, WideMessagesAreBrokenIntoLinesThatFitThePanel) {
@@ -230,12 +305,17 @@ TEST_F(UnlockDialogTest, PasswordOutcomes) {
         const char* typed;
         bool unlocks;
         const char* line;
+        const char* refusal;  // the start of the message box's text
     };
     const Case cases[] = {
-        {false, 1326, "wrong", false, "The password isn't valid"},
-        {false, 1327, "", true, "The user don't have any password"},
-        {false, 1327, "typed", false, "The password isn't valid"},
-        {true, 0, "right", true, "The password is valid"},
+        {false, 1326, "wrong", false, "The password isn't valid", "The password you entered is invalid"},
+        {false, 1327, "", true, "The user don't have any password", ""},
+        {false, 1327, "typed", false, "The password isn't valid", "The password you entered is invalid"},
+        {true, 0, "right", true, "The password is valid", ""},
+        // The account, not the password: the box says what stands in the way.
+        {false, 1909, "right", false, "The password isn't valid", "Your account is locked"},
+        {false, 1330, "right", false, "The password isn't valid", "Your password has expired"},
+        {false, 1060, "right", false, "The password isn't valid", "Your password cannot be checked"},
     };
     for (const Case& c : cases) {
         TearDown();
@@ -249,6 +329,7 @@ TEST_F(UnlockDialogTest, PasswordOutcomes) {
         EXPECT_EQ(app().unlockStatus, c.unlocks ? kUnlockedByPassword : kStillLocked) << c.typed;
         if (!c.unlocks) {
             EXPECT_EQ(dialog->invalidShown, 1);
+            EXPECT_TRUE(dialog->refusal.StartsWith(c.refusal)) << dialog->refusal;
             EXPECT_EQ(dialog->passwordField->GetValue(), "");
             // Without a graph the dialog stays in the keyboard mode.
             EXPECT_EQ(dialog->getMode(), UnlockDialog::MODE_STARTING);
