@@ -429,7 +429,8 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     app.config.cameraName = "Office";
     app.config.detectorModel = "models/none.cascade";
     app.config.worldModel = "models/world.model";
-    app.config.adaptationThreshold = 250;
+    app.config.badVerificationConfidence = 250;  // the unlock screen's threshold
+    app.config.adaptationThreshold = 150;        // the near-miss floor, not the presence check's
     app.config.trackingSettings = &configured;
     auto* checker = new PresenceChecker;
     checker->setTimeLimit(600);
@@ -499,7 +500,7 @@ TEST_F(Listeners, PresenceCheckThroughTheGraphPostsOneVerdict) {
     } cases[] = {{-1000000, ID_PRESENCE_OK}, {1000000, ID_PRESENCE_FAILED}};
     for (const Case& c : cases) {
         app.events.clear();
-        app.config.adaptationThreshold = c.threshold;
+        app.config.badVerificationConfidence = c.threshold;
         g_now = 1000;
         auto* checker = new PresenceChecker;
         ASSERT_TRUE(checker->start()) << app.logger.dump();
