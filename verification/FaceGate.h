@@ -6,8 +6,8 @@
 //
 // The face records carry no lasting track number (an id is a position in its frame's list), so the
 // gate follows the faces itself: a face is the one of the previous frame whose box overlaps its box
-// by at least half of their union (the averaged boxes of one track move far less than that from one
-// frame to the next). A frame in which the face is missing ends its run.
+// by at least half of their union (the tracker averages a face's box over its last frames, while a
+// false detection jumps). A frame in which the face is missing ends its run.
 #include <cfloat>
 #include <vector>
 
