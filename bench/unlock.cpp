@@ -11,8 +11,10 @@
 // enrollment thread's work builds the model from it. Then every other clip of the subject and every
 // clip of every other subject is played through the unlock screen's graph (one-shot, accepted at
 // "BadVerificationConfidence") and through the presence checker with its graph (accepted at
-// "AdaptationThreshold", failed at the first rejection or empty frame more than three seconds after
-// ready), with the model after the first click and after the third. Time is clip time: frame k is
+// "BadVerificationConfidence" too, failed at the first rejection or empty frame more than three
+// seconds after ready), with the model after the first click and after the third. Per clip and model
+// it also prints the highest score of the unlock screen's run and whether that face passed the
+// verifier's face gate (a detection of "GoodDetectionConfidence" or more, held over two frames). Time is clip time: frame k is
 // at k x S seconds (S 0.15: the clips hold every third frame of 20 frames a second). The replay
 // camera plays at F frames a second of wall time (default 100) and the graph takes every frame.
 //
@@ -49,6 +51,7 @@
 #include "app/core/EnrollmentThread.h"
 #include "app/core/SessionGuardCore.h"
 #include "platform/capture/ReplayCamera.h"
+#include "verification/FaceGate.h"
 #include "visionlib/filter/FaceInfo.h"
 
 namespace {
@@ -153,29 +156,65 @@ public:
     bool armed = false;
 };
 
-// The unlock screen's verification listener, which also counts the frames of the clip.
+// The unlock screen's detection listener, which follows the frame's faces with the verifier's face
+// gate: whether the face the verifier scores next passes it, however the filter is set up.
+class GateWatch : public DetectionLogic {
+public:
+    GateWatch(float minScore) : DetectionLogic(kWindow, WM_FACE_DETECTION, 0) {
+        gate.minScore = minScore;
+        gate.minFrames = CaptureGraphManager::kHeldFrames;
+    }
+    void onFaces(int count, vision::FaceInfo** faces, const vision::RgbFrame* frame) override {
+        std::vector<vision::FaceInfo> copies(count);
+        for (int i = 0; i < count; i++) copies[i].copyFrom(*faces[i]);
+        gated = gate.admit(count, copies.data());
+        DetectionLogic::onFaces(count, faces, frame);
+    }
+    void onNoFace() override {
+        gated = gate.admit(0, nullptr);
+        DetectionLogic::onNoFace();
+    }
+    std::atomic<bool> gated{false};
+
+private:
+    vision::FaceGate gate;
+};
+
+// The unlock screen's verification listener, which also counts the frames of the clip and keeps the
+// highest score with whether its face passed the gate.
 class Unlock : public VerificationLogic {
 public:
-    explicit Unlock(long frames)
+    Unlock(long frames, const GateWatch* watch)
         : VerificationLogic(kWindow, WM_VERIFICATION_READY, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED),
-          frames(frames) {}
+          frames(frames), watch(watch) {}
     void onAccepted(float score, vision::Sequence* gray, int w, int h, vision::FaceInfo* faces) override {
         if (!count()) return;
+        keep(score);
         acceptedAt = g_frame - 1;
         VerificationLogic::onAccepted(score, gray, w, h, faces);
     }
     void onRejected(float score, vision::Sequence* gray, int w, int h, vision::FaceInfo* faces) override {
-        if (count()) VerificationLogic::onRejected(score, gray, w, h, faces);
+        if (!count()) return;
+        keep(score);
+        VerificationLogic::onRejected(score, gray, w, h, faces);
     }
     void onNoFace() override {
         if (count()) VerificationLogic::onNoFace();
     }
     bool done() const { return acceptedAt >= 0 || g_frame >= frames; }
     std::atomic<long> acceptedAt{-1};
+    float highest = -INFINITY;
+    bool highestGated = false;
 
 private:
     bool count() { return g_frame++ < frames; }
+    void keep(float score) {
+        if (score <= highest) return;
+        highest = score;
+        highestGated = watch->gated;
+    }
     long frames;
+    const GateWatch* watch;
 };
 
 // The presence checker, with the frames of the clip counted before its rule reads the clock.
@@ -198,13 +237,19 @@ private:
     bool count() { return g_frame++ < frames; }
 };
 
+struct Scored {
+    float highest = -INFINITY;  // the highest score the verifier gave, -inf for none
+    bool gated = false;         // whether that face passed the face gate
+};
+
 // The unlock dialog's graph for one clip; the frame of the first accepted face, -1 for none, -2 when
 // the graph could not run.
-long unlockTime(BenchCore& core, const Clip& clip, const std::string& userModel) {
+long unlockTime(BenchCore& core, const Clip& clip, const std::string& userModel, Scored* scored) {
     const Configuration& config = core.config;
     g_frame = 0;
-    DetectionLogic* detection = new DetectionLogic(kWindow, WM_FACE_DETECTION, 0);
-    Unlock* verification = new Unlock(clip.frames);
+    GateWatch* watch = new GateWatch(config.goodDetectionConfidence * 0.001f);
+    DetectionLogic* detection = watch;
+    Unlock* verification = new Unlock(clip.frames, watch);
     VerificationLogic* base = verification;
     verification->setAdaptation(core.userDataDir(), "lastface", config.adaptationThreshold * 0.001f);
     long at = -1;
@@ -217,6 +262,8 @@ long unlockTime(BenchCore& core, const Clip& clip, const std::string& userModel)
                 waitFor([&] { return verification->done(); }, 600);
                 graph.stop();
                 at = verification->acceptedAt;
+                scored->highest = verification->highest;
+                scored->gated = verification->highestGated;
             } else {
                 std::fprintf(stderr, "%s: the graph does not start\n", clip.camera.c_str());
                 at = -2;
@@ -251,6 +298,7 @@ int presence(BenchCore& core, const Clip& clip) {
 struct Result {
     long unlock[2] = {-1, -1};  // after the first click, after the third
     int presence[2] = {-1, -1};
+    Scored scored[2];
 };
 
 // The median in seconds, or "-" for none.
@@ -343,13 +391,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Configuration& config = core.config;
-    std::printf("# %s, configuration %s: detector %s (threshold %g), world model %s; unlock at %.3f, presence at "
-                "%.3f, capture at detection %.3f; clip frames %.3f s apart\n",
+    std::printf("# %s, configuration %s: detector %s (threshold %g), world model %s; unlock and presence at %.3f, "
+                "near miss above %.3f, capture and face gate at detection %.3f; clip frames %.3f s apart\n",
                 dir.c_str(), configPath.c_str(), config.detectorModel.c_str(), (double)config.detectorThreshold,
                 config.worldModel.c_str(), config.badVerificationConfidence * 0.001, config.adaptationThreshold * 0.001,
                 config.goodDetectionConfidence * 0.001, g_frameTime);
-    std::printf("%-8s %-10s %-8s %10s %10s %9s %9s\n", "user", "clip", "kind", "unlock 1", "unlock 3", "presence 1",
-                "presence 3");
+    std::printf("%-8s %-10s %-8s %10s %10s %9s %9s  %s\n", "user", "clip", "kind", "unlock 1", "unlock 3",
+                "presence 1", "presence 3", "highest score 1, 3 (face gated or not)");
 
     std::vector<Result> genuine, impostor;
     int errors = 0;  // clips whose graph could not run: the figures would hide them
@@ -417,7 +465,7 @@ int main(int argc, char** argv) {
                 for (int m = 0; m < 2; m++) {
                     if (!models[m]) continue;
                     copyFile(*models[m], model);
-                    r.unlock[m] = unlockTime(core, probe, model);
+                    r.unlock[m] = unlockTime(core, probe, model, &r.scored[m]);
                     r.presence[m] = presence(core, probe);
                     errors += r.unlock[m] == -2 || r.presence[m] == -2;
                 }
@@ -429,10 +477,16 @@ int main(int argc, char** argv) {
                     return std::string(b);
                 };
                 auto verdict = [](int p) { return p == 1 ? "pass" : p == 0 ? "fail" : p == -1 ? "none" : "error"; };
-                std::printf("%-8s %-10s %-8s %10s %10s %9s %9s\n", first.subject.c_str(),
+                auto highest = [](const Scored& v) {
+                    char b[48];
+                    if (!std::isfinite(v.highest)) return std::string("-");
+                    std::snprintf(b, sizeof b, "%.3f (%s)", v.highest, v.gated ? "gated" : "not gated");
+                    return std::string(b);
+                };
+                std::printf("%-8s %-10s %-8s %10s %10s %9s %9s  %s, %s\n", first.subject.c_str(),
                             (probe.subject + "/" + probe.name).c_str(), s == u ? "genuine" : "impostor",
                             time(r.unlock[0]).c_str(), time(r.unlock[1]).c_str(), verdict(r.presence[0]),
-                            verdict(r.presence[1]));
+                            verdict(r.presence[1]), highest(r.scored[0]).c_str(), highest(r.scored[1]).c_str());
                 std::fflush(stdout);
                 (s == u ? genuine : impostor).push_back(r);
             }

@@ -13,10 +13,12 @@
 // then scored, as the verification filter scores, on its own probes and every other subject's.
 // --scale S first scales every image by S (ipScale_yx), as a camera of that size would give it.
 // --step-y F sets the tracker's vertical scan step (the configuration's "stepYfactor"), --threshold T
-// its detector threshold ("Threshold", 0 by default).
+// its detector threshold ("Threshold", 0 by default). --gate B probes only the faces that the
+// verification filter's face gate passes as the program sets it up: a detection score of B
+// ("GoodDetectionConfidence") or more, held over two consecutive frames (still images: the score only).
 // Prints EER, false accepts and false rejects at --accept (0.4) and --adaptation (0.2), the thresholds
 // at which at most 0.1% and 1% of impostor faces are accepted,
-// the five highest impostor scores with their probe frames and boxes, and milliseconds per
+// the ten highest impostor scores with their probe frames and boxes, and milliseconds per
 // verification; the last line is "EER E%".
 #include <algorithm>
 #include <chrono>
@@ -62,6 +64,8 @@ int main(int argc, char** argv) {
     bool pickBest = false;
     TrackOptions track;
     float accept = 0.4f, adaptation = 0.2f;
+    float gateBar = -INFINITY;  // no gate
+    const int heldFrames = 2;   // as the program's graphs set the gate up
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--cascade") cascade = argv[i + 1];
@@ -74,6 +78,7 @@ int main(int argc, char** argv) {
         else if (a == "--pick") pickBest = std::strcmp(argv[i + 1], "best") == 0;
         else if (a == "--accept") accept = (float)std::atof(argv[i + 1]);
         else if (a == "--adaptation") adaptation = (float)std::atof(argv[i + 1]);
+        else if (a == "--gate") gateBar = (float)std::atof(argv[i + 1]);
         else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
             return 2;
@@ -94,6 +99,7 @@ int main(int argc, char** argv) {
             for (size_t k = 0; k < sessions.size(); k++) {
                 const std::vector<std::string> frames = facekit::listPgm(sessions[k]);
                 std::vector<FoundFace> faces = trackClip(frames, cascade, track);
+                if (k > 0 && std::isfinite(gateBar)) faces = gatedFaces(faces, gateBar, heldFrames);
                 (k == 0 ? s.enrollFrames : s.probeFrames) += (int)frames.size();
                 std::vector<FoundFace>& into = k == 0 ? s.enroll : s.probes;
                 into.insert(into.end(), faces.begin(), faces.end());
@@ -104,6 +110,7 @@ int main(int argc, char** argv) {
             std::vector<std::string> first(images.begin(), images.begin() + half), rest(images.begin() + half, images.end());
             s.enroll = detectStills(first, cascade, 0.0f, track.scale);
             s.probes = detectStills(rest, cascade, 0.0f, track.scale);
+            if (std::isfinite(gateBar)) s.probes = gatedFaces(s.probes, gateBar, 1);
             s.enrollFrames = (int)first.size();
             s.probeFrames = (int)rest.size();
         }
@@ -120,9 +127,10 @@ int main(int argc, char** argv) {
     }
 
     vision::FaceVerif_GmmDCTmod2 world(worldPath.c_str(), 0);
-    std::printf("# %s: %zu subjects, world model %s (%d Gaussians), cascade %s, enroll %d (%s), modulo %d, scale %g\n",
+    std::printf("# %s: %zu subjects, world model %s (%d Gaussians), cascade %s, enroll %d (%s), modulo %d, scale %g, "
+                "gate %g\n",
                 dir.c_str(), subjects.size(), worldPath.c_str(), world.gmm->n_gaussians, cascade.c_str(),
-                enrollCount, pickBest ? "best" : "spread", track.modulo, (double)track.scale);
+                enrollCount, pickBest ? "best" : "spread", track.modulo, (double)track.scale, (double)gateBar);
 
     // Probe frames loaded once.
     std::vector<std::vector<vision::ImageGray*>> probeImages(subjects.size());
@@ -206,7 +214,7 @@ int main(int argc, char** argv) {
                     100 * (1 - above(genuine, t)), std::lround((1 - above(genuine, t)) * genuine.size()),
                     genuine.size());
     std::sort(worst.begin(), worst.end(), [](const Worst& a, const Worst& b) { return a.score > b.score; });
-    for (size_t i = 0; i < worst.size() && i < 5; i++) {
+    for (size_t i = 0; i < worst.size() && i < 10; i++) {
         const Worst& w = worst[i];
         const FoundFace& f = subjects[w.subject].probes[w.probe];
         std::printf("impostor score %.3f: model %s, %s box %d %d %d %d\n", w.score, subjects[w.user].name.c_str(),

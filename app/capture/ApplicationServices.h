@@ -24,6 +24,7 @@ struct CaptureConfiguration {
     int maxFaces = 1;
     const vision::FaceTrackingSettings* trackingSettings = nullptr;  // copied, never handed over
     std::string worldModel;
+    int goodDetectionConfidence = 100;    // thousandths
     int badVerificationConfidence = 400;  // thousandths
     int adaptationThreshold = 200;        // thousandths
 };

@@ -223,6 +223,10 @@ HRESULT CaptureGraphManager::setupFaceVerificator(const std::string& userModel, 
     return verificatorControl->SetModels(userModel, worldModel);
 }
 
+HRESULT CaptureGraphManager::setFaceGate(float minDetectionScore) {
+    return verificatorControl->SetFaceGate(minDetectionScore, kHeldFrames);
+}
+
 HRESULT CaptureGraphManager::setAuthenticationThreshold(float threshold) {
     if (logger) {
         logger->stream << "Set the authentication threshold to " << threshold;

@@ -29,6 +29,10 @@ public:
     HRESULT setDetectorSettings(int maxFaces, int width, int height, const vision::FaceTrackingSettings* base);
     HRESULT setupFaceVerificator(const std::string& userModel, const std::string& worldModel);
     HRESULT setAuthenticationThreshold(float threshold);
+    // Only faces of at least this detection score ("GoodDetectionConfidence", the bar of the
+    // enrollment capture) that the tracker has held over kHeldFrames frames are verified.
+    HRESULT setFaceGate(float minDetectionScore);
+    static const int kHeldFrames = 2;
 
     // Filters of the graph, for inspection; null when absent.
     IBaseFilter* getDetector() const { return detector; }

@@ -130,6 +130,7 @@ void FaceVerificatorGraphManager::setupFilters(Use use, const CaptureConfigurati
     setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
     if (userModel) setupFaceVerificator(*userModel, config.worldModel);
     setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
+    setFaceGate(config.goodDetectionConfidence * 0.001f);
     if (use == Use::Enrollment) setOneShot(false);
 }
 

@@ -57,7 +57,10 @@ bool PresenceChecker::start() {
     graphManager->setDetectorSettings(config.maxFaces, static_cast<int>(config.formatWidth),
                                       static_cast<int>(config.formatHeight), config.trackingSettings);
     graphManager->setupFaceVerificator(app->userModelPath(), config.worldModel);
-    graphManager->setAuthenticationThreshold(static_cast<float>(config.adaptationThreshold * 0.001));
+    // Keeping an idle session open is as strong a verdict as opening the lock: the unlock screen's
+    // threshold, not the near-miss floor.
+    graphManager->setAuthenticationThreshold(static_cast<float>(config.badVerificationConfidence * 0.001));
+    graphManager->setFaceGate(static_cast<float>(config.goodDetectionConfidence * 0.001));
     if (!graphManager->start()) {
         logTo(logger, "ERROR: Failed to start the graph manager");
         delete graphManager;

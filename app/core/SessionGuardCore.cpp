@@ -71,6 +71,7 @@ CaptureConfiguration SessionGuardCore::captureConfiguration() {
     c.maxFaces = config.maxFaces;
     c.trackingSettings = config.trackingSettings;
     c.worldModel = config.worldModel;
+    c.goodDetectionConfidence = config.goodDetectionConfidence;
     c.badVerificationConfidence = config.badVerificationConfidence;
     c.adaptationThreshold = config.adaptationThreshold;
     return c;

@@ -48,8 +48,10 @@ TEST_F(ConfigurationFile, DefaultsInMemoryUnits) {
 
 // The capture graphs see the loaded thresholds, not the capture layer's own defaults.
 TEST_F(ConfigurationFile, CaptureConfigurationCarriesTheLoadedThresholds) {
-    ASSERT_TRUE(loadWith(core.config, "[Application]\nBadVerificationConfidence=0.55\nAdaptationThreshold=0.3"));
+    ASSERT_TRUE(loadWith(core.config, "[Application]\nBadVerificationConfidence=0.55\nAdaptationThreshold=0.3\n"
+                                      "GoodDetectionConfidence=0.03"));
     const CaptureConfiguration c = core.captureConfiguration();
+    EXPECT_EQ(c.goodDetectionConfidence, 30);
     EXPECT_EQ(c.badVerificationConfidence, 550);
     EXPECT_EQ(c.adaptationThreshold, 300);
     EXPECT_EQ(c.trackingSettings, core.config.trackingSettings);

@@ -429,7 +429,8 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     app.config.cameraName = "Office";
     app.config.detectorModel = "models/none.cascade";
     app.config.worldModel = "models/world.model";
-    app.config.adaptationThreshold = 250;
+    app.config.badVerificationConfidence = 250;  // the unlock screen's threshold
+    app.config.adaptationThreshold = 150;        // the near-miss floor, not the presence check's
     app.config.trackingSettings = &configured;
     auto* checker = new PresenceChecker;
     checker->setTimeLimit(600);
@@ -479,7 +480,8 @@ void writeMixture(const std::string& path, float meanShift) {
 }  // namespace
 
 // The whole check through the real graph: faces everywhere (a cascade that takes every window),
-// scored against small models; the threshold decides the verdict.
+// scored against small models; the threshold decides the verdict, and faces below the configured
+// detection bar are no faces at all.
 TEST_F(Listeners, PresenceCheckThroughTheGraphPostsOneVerdict) {
     declare("Office | " + frames("office", 320, 240, 4) + " | rate=30\n");
     const std::string models = dir.path + "/models";
@@ -495,11 +497,15 @@ TEST_F(Listeners, PresenceCheckThroughTheGraphPostsOneVerdict) {
 
     struct Case {
         int threshold;  // thousandths
+        int detectionBar;
         int expected;
-    } cases[] = {{-1000000, ID_PRESENCE_OK}, {1000000, ID_PRESENCE_FAILED}};
+    } cases[] = {{-1000000, 0, ID_PRESENCE_OK},
+                 {1000000, 0, ID_PRESENCE_FAILED},
+                 {-1000000, 2000000000, ID_PRESENCE_FAILED}};
     for (const Case& c : cases) {
         app.events.clear();
-        app.config.adaptationThreshold = c.threshold;
+        app.config.badVerificationConfidence = c.threshold;
+        app.config.goodDetectionConfidence = c.detectionBar;
         g_now = 1000;
         auto* checker = new PresenceChecker;
         ASSERT_TRUE(checker->start()) << app.logger.dump();
@@ -535,4 +541,5 @@ TEST_F(Listeners, PresenceCheckThroughTheGraphPostsOneVerdict) {
     }
     EXPECT_TRUE(app.logger.has("[PresenceChecker] Presence found, face authentified"));
     EXPECT_TRUE(app.logger.has("[PresenceChecker] Presence found, face not authentified"));
+    EXPECT_TRUE(app.logger.has("[PresenceChecker] No presence found"));
 }

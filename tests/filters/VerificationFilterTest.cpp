@@ -132,6 +132,13 @@ struct VerifyRig {
         verificator()->SetMode(false);
         verificator()->SetThreshold(1e30f);
     }
+    // Scores every face and accepts each, reporting to the listener.
+    void acceptEveryFace(VerificationListener* listener) {
+        verificator()->SetCallback(listener);
+        ASSERT_EQ(verificator()->SetModels(user, world), S_OK);
+        verificator()->SetMode(false);
+        verificator()->SetThreshold(-1e30f);
+    }
     // One frame with `count` faces (the face sample only when that input is connected).
     void frame(unsigned count = 1, int seed = 1) {
         const std::vector<unsigned char> pixels = randomFrame(seed);
@@ -259,10 +266,7 @@ TEST(VerificationFilter, AScoreEqualToTheThresholdIsAccepted) {
     Recorder listener;
     VerifyRig rig;
     IFaceVerificator* v = rig.verificator();
-    v->SetCallback(&listener);
-    ASSERT_EQ(v->SetModels(rig.user, rig.world), S_OK);
-    v->SetMode(false);
-    v->SetThreshold(-1e30f);
+    rig.acceptEveryFace(&listener);
     rig.frame(1, 7);
     ASSERT_EQ(listener.take(), "ready, accepted");
     const float score = listener.scores.back();
@@ -357,11 +361,7 @@ TEST(VerificationFilter, AFaceThatCannotBeScoredCostsItsFrameNotTheModels) {
 TEST(VerificationFilter, FramesOfAnotherSizeAreVerifiedToo) {
     Recorder listener;
     VerifyRig rig;
-    IFaceVerificator* v = rig.verificator();
-    v->SetCallback(&listener);
-    ASSERT_EQ(v->SetModels(rig.user, rig.world), S_OK);
-    v->SetMode(false);
-    v->SetThreshold(-1e30f);
+    rig.acceptEveryFace(&listener);
     rig.frame();
     EXPECT_EQ(listener.take(), "ready, accepted");
 
@@ -425,4 +425,93 @@ TEST(VerificationFilter, UnusableModelsLeaveItUnconfigured) {
         EXPECT_EQ(listener.take(), "");
         EXPECT_EQ(occurrences(messages.warnings, "faces are not verified"), 1) << messages.warnings;
     }
+}
+
+namespace {
+
+struct Detection {
+    int x, y, size;
+    float score;
+};
+
+// One frame whose face records are the given detections, each with the eyes the recorder expects.
+std::vector<unsigned char> detectionSample(const std::vector<Detection>& detections) {
+    std::vector<unsigned char> bytes(196, 0);
+    FaceInfo faces[4];
+    FaceInfo* pointers[4];
+    for (size_t i = 0; i < detections.size(); i++) {
+        faces[i].left_eye_x = 60;
+        faces[i].left_eye_y = 50;
+        faces[i].right_eye_x = 93;
+        faces[i].right_eye_y = 50;
+        faces[i].bbx_x = detections[i].x;
+        faces[i].bbx_y = detections[i].y;
+        faces[i].bbx_width = faces[i].bbx_height = detections[i].size;
+        faces[i].score = detections[i].score;
+        pointers[i] = &faces[i];
+    }
+    vision::packFaceInfo((unsigned)detections.size(), pointers, bytes.data(), bytes.size());
+    return bytes;
+}
+
+}  // namespace
+
+// Only a face of at least the detection bar that the tracker has held over two frames is scored;
+// anything else is a frame without a face, however well it would score (every score is accepted here).
+TEST(VerificationFilter, OnlyHeldFacesOfTheDetectionBarAreVerified) {
+    const float bar = 0.025f;
+    const Detection face{45, 37, 64, 0.03f}, moved{53, 37, 64, 0.03f}, elsewhere{100, 37, 40, 0.03f},
+        weak{45, 37, 64, 0.024f}, notANumber{45, 37, 64, NAN};
+    using Frame = std::vector<Detection>;
+    struct Case {
+        const char* what;
+        std::vector<Frame> frames;
+        std::string events;
+    } cases[] = {
+        {"held over two frames, moving a little", {{face}, {moved}, {face}}, "noface, accepted, accepted"},
+        {"below the bar, held", {{weak}, {weak}, {weak}}, "noface, noface, noface"},
+        {"held from a frame below the bar", {{weak}, {face}}, "noface, accepted"},
+        {"in one frame only", {{}, {face}, {}, {face}}, "noface, noface, noface, noface"},
+        {"a missing frame ends the run", {{face}, {face}, {}, {face}, {face}}, "noface, accepted, noface, noface, accepted"},
+        {"jumping to another place", {{face}, {elsewhere}, {face}}, "noface, noface, noface"},
+        {"only the first face is verified", {{face}, {elsewhere, face}, {face, elsewhere}}, "noface, noface, accepted"},
+        {"a score that is not a number", {{notANumber}, {notANumber}}, "noface, noface"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Recorder listener;
+        VerifyRig rig;
+        rig.acceptEveryFace(&listener);
+        ASSERT_EQ(rig.verificator()->SetFaceGate(bar, 2), S_OK);
+        const std::vector<unsigned char> pixels = randomFrame(1);
+        for (const Frame& f : c.frames) {
+            const std::vector<unsigned char> sample = detectionSample(f);
+            EXPECT_EQ(rig.video->push(0, &pixels), S_OK);
+            EXPECT_EQ(rig.faces->push(0, &sample), S_OK);
+        }
+        EXPECT_EQ(listener.take(), "ready, " + c.events);
+    }
+}
+
+// Frames that are not scored (one-shot after an acceptance) still count for holding a face.
+TEST(VerificationFilter, FramesThatAreNotScoredStillHoldTheFace) {
+    Recorder listener;
+    VerifyRig rig;
+    IFaceVerificator* v = rig.verificator();
+    v->SetCallback(&listener);
+    ASSERT_EQ(v->SetModels(rig.user, rig.world), S_OK);
+    v->SetThreshold(-1e30f);
+    v->SetFaceGate(0.0f, 2);
+    const std::vector<unsigned char> pixels = randomFrame(1), sample = detectionSample({{45, 37, 64, 0.5f}});
+    auto frame = [&] {
+        EXPECT_EQ(rig.video->push(0, &pixels), S_OK);
+        EXPECT_EQ(rig.faces->push(0, &sample), S_OK);
+    };
+    frame();
+    frame();
+    EXPECT_EQ(listener.take(), "ready, noface, accepted");
+    frame();  // silent: one-shot
+    v->SetMode(true);
+    frame();
+    EXPECT_EQ(listener.take(), "accepted");
 }

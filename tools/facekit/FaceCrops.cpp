@@ -12,6 +12,7 @@
 
 #include "detection/FaceTrackerAPI.h"
 #include "detection/settings/FaceTrackingSettings.h"
+#include "verification/FaceGate.h"
 #include "visionlib/DiagonalGMM.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Message.h"
@@ -123,6 +124,17 @@ GrayFrame rescaled(const GrayFrame& frame, float scale, float pad) {
     return out;
 }
 
+bool pictureFace(const GrayFrame& original, float scale, float minShare, const std::string& cascade, GrayFrame* frame,
+                 Window* window) {
+    // The picture is the face: a margin of its own edge pixels lets windows reach past it.
+    *frame = rescaled(original, scale, 0.25f);
+    std::vector<Window> found = detectFaces(*frame, cascade);
+    if (found.empty() || found[0].w < minShare * original.width * scale)
+        return false;
+    *window = found[0];
+    return true;
+}
+
 int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet* set, int limit, float minShare,
                   const std::vector<float>& scales) {
     int added = 0;
@@ -140,14 +152,13 @@ int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet
             if (!loadGray(path, &original))
                 continue;
             for (float scale : scales) {
-                // The picture is the face: a margin of its own edge pixels lets windows reach past it.
-                const GrayFrame frame = rescaled(original, scale, 0.25f);
-                std::vector<Window> found = detectFaces(frame, cascade);
-                if (found.empty() || found[0].w < minShare * original.width * scale)
+                GrayFrame frame;
+                Window window;
+                if (!pictureFace(original, scale, minShare, cascade, &frame, &window))
                     continue;
                 std::unique_ptr<ImageGray> image = toImage(frame);
                 FaceInfo face;
-                faceFromWindow(found[0], &face);
+                faceFromWindow(window, &face);
                 set->add(image.get(), &face);
                 added++;
             }
@@ -201,62 +212,79 @@ int collectAnnotated(const std::string& dir, const std::string& cascade, Feature
     return added;
 }
 
-int collectWebcamFaces(const std::vector<EyeFace>& faces, const std::string& cascade, FeatureSet* set,
-                       const WebcamFaces& o) {
-    std::vector<const EyeFace*> chosen;
-    for (const EyeFace& f : faces)
+std::vector<size_t> pickWebcamFaces(const std::vector<EyeFace>& faces, const WebcamFaces& o) {
+    std::vector<size_t> chosen;
+    for (size_t i = 0; i < faces.size(); i++) {
+        const EyeFace& f = faces[i];
         if (std::hypot(f.eyes.right_x - f.eyes.left_x, f.eyes.right_y - f.eyes.left_y) >= o.min_source_eyes)
-            chosen.push_back(&f);
+            chosen.push_back(i);
+    }
     if (o.limit > 0 && (int)chosen.size() > o.limit) {
-        std::vector<const EyeFace*> picked;
+        std::vector<size_t> picked;
         for (int i = 0; i < o.limit; i++)
             picked.push_back(chosen[(size_t)i * chosen.size() / o.limit]);
         chosen.swap(picked);
     }
+    return chosen;
+}
+
+int collectWebcamFaces(const std::vector<EyeFace>& faces, const std::string& cascade, FeatureSet* set,
+                       const WebcamFaces& o) {
+    const std::vector<size_t> chosen = pickWebcamFaces(faces, o);
     int added = 0;
     for (size_t i = 0; i < chosen.size(); i++) {
-        const EyeFace& f = *chosen[i];
-        GrayFrame original;
-        if (!loadGray(f.path, &original))
+        GrayFrame frame;
+        Window window;
+        if (!webcamFace(faces[chosen[i]], i, cascade, o, &frame, &window))
             continue;
-        const double eyes = std::hypot(f.eyes.right_x - f.eyes.left_x, f.eyes.right_y - f.eyes.left_y);
-        if (eyes <= 0)
-            continue;
-        // Eye distances spread evenly over the range (golden-ratio steps), the same for every run.
-        const double u = std::fmod(i * 0.6180339887498949, 1.0);
-        const float target = (float)(o.min_eyes + u * (o.max_eyes - o.min_eyes));
-        const bool soft = i % 2 == 1;
-        const float pad = 0.25f;
-        const float scale = target / (float)eyes;
-        // The margin repeats the edge pixels so that windows can reach past a tight picture.
-        GrayFrame frame = rescaled(original, scale, pad);
-        const int smallW = std::max(1, (int)(original.width * scale + 0.5f));
-        const int smallH = std::max(1, (int)(original.height * scale + 0.5f));
-        const float sx = (float)smallW / original.width, sy = (float)smallH / original.height;
-        const float px = (float)(int)(smallW * pad + 0.5f), py = (float)(int)(smallH * pad + 0.5f);
-        const int paddedWidth = frame.width;
-        if (soft)
-            frame = rescaled(frame, 2.0f, 0.0f);
-        const float k = (float)frame.width / paddedWidth;
-        Eyes at;
-        at.left_x = (f.eyes.left_x * sx + px) * k;
-        at.left_y = (f.eyes.left_y * sy + py) * k;
-        at.right_x = (f.eyes.right_x * sx + px) * k;
-        at.right_y = (f.eyes.right_y * sy + py) * k;
-        const std::vector<Window> found = detectFaces(frame, cascade);
-        for (const Window& w : found) {
-            const double miss = eyeError(w, at);
-            if (miss < 0 || miss > o.max_eye_error)
-                continue;
-            std::unique_ptr<ImageGray> image = toImage(frame);
-            FaceInfo face;
-            faceFromWindow(w, &face);
-            set->add(image.get(), &face);
-            added++;
-            break;
-        }
+        std::unique_ptr<ImageGray> image = toImage(frame);
+        FaceInfo face;
+        faceFromWindow(window, &face);
+        set->add(image.get(), &face);
+        added++;
     }
     return added;
+}
+
+bool webcamFace(const EyeFace& f, size_t i, const std::string& cascade, const WebcamFaces& o, GrayFrame* camera,
+                Window* window) {
+    GrayFrame original;
+    if (!loadGray(f.path, &original))
+        return false;
+    const double eyes = std::hypot(f.eyes.right_x - f.eyes.left_x, f.eyes.right_y - f.eyes.left_y);
+    if (eyes <= 0)
+        return false;
+    // Eye distances spread evenly over the range (golden-ratio steps), the same for every run.
+    const double u = std::fmod(i * 0.6180339887498949, 1.0);
+    const float target = (float)(o.min_eyes + u * (o.max_eyes - o.min_eyes));
+    const bool soft = i % 2 == 1;
+    const float pad = 0.25f;
+    const float scale = target / (float)eyes;
+    // The margin repeats the edge pixels so that windows can reach past a tight picture.
+    GrayFrame frame = rescaled(original, scale, pad);
+    const int smallW = std::max(1, (int)(original.width * scale + 0.5f));
+    const int smallH = std::max(1, (int)(original.height * scale + 0.5f));
+    const float sx = (float)smallW / original.width, sy = (float)smallH / original.height;
+    const float px = (float)(int)(smallW * pad + 0.5f), py = (float)(int)(smallH * pad + 0.5f);
+    const int paddedWidth = frame.width;
+    if (soft)
+        frame = rescaled(frame, 2.0f, 0.0f);
+    const float k = (float)frame.width / paddedWidth;
+    Eyes at;
+    at.left_x = (f.eyes.left_x * sx + px) * k;
+    at.left_y = (f.eyes.left_y * sy + py) * k;
+    at.right_x = (f.eyes.right_x * sx + px) * k;
+    at.right_y = (f.eyes.right_y * sy + py) * k;
+    const std::vector<Window> found = detectFaces(frame, cascade);
+    for (const Window& w : found) {
+        const double miss = eyeError(w, at);
+        if (miss < 0 || miss > o.max_eye_error)
+            continue;
+        *camera = frame;
+        *window = w;
+        return true;
+    }
+    return false;
 }
 
 std::unique_ptr<FaceVerif_GmmDCTmod2> trainWorldModel(MemoryDataSet* data, const TrainOptions& o) {
@@ -387,15 +415,36 @@ std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const s
     setScanSteps(settings, 0, options.step_y_factor);
     FaceTrackerAPI_MCTMSMFF_2 tracker(cascade.c_str(), options.threshold, &settings, false);
     std::vector<unsigned char> bgr((size_t)w * h * 3);
-    for (const std::string& path : frames) {
+    for (size_t k = 0; k < frames.size(); k++) {
+        const std::string& path = frames[k];
         GrayFrame frame;
         if (!loadFrame(path, scale, &frame) || frame.width != w || frame.height != h)
             continue;
         for (size_t i = 0; i < frame.pixels.size(); i++)
             bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = frame.pixels[i];
         tracker.processImageBGR(bgr.data());
-        if (tracker.n_faces > 0)
+        if (tracker.n_faces > 0) {
             out.push_back(found(path, scale, *tracker.faces[0]));
+            out.back().frame = (int)k;
+        }
+    }
+    return out;
+}
+
+std::vector<FoundFace> gatedFaces(const std::vector<FoundFace>& clip, float minScore, int minFrames) {
+    std::vector<FoundFace> out;
+    FaceGate gate;
+    gate.minScore = minScore;
+    gate.minFrames = minFrames;
+    int last = -2;
+    for (const FoundFace& f : clip) {
+        if (f.frame != last + 1)
+            gate.admit(0, nullptr);  // a frame without a face in between ends the run
+        last = f.frame;
+        FaceInfo face;
+        f.toInfo(&face);
+        if (gate.admit(1, &face))
+            out.push_back(f);
     }
     return out;
 }

@@ -81,6 +81,9 @@ GrayFrame rescaled(const GrayFrame& frame, float scale, float pad);
 // at each of scales and with a margin of a quarter of its size, gives its best detection when that
 // covers at least minShare of the scaled image's width. Smaller scales give the small, soft faces a
 // webcam frame gives. At most limit images per person (0: all). Returns the faces added.
+// One such picture at scale: the frame the detector sees and its best window, when it covers minShare.
+bool pictureFace(const GrayFrame& original, float scale, float minShare, const std::string& cascade, GrayFrame* frame,
+                 Window* window);
 int collectPeople(const std::string& dir, const std::string& cascade, FeatureSet* set, int limit = 0,
                   float minShare = 0.4f, const std::vector<float>& scales = {1.0f});
 
@@ -104,6 +107,12 @@ struct WebcamFaces {
 };
 int collectWebcamFaces(const std::vector<EyeFace>& faces, const std::string& cascade, FeatureSet* set,
                        const WebcamFaces& options);
+// The pictures those options take from the list (min_source_eyes, limit), as indices in it.
+std::vector<size_t> pickWebcamFaces(const std::vector<EyeFace>& faces, const WebcamFaces& options);
+// One picture so brought (i, its place in the list, picks the eye distance and the camera): the
+// camera's frame as the detector sees it and the window on the face.
+bool webcamFace(const EyeFace& face, size_t i, const std::string& cascade, const WebcamFaces& options,
+                GrayFrame* frame, Window* window);
 
 struct TrainOptions {
     int gaussians = 256;
@@ -137,6 +146,7 @@ struct FoundFace {
     int bbx_x, bbx_y, bbx_width, bbx_height;
     int left_eye_x, left_eye_y, right_eye_x, right_eye_y;
     float score;
+    int frame = -1;  // its index in the clip (trackClip); -1 for a still image
     void toInfo(vision::FaceInfo* face) const;
     std::unique_ptr<vision::ImageGray> image() const { return loadImage(path, scale); }
 };
@@ -156,6 +166,10 @@ struct TrackOptions {
 // another size are skipped.
 std::vector<FoundFace> trackClip(const std::vector<std::string>& frames, const std::string& cascade,
                                  const TrackOptions& options = TrackOptions());
+
+// The faces of one clip (trackClip, in order) that the verification filter's face gate passes: a
+// detection score of at least minScore, held over at least minFrames consecutive frames.
+std::vector<FoundFace> gatedFaces(const std::vector<FoundFace>& clip, float minScore, int minFrames);
 
 // The best detection of each still image (images without one are left out).
 std::vector<FoundFace> detectStills(const std::vector<std::string>& images, const std::string& cascade,

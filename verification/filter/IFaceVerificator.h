@@ -41,4 +41,8 @@ struct IFaceVerificator : IUnknown {
     virtual HRESULT SetThreshold(float threshold) = 0;
     // One-shot: the first accepted face ends scoring until SetMode or SetModels.
     virtual HRESULT SetMode(bool oneShot) = 0;
+    // Only a first face that the detector scored at least minDetectionScore and that the tracker has
+    // held over at least minFrames consecutive frames is verified; other frames count as frames
+    // without a face. Until called, every face is verified (-FLT_MAX, 1).
+    virtual HRESULT SetFaceGate(float minDetectionScore, int minFrames) = 0;
 };

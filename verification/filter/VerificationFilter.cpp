@@ -124,6 +124,13 @@ HRESULT VerificationFilter::SetMode(bool newOneShot) {
     return S_OK;
 }
 
+HRESULT VerificationFilter::SetFaceGate(float minDetectionScore, int minFrames) {
+    CAutoLock l(&verificationLock);
+    gate.minScore = minDetectionScore;
+    gate.minFrames = minFrames;
+    return S_OK;
+}
+
 // ---- Pins and media types ----
 
 const PinFormat* VerificationFilter::pinFormats() const { return formats; }
@@ -152,6 +159,7 @@ HRESULT VerificationFilter::Transform() {
     };
     // The store cuts faces out of frames of one size.
     if (faceStore && (faceStore->frameWidth != frame.width || faceStore->frameHeight != frame.height)) {
+        gate.reset();  // boxes of another frame size hold no face of this one
         delete faceStore;
         faceStore = userVerifier ? newStore() : nullptr;
     }
@@ -160,8 +168,10 @@ HRESULT VerificationFilter::Transform() {
         if (listener) listener->onReady();
     }
 
+    // Every frame moves the gate on, scored or not: a face is held over consecutive frames.
+    const bool isFace = gate.admit(count, faces);
     if (faceStore && (!oneShot || !accepted)) {
-        if (count > 0) {
+        if (isFace) {
             vision::Sequence* gray = new vision::Sequence(1, frame.width * frame.height);
             frame.toGrayFloat(gray->frames[0], false);
             float score = NAN;

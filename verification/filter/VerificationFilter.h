@@ -1,7 +1,8 @@
 #pragma once
-// Verifies the first face of every frame against the user model and the world model and tells the
+// Verifies the first face of every frame that passes its face gate against the user model and the world model and tells the
 // listener whether it is accepted or rejected, or that the frame had no face. Inputs: the video and
 // the detection filter's face information stream; the one output carries nothing.
+#include "verification/FaceGate.h"
 #include "verification/filter/IFaceVerificator.h"
 #include "visionlib/filter/MultiPinTransformFilter.h"
 
@@ -27,6 +28,7 @@ public:
     HRESULT SetModels(const std::string& userModel, const std::string& worldModel) override;
     HRESULT SetThreshold(float threshold) override;
     HRESULT SetMode(bool oneShot) override;
+    HRESULT SetFaceGate(float minDetectionScore, int minFrames) override;
 
     const vision::PinFormat* pinFormats() const override;
     HRESULT Transform() override;
@@ -43,6 +45,7 @@ protected:
     float threshold;
     bool oneShot;
     bool accepted;
+    vision::FaceGate gate;
 };
 
 extern const AMOVIESETUP_FILTER VerificationFilterSetup;
