@@ -131,44 +131,50 @@ public:
     }
 
     void stop() {
-        if (tray <= 0) return;
-        const std::vector<pid_t> left = screens();
-        kill(tray, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 100 && waitpid(tray, &status, WNOHANG) == 0; ++i) sleepMs(50);
-        if (waitpid(tray, &status, WNOHANG) == 0) {
-            kill(tray, SIGKILL);
-            waitpid(tray, &status, 0);
+        if (tray > 0) {
+            kill(tray, SIGTERM);
+            int status = 0;
+            for (int i = 0; i < 100 && waitpid(tray, &status, WNOHANG) == 0; ++i) sleepMs(50);
+            if (waitpid(tray, &status, WNOHANG) == 0) {
+                kill(tray, SIGKILL);
+                waitpid(tray, &status, 0);
+            }
+            tray = 0;
         }
-        // Unlock screens outlive their tray: end those of this test.
-        for (pid_t pid : left) kill(pid, SIGKILL);
-        tray = 0;
+        // Keepers and unlock screens outlive their tray: end those of this test, keepers first.
+        for (pid_t pid : keepers()) kill(pid, SIGKILL);
+        for (pid_t pid : screens()) kill(pid, SIGKILL);
     }
 
     bool trayAlive() { return tray > 0 && waitpid(tray, nullptr, WNOHANG) == 0; }
 
-    // The running unlock screens of this tray (its children with "--lock").
-    std::vector<pid_t> screens() {
+    // The running processes of this test (its working folder) with "--lock" on their command line:
+    // the lock keepers (their first argument "--desktop") or the unlock screens.
+    std::vector<pid_t> processes(bool keeper) {
         std::vector<pid_t> found;
         DIR* proc = opendir("/proc");
         if (!proc) return found;
         while (dirent* e = readdir(proc)) {
             const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
             if (pid <= 0) continue;
-            const std::string stat = slurp("/proc/" + std::string(e->d_name) + "/stat");
+            const std::string dir = "/proc/" + std::string(e->d_name);
+            const std::string stat = slurp(dir + "/stat");
             const size_t close = stat.rfind(')');
-            if (close == std::string::npos) continue;
-            std::istringstream rest(stat.substr(close + 2));
-            char state = 0;
-            pid_t parent = 0;
-            rest >> state >> parent;
-            if (parent != tray || state == 'Z') continue;
-            const std::string cmdline = slurp("/proc/" + std::string(e->d_name) + "/cmdline");
-            if (cmdline.find(std::string("--lock") + '\0') != std::string::npos) found.push_back(pid);
+            if (close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0) continue;
+            std::error_code ignored;
+            if (fs::read_symlink(dir + "/cwd", ignored) != work) continue;
+            const std::string cmdline = slurp(dir + "/cmdline");
+            const size_t first = cmdline.find('\0');
+            if (first == std::string::npos || cmdline.find(std::string("\0--lock\0", 8)) == std::string::npos) continue;
+            if ((cmdline.compare(first + 1, 10, std::string("--desktop\0", 10)) == 0) == keeper) found.push_back(pid);
         }
         closedir(proc);
         return found;
     }
+    // The running unlock screens of this test.
+    std::vector<pid_t> screens() { return processes(false); }
+    // Its running lock keepers.
+    std::vector<pid_t> keepers() { return processes(true); }
     // An unlock screen other than that one, within the time; 0 when none came.
     pid_t waitForScreen(pid_t other, int milliseconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
@@ -429,7 +435,7 @@ TEST_F(LockGuaranteeTest, TheAccountsPasswordOpensTheLock) {
     const pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
     ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
-    ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
+    ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u) << tray.trayLog() << "-----\n" << tray.unlockLog();
     // The screen takes keys once it holds the keyboard: a Shift until it says so.
     bool taken = false;
     for (int i = 0; i < 50 && !taken; ++i) {
