@@ -5,6 +5,7 @@
 // with their single-instance name taken and without a model: every time the lock stays (a new
 // unlock screen within 2 s, the cover up, nothing adapted) until the user's face opens it and the
 // tray watches again.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -119,6 +120,7 @@ public:
     void start() {
         tray = fork();
         if (tray == 0) {
+            setpgid(0, 0);  // a group of its own, as a desktop session's programs have
             if (chdir(work.c_str()) != 0) _exit(126);
             setenv("HOME", work.c_str(), 1);
             setenv("TARVELO_REPLAY_CAMERAS", (work + "/cameras.txt").c_str(), 1);
@@ -210,26 +212,9 @@ public:
     }
     // The mapped top-level window of that process that takes WM_DELETE_WINDOW; 0 when none.
     Window windowOf(pid_t pid) {
-        const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
-        Window root = DefaultRootWindow(display), parent = 0, *children = nullptr, found = 0;
-        unsigned count = 0;
-        if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
-        for (unsigned i = 0; i < count && !found; ++i) {
-            XWindowAttributes attributes;
-            if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable)
-                continue;
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
-                                   &after, &data) == Success &&
-                data && items == 1 && static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data)) == pid)
-                found = children[i];
-            if (data) XFree(data);
-        }
-        if (children) XFree(children);
-        return found;
+        for (Window w : mappedChildren())
+            if (pidOf(w) == pid) return w;
+        return 0;
     }
     Window waitForWindowOf(pid_t pid, int milliseconds) {
         for (int waited = 0; waited < milliseconds; waited += 50) {
@@ -253,6 +238,59 @@ public:
     void killClient(Window window) {
         XKillClient(display, window);
         XSync(display, False);
+    }
+    // The lock desktop's cover is mapped, and every window mapped above it is one of those
+    // processes' (the unlock screens').
+    bool coverOnTop(const std::vector<pid_t>& allowed) {
+        bool cover = false, clean = true;
+        for (Window w : mappedChildren()) {
+            if (isCover(w)) {
+                cover = true;
+                clean = true;  // what lies below the cover does not count
+            } else if (cover && std::find(allowed.begin(), allowed.end(), pidOf(w)) == allowed.end()) {
+                clean = false;
+            }
+        }
+        return cover && clean;
+    }
+    bool coverMapped() {
+        for (Window w : mappedChildren())
+            if (isCover(w)) return true;
+        return false;
+    }
+    bool isCover(Window window) {
+        char* name = nullptr;
+        const bool cover = XFetchName(display, window, &name) && name && std::string(name) == "TarveloDesktopCover";
+        if (name) XFree(name);
+        return cover;
+    }
+    // The root's mapped children, bottom to top.
+    std::vector<Window> mappedChildren() {
+        std::vector<Window> mapped;
+        Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, root, &root, &parent, &children, &count)) return mapped;
+        for (unsigned i = 0; i < count; ++i) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
+                mapped.push_back(children[i]);
+        }
+        if (children) XFree(children);
+        return mapped;
+    }
+    pid_t pidOf(Window window) {
+        const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        pid_t pid = 0;
+        if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after,
+                               &data) == Success &&
+            data && items == 1)
+            pid = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
+        if (data) XFree(data);
+        return pid;
     }
     // The top-left corner of the screen is one colour: something covers the root window, whose
     // own background is the server's two-colour weave.
@@ -304,6 +342,35 @@ protected:
         EXPECT_EQ(log.find("Event: Session unlocked"), std::string::npos) << what;
         EXPECT_EQ(log.find("Must perform an adaptation of the user model!"), std::string::npos) << what;
         return next;
+    }
+    // The shipped PAM service under PAM's test wrapper for the tray and its screens, with the
+    // password "s3cret" for this account; false when the wrapper is not installed.
+    bool usePassword() {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+        return false;
+#else
+        const std::string pam = tray.work + "/pam";
+        EXPECT_EQ(::mkdir(pam.c_str(), 0700), 0);
+        const std::string account = getpwuid(getuid())->pw_name;
+        EXPECT_EQ(pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
+                                              account + ":s3cret:tarvelo\n"),
+                  2);
+        tray.environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+        return true;
+#endif
+    }
+    // Types the password into that unlock screen once it takes keys.
+    void typePassword(pid_t screen) {
+        ASSERT_NE(x.waitForWindowOf(screen, 10000), 0u) << tray.unlockLog();
+        // The screen takes keys once it holds the keyboard: a Shift until it says so.
+        const int before = occurrences(tray.unlockLog(), "Event: KeyDown");
+        bool taken = false;
+        for (int i = 0; i < 50 && !taken; ++i) {
+            x.press(XKeysymToKeycode(x.display, XK_Shift_L));
+            taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", before + 1, 200);
+        }
+        ASSERT_TRUE(taken) << tray.unlockLog();
+        x.type("s3cret");
     }
     RealTray tray;
     XClient x;
@@ -418,38 +485,102 @@ TEST_F(LockGuaranteeTest, SilentCameraLocksAndTheTraySurvivesTheScreenSaverBox) 
 }
 
 TEST_F(LockGuaranteeTest, TheAccountsPasswordOpensTheLock) {
-#ifndef TARVELO_PAM_WRAPPER_LIBRARY
-    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
-#else
-    // The shipped service under PAM's test wrapper, with a password of the test for this account.
-    const std::string pam = tray.work + "/pam";
-    ASSERT_EQ(::mkdir(pam.c_str(), 0700), 0);
-    const std::string account = getpwuid(getuid())->pw_name;
-    ASSERT_EQ(pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
-                                          account + ":s3cret:tarvelo\n"),
-              2);
-    tray.environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+    if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
     tray.installUser();
     tray.declareCamera("rate=15 sizes=320x240 fail=silent");  // no face can open it
     tray.start();
     const pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
     ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
-    ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u) << tray.trayLog() << "-----\n" << tray.unlockLog();
-    // The screen takes keys once it holds the keyboard: a Shift until it says so.
-    bool taken = false;
-    for (int i = 0; i < 50 && !taken; ++i) {
-        x.press(XKeysymToKeycode(x.display, XK_Shift_L));
-        taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", 1, 200);
-    }
-    ASSERT_TRUE(taken) << tray.unlockLog();
-    x.type("s3cret");
+    typePassword(screen);
     ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
     EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
     EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
     EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "Starting the idle timer with a delay of 1000ms...", 2, 5000));
-#endif
+}
+
+// The tray's end (a kill, a crash, a termination) leaves the lock to its keeper: the cover stays on
+// top, a killed unlock screen is back within 2 s, a tray started again waits for the lock instead
+// of starting one, and the password ends the lock for it, the near miss adapted as after any
+// password unlock.
+class TrayEndTest : public LockGuaranteeTest, public testing::WithParamInterface<int> {};
+
+TEST_P(TrayEndTest, TheLockOutlivesItsTray) {
+    if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+    const std::string model = tray.installUser();
+    tray.declareCamera("rate=15 sizes=320x240 fail=silent");  // no face can open it
+    tray.start();
+    pid_t screen = tray.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
+    const std::vector<pid_t> keepers = tray.keepers();
+    ASSERT_EQ(keepers.size(), 1u);
+
+    // To the tray's whole group, as a session's end or a terminal's close sends it.
+    kill(-tray.tray, GetParam());
+    ASSERT_EQ(waitpid(tray.tray, nullptr, 0), tray.tray);
+    tray.tray = 0;
+    EXPECT_TRUE(x.coverOnTop({screen})) << "tray ended";
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+
+    kill(screen, SIGKILL);
+    const pid_t old = screen;
+    screen = tray.waitForScreen(old, 2000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    EXPECT_TRUE(x.coverOnTop({old, screen})) << "unlock screen killed";
+    EXPECT_EQ(tray.keepers(), keepers);
+
+    // A new tray finds the lock and waits for it.
+    const int waited = occurrences(tray.trayLog(), "A lock is in progress, waiting for its end...");
+    tray.start();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "A lock is in progress, waiting for its end...", waited + 1, 10000));
+    EXPECT_EQ(tray.keepers(), keepers);
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+
+    // A near miss of this screen (planted once it showed, past its start-up's clean-up), which only
+    // a password unlock adapts.
+    ASSERT_NE(x.waitForWindowOf(screen, 10000), 0u) << tray.unlockLog();
+    const std::string images = fs::path(model).parent_path().parent_path().string() + "/images";
+    fs::create_directories(images);
+    std::ofstream(images + "/lastface.raw.pgm", std::ios::binary) << "P5\n2 2\n255\n" << std::string(4, '\x80');
+    typePassword(screen);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    const std::string log = tray.trayLog();
+    EXPECT_NE(log.find("The lock in progress ended with the status 86"), std::string::npos);
+    EXPECT_NE(log.find("Must perform an adaptation of the user model!"), std::string::npos);
+    EXPECT_FALSE(x.coverMapped());
+    EXPECT_TRUE(tray.keepers().empty());
+    EXPECT_TRUE(tray.screens().empty());
+    EXPECT_TRUE(tray.trayAlive());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, TrayEndTest, testing::Values(SIGKILL, SIGTERM, SIGSEGV),
+                         [](const testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
+
+// A stopped unlock screen (as one whose GUI thread is stuck) stops beating: its keeper ends it and
+// starts another, the cover held meanwhile, and the password works in the new one.
+TEST_F(LockGuaranteeTest, AStoppedUnlockScreenIsReplaced) {
+    if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+    tray.installUser();
+    tray.declareCamera("rate=15 sizes=320x240 fail=silent");
+    tray.start();
+    const pid_t stopped = tray.waitForScreen(0, 30000);
+    ASSERT_NE(stopped, 0) << tray.trayLog();
+    ASSERT_NE(x.waitForWindowOf(stopped, 10000), 0u) << tray.unlockLog();
+
+    kill(stopped, SIGSTOP);
+    // Ended 5 s after its last beat (a second before the stop at most); the wait allows for a
+    // loaded machine.
+    const pid_t screen = tray.waitForScreen(stopped, 15000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "ERROR: The unlock screen does not answer, ending it...", 1, 1000));
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+    EXPECT_TRUE(x.coverOnTop({stopped, screen}));
+    typePassword(screen);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    EXPECT_NE(tray.trayLog().find("The lock keeper ended with the status 86"), std::string::npos);
+    EXPECT_FALSE(x.coverMapped());
 }
 
 }  // namespace
