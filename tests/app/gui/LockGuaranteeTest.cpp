@@ -558,6 +558,42 @@ TEST_P(TrayEndTest, TheLockOutlivesItsTray) {
 INSTANTIATE_TEST_SUITE_P(Signals, TrayEndTest, testing::Values(SIGKILL, SIGTERM, SIGSEGV),
                          [](const testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
 
+// The keeper killed under a tray that waits for its lock: no status, so that tray locks again with
+// a keeper of its own; the dead keeper's screen ends, and the password opens the new lock.
+TEST_F(LockGuaranteeTest, AKilledKeeperLeavesTheSessionLocked) {
+    if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+    tray.installUser();
+    tray.declareCamera("rate=15 sizes=320x240 fail=silent");
+    tray.start();
+    const pid_t first = tray.waitForScreen(0, 30000);
+    ASSERT_NE(first, 0) << tray.trayLog();
+    ASSERT_NE(x.waitForWindowOf(first, 10000), 0u) << tray.unlockLog();
+    kill(tray.tray, SIGKILL);
+    ASSERT_EQ(waitpid(tray.tray, nullptr, 0), tray.tray);
+    tray.start();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "A lock is in progress, waiting for its end...", 1, 10000));
+
+    const std::vector<pid_t> killed = tray.keepers();
+    ASSERT_EQ(killed.size(), 1u);
+    kill(killed[0], SIGKILL);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "The lock in progress ended with the status 1", 1, 5000))
+        << tray.trayLog();
+    const pid_t screen = tray.waitForScreen(first, 10000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    const std::vector<pid_t> keeper = tray.keepers();
+    ASSERT_EQ(keeper.size(), 1u);
+    EXPECT_NE(keeper, killed);
+    EXPECT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "ERROR: The lock keeper is gone, ending the unlock screen...", 1,
+                                3000));
+    ASSERT_NE(x.waitForWindowOf(screen, 10000), 0u) << tray.unlockLog();
+    EXPECT_TRUE(x.coverOnTop({screen}));
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+    typePassword(screen);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    EXPECT_NE(tray.trayLog().find("The lock keeper ended with the status 86"), std::string::npos);
+    EXPECT_FALSE(x.coverMapped());
+}
+
 // A stopped unlock screen (as one whose GUI thread is stuck) stops beating: its keeper ends it and
 // starts another, the cover held meanwhile, and the password works in the new one.
 TEST_F(LockGuaranteeTest, AStoppedUnlockScreenIsReplaced) {
