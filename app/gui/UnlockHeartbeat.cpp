@@ -50,7 +50,7 @@ void start() {
     // A write to a keeper that is gone fails with EPIPE instead of ending the process unseen.
     ::signal(SIGPIPE, SIG_IGN);
     g_pipe = int(fd);
-    send(lockkeeper::kGuiBeat);
+    // The first beat comes from the running loop: the start-up before it has the keeper's start limit.
     (new BeatTimer())->Start(int(lockkeeper::kBeatInterval));
 }
 

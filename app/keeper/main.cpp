@@ -211,6 +211,8 @@ int main(int argc, char** argv) {
         return kStillLocked;
     }
 
+    // A status left by an earlier lock must not be read as this one's.
+    if (!options.statusFile.empty()) ::unlink(options.statusFile.c_str());
     log("Saving original desktop handles...");
     HDESK savedThreadDesktop = GetThreadDesktop(GetCurrentThreadId());
     HDESK savedInputDesktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);

@@ -134,4 +134,54 @@ TEST(UnlockThreadTest, OnlyAnUnlockStatusEndsTheLockAndEveryOtherEndStartsANewSc
     app.reset();
 }
 
+// A tray that finds a lock in progress waits for its end and believes only an unlock status read
+// whole from the keeper's status file; a missing or damaged one is no unlock, and it locks again
+// (here with a screen that opens at once).
+TEST(UnlockThreadTest, AWaitedLockEndsAsItsStatusFileSays) {
+    TestApp& app = testApp();
+    char folder[] = "/tmp/tarvelo-awaited-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    const std::string dir = folder, script = dir + "/unlock-screen";
+    std::ofstream(script) << "#!/bin/sh\nexit " << kUnlockedByPassword << "\n";
+    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+    const std::string saved = UnlockThread::executable, savedLog = UnlockThread::keeperLog;
+    UnlockThread::executable = script;
+    UnlockThread::keeperLog = dir + "/keeper.log";
+    const std::string status = UnlockThread::statusFilePath();
+    ASSERT_FALSE(status.empty());
+
+    struct Case {
+        const char* file;  // null: none
+        bool unlocked;     // by the lock that was awaited
+    };
+    const Case cases[] = {{"86\n", true}, {"0", true}, {nullptr, false}, {"", false},
+                          {"8x6\n", false}, {"86 1\n", false}, {"1\n", false}, {"137\n", false}};
+    for (const Case& c : cases) {
+        const std::string what = c.file ? std::string("\"") + c.file + "\"" : "no file";
+        app.reset();
+        app.sessionState = SessionGuardApp::SessionState::Locked;
+        HANDLE held = CreateMutexA(nullptr, TRUE, "Global\\Tarvelo_RunOnceLock");  // the earlier tray's keeper
+        ASSERT_TRUE(held && GetLastError() != ERROR_ALREADY_EXISTS) << what;
+        ASSERT_TRUE(UnlockThread::lockInProgress());
+        UnlockThread* thread = new UnlockThread(true);
+        app.unlockThread = thread;
+        ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);
+        ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
+        for (int i = 0; i < 100 && !app.lines.has("Waiting for the end of the lock in progress..."); ++i)
+            guitest::pump(20);
+        if (c.file) std::ofstream(status) << c.file;
+        CloseHandle(held);  // the lock ends
+        for (int i = 0; i < 300 && !app.lines.has("Event: Session unlocked"); ++i) guitest::pump(20);
+        EXPECT_TRUE(app.lines.has("Event: Session unlocked")) << what;
+        EXPECT_EQ(app.lines.has("Starting the lock keeper..."), !c.unlocked) << what;
+        EXPECT_EQ(GetFileAttributesA(status.c_str()), INVALID_FILE_ATTRIBUTES) << what;
+        for (int i = 0; i < 100 && UnlockThread::restartUnlockScreenIfRunning(thread); ++i) guitest::pump(20);
+    }
+
+    UnlockThread::executable = saved;
+    UnlockThread::keeperLog = savedLog;
+    (void)std::system(("rm -rf '" + dir + "'").c_str());
+    app.reset();
+}
+
 }  // namespace
