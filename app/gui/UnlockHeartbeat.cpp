@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <wx/app.h>
 #include <wx/timer.h>
 
 #include "app/core/ProductConstants.h"
@@ -51,6 +52,7 @@ void start() {
     ::signal(SIGPIPE, SIG_IGN);
     g_pipe = int(fd);
     // The first beat comes from the running loop: the start-up before it has the keeper's start limit.
+    if (wxTheApp) wxTheApp->CallAfter([] { send(lockkeeper::kGuiBeat); });
     (new BeatTimer())->Start(int(lockkeeper::kBeatInterval));
 }
 

@@ -373,8 +373,8 @@ protected:
         }
         return screen;
     }
-    // Types the password into that unlock screen once it takes keys.
-    void typePassword(pid_t screen) {
+    // Waits until that unlock screen takes keys: it holds the keyboard, and its loop runs.
+    void waitForKeys(pid_t screen) {
         ASSERT_NE(x.waitForWindowOf(screen, 10000), 0u) << tray.unlockLog();
         // The screen takes keys once it holds the keyboard: a Shift until it says so.
         const int before = occurrences(tray.unlockLog(), "Event: KeyDown");
@@ -384,7 +384,11 @@ protected:
             taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", before + 1, 200);
         }
         ASSERT_TRUE(taken) << tray.unlockLog();
-        x.type("s3cret");
+    }
+    // Types the password into that unlock screen once it takes keys.
+    void typePassword(pid_t screen) {
+        waitForKeys(screen);
+        if (!testing::Test::HasFatalFailure()) x.type("s3cret");
     }
     RealTray tray;
     XClient x;
@@ -607,6 +611,8 @@ TEST_F(LockGuaranteeTest, AStoppedUnlockScreenIsReplaced) {
     if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
     const pid_t stopped = lockWithoutFace();
     ASSERT_NE(stopped, 0);
+    waitForKeys(stopped);  // past its start-up, which has a longer limit
+    ASSERT_FALSE(HasFatalFailure());
 
     kill(stopped, SIGSTOP);
     // Ended 5 s after its last beat (a second before the stop at most); the wait allows for a
