@@ -118,7 +118,8 @@ TEST(UnlockThreadTest, OnlyAnUnlockStatusEndsTheLockAndEveryOtherEndStartsANewSc
     std::vector<long long> times;
     for (long long t; in >> t;) times.push_back(t);
     ASSERT_EQ(times.size(), 8u);
-    for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 950000000LL) << i;
+    // (Each time is the script's own first step, which a loaded machine may run later after its spawn.)
+    for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 900000000LL) << i;
 
     // The worker is gone (the object deleted itself): a forced end now reaches nothing, and the
     // user's desktop is back.
