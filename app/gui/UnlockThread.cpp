@@ -57,10 +57,6 @@ std::string UnlockThread::keeperCommandLine() {
            commandLine();
 }
 
-bool UnlockThread::isUnlockStatus(DWORD status) {
-    return status == DWORD(kUnlockedByFace) || status == DWORD(kUnlockedByPassword);
-}
-
 bool UnlockThread::lockInProgress() {
     HANDLE name = CreateMutexA(nullptr, FALSE, lockkeeper::kMutex);
     const bool held = name && GetLastError() == ERROR_ALREADY_EXISTS;
@@ -102,7 +98,7 @@ wxThread::ExitCode UnlockThread::Entry() {
     log("Starting the Unlock thread...");
     LogIndent indent(appLogger());
     DWORD status = DWORD(kStillLocked);
-    bool unlocked = awaiting && isUnlockStatus(status = awaitLockInProgress());
+    bool unlocked = awaiting && lockkeeper::isUnlockStatus(status = awaitLockInProgress());
     for (DWORD lastStart = 0, starts = 0; !unlocked; ++starts) {
         if (starts) {
             log("ERROR: The lock keeper ended without authentication, starting it again...");
@@ -110,7 +106,7 @@ wxThread::ExitCode UnlockThread::Entry() {
             if (since < restartInterval) sleepMs(restartInterval - since);
         }
         lastStart = GetTickCount();
-        unlocked = runKeeper(status) && isUnlockStatus(status);
+        unlocked = runKeeper(status) && lockkeeper::isUnlockStatus(status);
     }
     log("Event: Unlocked");
     log("Notifying the application about the unlock...");

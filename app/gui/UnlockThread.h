@@ -29,8 +29,6 @@ public:
     static std::string commandLine();
     // The command line of the lock keeper that runs it.
     static std::string keeperCommandLine();
-    // Whether an exit status of the unlock-screen instance (and of the keeper) opens the session.
-    static bool isUnlockStatus(DWORD status);
     // A keeper holds a lock now (this tray's or an earlier one's).
     static bool lockInProgress();
     // Where a keeper leaves the status of its lock's end.

@@ -17,6 +17,8 @@
 
 #include <string>
 
+#include "app/core/ProductConstants.h"
+
 namespace lockkeeper {
 
 constexpr const char* kProgram = "TarveloKeeper";
@@ -31,6 +33,11 @@ constexpr char kStreamStopped = 'x';
 constexpr char kUnlocking = 'u';
 constexpr unsigned kSilenceLimit = 5000;  // ms
 constexpr unsigned kBeatInterval = 1000;  // ms, the GUI thread's
+
+// Whether an end status of an unlock screen, and so of the keeper, opens the session.
+inline bool isUnlockStatus(unsigned status) {
+    return status == unsigned(kUnlockedByFace) || status == unsigned(kUnlockedByPassword);
+}
 
 // An argument written so that CreateProcessA's splitting gives it back whole.
 inline std::string quoted(const std::string& argument) {

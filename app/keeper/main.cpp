@@ -111,7 +111,8 @@ bool runUnlockScreen(const Options& o, DWORD& status) {
         return false;
     }
     ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
-    // The write end without close-on-exec, for the screen only; the keeper is single-threaded here.
+    // The write end without close-on-exec, for the screen only (the cover's thread starts no
+    // process and reads no environment).
     const int childEnd = ::fcntl(pipeFds[1], F_DUPFD, 3);
     ::close(pipeFds[1]);
     ::setenv(lockkeeper::kHeartbeatVariable, std::to_string(childEnd).c_str(), 1);
@@ -166,10 +167,6 @@ bool runUnlockScreen(const Options& o, DWORD& status) {
     if (beatFd >= 0) ::close(beatFd);
     log("The unlock screen ended with the status " + std::to_string(status));
     return true;
-}
-
-bool isUnlockStatus(DWORD status) {
-    return status == DWORD(kUnlockedByFace) || status == DWORD(kUnlockedByPassword);
 }
 
 // The status for a tray that did not start this keeper; written before the name goes.
@@ -233,7 +230,7 @@ int main(int argc, char** argv) {
             switched = lockDesktop && SetThreadDesktop(lockDesktop) && SwitchDesktop(lockDesktop);
             if (!switched) log("ERROR: Failed to switch to the new desktop");
         }
-        if (runUnlockScreen(options, status) && isUnlockStatus(status)) break;
+        if (runUnlockScreen(options, status) && lockkeeper::isUnlockStatus(status)) break;
         log("ERROR: The unlock screen ended without authentication, starting it again...");
     }
 
