@@ -1,15 +1,14 @@
 #include "app/gui/UnlockHeartbeat.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/timer.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <wx/app.h>
-#include <wx/timer.h>
 
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
@@ -33,7 +32,7 @@ void send(char beat) {
 }
 
 class BeatTimer : public wxTimer {
-public:
+  public:
     void Notify() override { send(lockkeeper::kGuiBeat); }
 };
 }  // namespace

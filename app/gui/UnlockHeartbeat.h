@@ -16,7 +16,7 @@ void unlocking();
 
 // The unlock screen's detection listener: each frame through the streaming thread also beats.
 class BeatingDetectionLogic : public DetectionLogic {
-public:
+  public:
     using DetectionLogic::DetectionLogic;
     void onFaces(int count, vision::FaceInfo** faces, const vision::RgbFrame* frame) override;
     void onNoFace() override;

@@ -2,6 +2,11 @@
 // until one ends with an unlock status, and switches back. It lives in a session of its own and
 // shrugs off the signals that end a terminal's or a desktop's programs, so the tray's end (a kill,
 // a crash, its group's signals) leaves the lock as it is.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -9,11 +14,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/core/ProductConstants.h"
 #include "app/keeper/LockKeeper.h"
@@ -41,12 +41,18 @@ bool parse(int argc, char** argv, Options& o) {
     int i = 1;
     for (; i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
         const std::string name = argv[i], value = argv[i + 1];
-        if (name == "--desktop") o.desktop = value;
-        else if (name == "--log") o.logFile = value;
-        else if (name == "--status") o.statusFile = value;
-        else if (name == "--start-limit") o.startLimit = DWORD(std::strtoul(value.c_str(), nullptr, 10));
-        else if (name == "--restart-interval") o.restartInterval = DWORD(std::strtoul(value.c_str(), nullptr, 10));
-        else return false;
+        if (name == "--desktop")
+            o.desktop = value;
+        else if (name == "--log")
+            o.logFile = value;
+        else if (name == "--status")
+            o.statusFile = value;
+        else if (name == "--start-limit")
+            o.startLimit = DWORD(std::strtoul(value.c_str(), nullptr, 10));
+        else if (name == "--restart-interval")
+            o.restartInterval = DWORD(std::strtoul(value.c_str(), nullptr, 10));
+        else
+            return false;
     }
     if (i >= argc || std::strcmp(argv[i], "--") != 0) return false;
     for (++i; i < argc; ++i) o.command += (o.command.empty() ? "" : " ") + lockkeeper::quoted(argv[i]);
@@ -92,9 +98,15 @@ struct Beats {
     const char* silence(DWORD startLimit) const {
         const DWORD now = GetTickCount();
         if (unlocking)
-            return now - unlockedAt >= startLimit ? "ERROR: The unlock screen did not end in time, ending it..." : nullptr;
-        if (!gui) return now - started >= startLimit ? "ERROR: The unlock screen did not start in time, ending it..." : nullptr;
-        if (now - lastGui >= lockkeeper::kSilenceLimit) return "ERROR: The unlock screen does not answer, ending it...";
+            return now - unlockedAt >= startLimit
+                       ? "ERROR: The unlock screen did not end in time, ending it..."
+                       : nullptr;
+        if (!gui)
+            return now - started >= startLimit
+                       ? "ERROR: The unlock screen did not start in time, ending it..."
+                       : nullptr;
+        if (now - lastGui >= lockkeeper::kSilenceLimit)
+            return "ERROR: The unlock screen does not answer, ending it...";
         if (streaming && now - lastFrame >= lockkeeper::kSilenceLimit)
             return "ERROR: The unlock screen's video does not answer, ending it...";
         return nullptr;
@@ -186,8 +198,10 @@ void writeStatus(const std::string& path, DWORD status) {
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: %s --desktop NAME [--log FILE] [--status FILE] [--start-limit MS] "
-                             "[--restart-interval MS] -- COMMAND...\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s --desktop NAME [--log FILE] [--status FILE] [--start-limit MS] "
+                     "[--restart-interval MS] -- COMMAND...\n",
+                     argv[0]);
         return kStillLocked;
     }
     // Out of the tray's session and group: what ends them does not reach here.
