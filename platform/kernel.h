@@ -12,6 +12,8 @@
 
 #include "platform/windows_types.h"
 
+#include <string>
+
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_MORE_DATA = 234;
@@ -161,3 +163,9 @@ TARVELO_PLATFORM_API LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserv
 TARVELO_PLATFORM_API LONG RegDeleteValueA(HKEY key, LPCSTR name);
 TARVELO_PLATFORM_API LONG RegCloseKey(HKEY key);
 }
+
+namespace tarvelo_platform {
+// The account's private runtime folder, the one that holds the named mutexes (made when missing,
+// 0700, checked as above); "" when none is usable. For small state that must not outlive a boot.
+TARVELO_PLATFORM_API std::string privateRuntimeFolder();
+}  // namespace tarvelo_platform

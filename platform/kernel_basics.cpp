@@ -1,9 +1,12 @@
-// Thread and process ids, the last-error value, sleeping, and the UTF-8 code page conversions.
+// Thread and process ids, the last-error value, sleeping, the UTF-8 code page conversions and
+// module handles.
 #include "platform/windows_types.h"
+#include "platform/user.h"
 
 #include <chrono>
 #include <thread>
 
+#include <dlfcn.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -123,5 +126,15 @@ int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR narrow, int narrowCount, LP
         ++written;
     }
     return written;
+}
+
+HMODULE GetModuleHandleA(LPCSTR moduleName) {
+    void* handle = dlopen(moduleName, RTLD_LAZY | RTLD_NOLOAD);
+    if (!handle) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    dlclose(handle);  // a module handle is not a reference
+    return handle;
 }
 }

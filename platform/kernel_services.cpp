@@ -135,7 +135,7 @@ int privateFolder(const std::string& path, bool create) {
 
 // $XDG_RUNTIME_DIR/tarvelo-mutex, else ~/.cache/tarvelo-mutex of the passwd entry (not $HOME, so
 // every process of the account agrees), else /tmp/tarvelo-mutex-UID. Each is checked as above.
-int namesFolder() {
+int namesFolder(std::string* path = nullptr) {
     std::vector<std::string> candidates;
     if (const char* run = getenv("XDG_RUNTIME_DIR"); run && *run) {
         int fd = privateFolder(run, false);
@@ -158,7 +158,10 @@ int namesFolder() {
     candidates.push_back("/tmp/tarvelo-mutex-" + std::to_string(::geteuid()));
     for (const std::string& c : candidates) {
         int fd = privateFolder(c, true);
-        if (fd >= 0) return fd;
+        if (fd >= 0) {
+            if (path) *path = c;
+            return fd;
+        }
     }
     return -1;
 }
@@ -189,6 +192,14 @@ bool lockFileName(const char* name, std::string& file) {
 }
 
 }  // namespace
+
+std::string privateRuntimeFolder() {
+    std::string path;
+    const int fd = namesFolder(&path);
+    if (fd < 0) return "";
+    ::close(fd);
+    return path;
+}
 
 // ---- Processes ----
 

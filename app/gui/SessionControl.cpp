@@ -189,6 +189,17 @@ void SessionGuardApp::onSessionUnlocked(wxCommandEvent& event) {
     watchAgain();
 }
 
+bool SessionGuardApp::awaitLockInProgress() {
+    if (!UnlockThread::lockInProgress()) return false;
+    log("A lock is in progress, waiting for its end...");
+    sessionState = SessionState::Locked;
+    if (trayIcon) trayIcon->disable();
+    unlockThread = new UnlockThread(true);
+    unlockThread->Create();
+    unlockThread->Run();
+    return true;
+}
+
 void SessionGuardApp::watchAgain() {
     sessionState = SessionState::Idle;
     if (trayIcon) trayIcon->enable();

@@ -12,6 +12,7 @@
 #include "app/gui/SettingsDialog.h"
 #include "app/gui/TarveloUnlockDialog.h"
 #include "app/gui/TrayIcon.h"
+#include "app/gui/UnlockHeartbeat.h"
 #include "app/gui/UnlockThread.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
@@ -178,6 +179,7 @@ bool SessionGuardApp::initTrayInstance() {
 
     if (!fileExists(userInfoFilePath(""))) createUserInfo("None", "None", 2000, true);
 
+    if (awaitLockInProgress()) return true;
     if (!cameraReady()) {
         log("WARNING: No camera selected");
         const bool selected = selectDefaultCamera();
@@ -193,6 +195,7 @@ bool SessionGuardApp::initTrayInstance() {
 }
 
 bool SessionGuardApp::initUnlockInstance() {
+    heartbeat::start();
     // Without a camera or a model the screen still guards: it takes the password only.
     if (!isReadyToAuthenticate()) log("WARNING: The system isn't ready to authenticate faces, password only...");
     // A near miss belongs to the screen that kept it; one left by an earlier screen is not adapted.

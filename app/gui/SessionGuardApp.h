@@ -53,6 +53,9 @@ public:
     void onPresenceCheckFailed(wxCommandEvent& event);
     void onSessionUnlocked(wxCommandEvent& event);
     void onModelThreadDone(wxCommandEvent& event);
+    // At start-up: a lock that an earlier tray started still holds the session. This tray is then
+    // locked until its end, and true.
+    bool awaitLockInProgress();
     void onSuspend() override;
     void onResume() override;
     void toggleEnabled() override;

@@ -12,6 +12,7 @@
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/core/SessionLockdown.h"
+#include "app/gui/UnlockHeartbeat.h"
 #include "app/gui/WindowBridge.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
@@ -54,6 +55,7 @@ Logger* UnlockDialog::logger() const { return host.core().logger; }
 void UnlockDialog::log(const std::string& line) const { host.core().log(line); }
 
 void UnlockDialog::releaseGraph() {
+    heartbeat::streamStopped();
     if (graphManager) {
         graphManager->stop();
         graphManager->destroy();
@@ -75,7 +77,7 @@ void UnlockDialog::startVerification() {
         return;
     }
     log("Creation of the detection logic...");
-    detectionLogic = new DetectionLogic(windowHandle(this), WM_FACE_DETECTION, 0);
+    detectionLogic = new BeatingDetectionLogic(windowHandle(this), WM_FACE_DETECTION, 0);
     log("Creation of the verification logic...");
     verificationLogic =
         new VerificationLogic(windowHandle(this), WM_VERIFICATION_READY, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED);
@@ -218,6 +220,7 @@ bool UnlockDialog::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
 }
 
 void UnlockDialog::unlock(int status) {
+    heartbeat::unlocking();
     unlocked = true;
     host.setUnlockStatus(status);
     Close(false);

@@ -1,7 +1,9 @@
 #include "app/gui/UnlockThread.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "app/core/ProductConstants.h"
 #include "app/core/ScreenSaver.h"
 #include "app/core/SessionGuardCore.h"
+#include "app/keeper/LockKeeper.h"
 #include "src/Logger.h"
 
 namespace {
@@ -22,37 +25,48 @@ std::set<UnlockThread*> g_live;
 void log(const std::string& line) {
     if (Logger* l = appLogger()) l->log(line);
 }
+
+void sleepMs(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 }  // namespace
 
-UnlockThread::UnlockThread() : wxThread(wxTHREAD_DETACHED) {
+UnlockThread::UnlockThread(bool awaitRunningLock) : wxThread(wxTHREAD_DETACHED), awaiting(awaitRunningLock) {
     std::memset(&process, 0, sizeof(process));
     log("Creation of the Unlock thread...");
-    LogIndent indent(appLogger());
-    log("Saving original desktop handles...");
-    savedThreadDesktop = GetThreadDesktop(GetCurrentThreadId());
-    savedInputDesktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
-    log("Creation of a new desktop...");
-    lockDesktop = CreateDesktopA(kProductConstants[PC_LOCK_DESKTOP], nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     std::lock_guard<std::mutex> guard(g_liveLock);
     g_live.insert(this);
 }
 
 UnlockThread::~UnlockThread() {
     log("Destruction of the Unlock thread...");
-    LogIndent indent(appLogger());
-    restoreDesktops();
     std::lock_guard<std::mutex> guard(g_liveLock);
     g_live.erase(this);
 }
 
 std::string UnlockThread::executable = kProductConstants[PC_EXECUTABLE];
+std::string UnlockThread::keeperLog = kTrayLogFile;
 
 std::string UnlockThread::commandLine() {
     return executable + " --lock " + (screenSaverConfigured ? "--screensaver" : "");
 }
 
-bool UnlockThread::isUnlockStatus(DWORD status) {
-    return status == DWORD(kUnlockedByFace) || status == DWORD(kUnlockedByPassword);
+std::string UnlockThread::keeperCommandLine() {
+    using lockkeeper::quoted;
+    return std::string(lockkeeper::kProgram) + " --desktop " + quoted(kProductConstants[PC_LOCK_DESKTOP]) +
+           " --log " + quoted(keeperLog) + " --status " + quoted(statusFilePath()) + " --start-limit " +
+           std::to_string(startLimit) + " --restart-interval " + std::to_string(restartInterval) + " -- " +
+           commandLine();
+}
+
+bool UnlockThread::lockInProgress() {
+    HANDLE name = CreateMutexA(nullptr, FALSE, lockkeeper::kMutex);
+    const bool held = name && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (name) CloseHandle(name);
+    return held;
+}
+
+std::string UnlockThread::statusFilePath() {
+    const std::string folder = tarvelo_platform::privateRuntimeFolder();
+    return folder.empty() ? "" : folder + "/" + lockkeeper::kStatusFile;
 }
 
 DWORD UnlockThread::startLimit = 30000;
@@ -65,23 +79,34 @@ void UnlockThread::post(int code) {
     wxTheApp->AddPendingEvent(event);
 }
 
+DWORD UnlockThread::awaitLockInProgress() {
+    log("Waiting for the end of the lock in progress...");
+    while (lockInProgress()) sleepMs(200);
+    // Only a status read whole counts: a missing or damaged file is no unlock.
+    DWORD status = DWORD(kStillLocked);
+    const std::string path = statusFilePath();
+    std::ifstream in(path);
+    DWORD read = 0;
+    if (in >> read && (in >> std::ws).eof()) status = read;
+    in.close();
+    if (!path.empty()) DeleteFileA(path.c_str());
+    log("The lock in progress ended with the status " + std::to_string(status));
+    return status;
+}
+
 wxThread::ExitCode UnlockThread::Entry() {
     log("Starting the Unlock thread...");
     LogIndent indent(appLogger());
-    bool switched = false;
     DWORD status = DWORD(kStillLocked);
-    DWORD lastStart = 0;
-    for (bool first = true;; first = false) {
-        if (!first) {
+    bool unlocked = awaiting && lockkeeper::isUnlockStatus(status = awaitLockInProgress());
+    for (DWORD lastStart = 0, starts = 0; !unlocked; ++starts) {
+        if (starts) {
+            log("ERROR: The lock keeper ended without authentication, starting it again...");
             const DWORD since = GetTickCount() - lastStart;
-            if (since < restartInterval)
-                std::this_thread::sleep_for(std::chrono::milliseconds(restartInterval - since));
+            if (since < restartInterval) sleepMs(restartInterval - since);
         }
         lastStart = GetTickCount();
-        // Without the lock desktop the unlock screen still covers the screen on its own.
-        if (!switched) switched = switchToLockDesktop();
-        if (runUnlockScreen(status) && isUnlockStatus(status)) break;
-        log("ERROR: The unlock screen ended without authentication, starting it again...");
+        unlocked = runKeeper(status) && lockkeeper::isUnlockStatus(status);
     }
     log("Event: Unlocked");
     log("Notifying the application about the unlock...");
@@ -89,80 +114,50 @@ wxThread::ExitCode UnlockThread::Entry() {
     return 0;
 }
 
-bool UnlockThread::switchToLockDesktop() {
-    log("Switch to the new desktop...");
-    if (lockDesktop && SetThreadDesktop(lockDesktop) && SwitchDesktop(lockDesktop)) return true;
-    log("ERROR: Failed to switch to the new desktop");
-    return false;
-}
-
-bool UnlockThread::runUnlockScreen(DWORD& status) {
+bool UnlockThread::runKeeper(DWORD& status) {
     status = DWORD(kStillLocked);
+    const std::string path = statusFilePath();
+    if (!path.empty()) DeleteFileA(path.c_str());  // an earlier lock's
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof(startup));
     startup.cb = 68;
-    char desktopName[64];
-    std::strncpy(desktopName, kProductConstants[PC_LOCK_DESKTOP], sizeof(desktopName) - 1);
-    desktopName[sizeof(desktopName) - 1] = 0;
-    startup.lpDesktop = desktopName;
-
-    log("Execute a new instance of Tarvelo in the new desktop...");
-    std::string command = commandLine();
+    log("Starting the lock keeper...");
+    const std::string command = keeperCommandLine();
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     PROCESS_INFORMATION started;
     std::memset(&started, 0, sizeof(started));
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-        log("ERROR: Failed to execute a new instance of Tarvelo in the new desktop");
+        log("ERROR: Failed to start the lock keeper");
         return false;
     }
     {
         std::lock_guard<std::mutex> guard(handles);
         process = started;
-        forcedEnd = false;
     }
-    log("Waiting until process fully initialized...");
-    if (WaitForInputIdle(started.hProcess, startLimit) == WAIT_TIMEOUT) {
-        log("ERROR: The unlock screen did not start in time, ending it...");
-        TerminateProcess(started.hProcess, kStillLocked);
-    }
-    log("Waiting until until process exits...");
     WaitForSingleObject(started.hProcess, INFINITE);
     {
-        // After this no forced end can reach the process handle.
+        // After this no forced end can reach the process.
         std::lock_guard<std::mutex> guard(handles);
         DWORD code = 0;
-        // A screen ended by force opened nothing, whatever its status says.
-        if (GetExitCodeProcess(process.hProcess, &code) && !forcedEnd) status = code;
+        if (GetExitCodeProcess(process.hProcess, &code)) status = code;
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
         process.hProcess = process.hThread = nullptr;
     }
-    log("The unlock screen ended with the status " + std::to_string(status));
+    if (!path.empty()) DeleteFileA(path.c_str());  // this tray has the status
+    log("The lock keeper ended with the status " + std::to_string(status));
     return true;
-}
-
-void UnlockThread::restoreDesktops() {
-    std::lock_guard<std::mutex> guard(handles);
-    if (!lockDesktop && !savedInputDesktop) return;  // the other side has done it
-    log("Restoration of the original desktop...");
-    if (savedInputDesktop) SwitchDesktop(savedInputDesktop);
-    if (savedThreadDesktop) SetThreadDesktop(savedThreadDesktop);
-    log("Closing the new desktop...");
-    if (lockDesktop) CloseDesktop(lockDesktop);
-    if (savedInputDesktop) CloseDesktop(savedInputDesktop);
-    lockDesktop = nullptr;
-    savedInputDesktop = nullptr;
 }
 
 void UnlockThread::restartUnlockScreen() {
     log("Restarting the unlock screen...");
     LogIndent indent(appLogger());
     std::lock_guard<std::mutex> guard(handles);
-    if (!process.hProcess) return;  // between two screens: the next one starts anyway
-    log("Killing the process...");
-    forcedEnd = true;
-    TerminateProcess(process.hProcess, kStillLocked);
+    // Between two keepers, or waiting for an earlier tray's lock: the next screen starts anyway.
+    // The keeper is not reaped while it still runs, so its id is still its own.
+    if (!process.hProcess || WaitForSingleObject(process.hProcess, 0) != WAIT_TIMEOUT) return;
+    ::kill(pid_t(process.dwProcessId), SIGUSR1);
 }
 
 bool UnlockThread::restartUnlockScreenIfRunning(UnlockThread* thread) {

@@ -1,9 +1,11 @@
 #pragma once
-// Runs a lock: switches the input to a desktop of its own, starts the unlock-screen instance of the
-// program there and waits until it ends. Only an end with one of the two unlock statuses ends the
-// lock: then it tells the application (ID_SESSION_UNLOCKED, with the status as the event's integer)
-// and switches back. Any other end (another status, a signal, a failed or hung start) starts a new
-// unlock screen on the lock desktop, at most one a second, for as long as it takes.
+// Runs a lock through the lock keeper (app/keeper/LockKeeper.h), a process of its own that holds
+// the lock desktop and starts the unlock-screen instance of the program there, again and again,
+// until one ends with an unlock status. The keeper ends with that status: then this thread tells
+// the application (ID_SESSION_UNLOCKED, with the status as the event's integer). A keeper that
+// ends otherwise (killed, failed to start) is started again, at most once a second.
+// A lock that outlives its tray is found by the next tray, whose thread waits for its end and
+// takes its status from the keeper's status file (none: no unlock, so it locks again).
 // A detached thread: the object deletes itself when its worker ends.
 #include <mutex>
 #include <string>
@@ -11,28 +13,34 @@
 #include <wx/thread.h>
 
 #include "platform/kernel.h"
-#include "platform/user.h"
 
 class UnlockThread : public wxThread {
 public:
-    UnlockThread();
+    // Waiting for a lock in progress (lockInProgress) before anything else, or a new lock.
+    explicit UnlockThread(bool awaitRunningLock = false);
     ~UnlockThread() override;
 
     // Ends the running unlock screen by force (suspend, resume, a session change): the lock stays
-    // and the worker starts a new screen. GUI thread.
+    // and the keeper starts a new screen. GUI thread.
     void restartUnlockScreen();
     // restartUnlockScreen on that thread when it is still alive; false when it has already gone.
     static bool restartUnlockScreenIfRunning(UnlockThread* thread);
     // The command line of the unlock-screen instance.
     static std::string commandLine();
-    // Whether an exit status of the unlock-screen instance opens the session.
-    static bool isUnlockStatus(DWORD status);
+    // The command line of the lock keeper that runs it.
+    static std::string keeperCommandLine();
+    // A keeper holds a lock now (this tray's or an earlier one's).
+    static bool lockInProgress();
+    // Where a keeper leaves the status of its lock's end.
+    static std::string statusFilePath();
 
     // The program started on the lock desktop (the product's executable; tests start a script).
     static std::string executable;
-    // How long an unlock screen may take to start before it is ended and started again (ms).
+    // The keeper's log (the tray's, in the shared working folder; tests give another).
+    static std::string keeperLog;
+    // How long an unlock screen may take to start beating before it is ended and started again (ms).
     static DWORD startLimit;
-    // Least time between two starts of the unlock screen (ms).
+    // Least time between two starts of the unlock screen, and of the keeper (ms).
     static DWORD restartInterval;
 
 protected:
@@ -40,17 +48,12 @@ protected:
 
 private:
     void post(int code);
-    // Input on the lock desktop; false when the switch was refused.
-    bool switchToLockDesktop();
-    // Runs one unlock screen to its end; true and its status when it started.
-    bool runUnlockScreen(DWORD& status);
-    // Switches the input back to the user's desktop and closes both desktops, once.
-    void restoreDesktops();
+    // Runs one keeper to its end; true and its status when it started.
+    bool runKeeper(DWORD& status);
+    // The status that the lock in progress ended with, once it has ended.
+    DWORD awaitLockInProgress();
 
-    std::mutex handles;  // guards the three desktops, the process handle and forcedEnd
-    HDESK savedThreadDesktop;
-    HDESK savedInputDesktop;
-    HDESK lockDesktop;
+    std::mutex handles;  // guards the process handle
     PROCESS_INFORMATION process;
-    bool forcedEnd = false;  // the running screen was ended by restartUnlockScreen
+    bool awaiting;
 };

@@ -5,6 +5,7 @@
 // with their single-instance name taken and without a model: every time the lock stays (a new
 // unlock screen within 2 s, the cover up, nothing adapted) until the user's face opens it and the
 // tray watches again.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -155,6 +156,7 @@ public:
     void start() {
         tray = fork();
         if (tray == 0) {
+            setpgid(0, 0);  // a group of its own, as a desktop session's programs have
             if (chdir(work.c_str()) != 0) _exit(126);
             setenv("HOME", work.c_str(), 1);
             setenv("TARVELO_REPLAY_CAMERAS", (work + "/cameras.txt").c_str(), 1);
@@ -167,44 +169,50 @@ public:
     }
 
     void stop() {
-        if (tray <= 0) return;
-        const std::vector<pid_t> left = screens();
-        kill(tray, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 100 && waitpid(tray, &status, WNOHANG) == 0; ++i) sleepMs(50);
-        if (waitpid(tray, &status, WNOHANG) == 0) {
-            kill(tray, SIGKILL);
-            waitpid(tray, &status, 0);
+        if (tray > 0) {
+            kill(tray, SIGTERM);
+            int status = 0;
+            for (int i = 0; i < 100 && waitpid(tray, &status, WNOHANG) == 0; ++i) sleepMs(50);
+            if (waitpid(tray, &status, WNOHANG) == 0) {
+                kill(tray, SIGKILL);
+                waitpid(tray, &status, 0);
+            }
+            tray = 0;
         }
-        // Unlock screens outlive their tray: end those of this test.
-        for (pid_t pid : left) kill(pid, SIGKILL);
-        tray = 0;
+        // Keepers and unlock screens outlive their tray: end those of this test, keepers first.
+        for (pid_t pid : keepers()) kill(pid, SIGKILL);
+        for (pid_t pid : screens()) kill(pid, SIGKILL);
     }
 
     bool trayAlive() { return tray > 0 && waitpid(tray, nullptr, WNOHANG) == 0; }
 
-    // The running unlock screens of this tray (its children with "--lock").
-    std::vector<pid_t> screens() {
+    // The running processes of this test (its working folder) with "--lock" on their command line:
+    // the lock keepers (their first argument "--desktop") or the unlock screens.
+    std::vector<pid_t> processes(bool keeper) {
         std::vector<pid_t> found;
         DIR* proc = opendir("/proc");
         if (!proc) return found;
         while (dirent* e = readdir(proc)) {
             const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
             if (pid <= 0) continue;
-            const std::string stat = slurp("/proc/" + std::string(e->d_name) + "/stat");
+            const std::string dir = "/proc/" + std::string(e->d_name);
+            const std::string stat = slurp(dir + "/stat");
             const size_t close = stat.rfind(')');
-            if (close == std::string::npos) continue;
-            std::istringstream rest(stat.substr(close + 2));
-            char state = 0;
-            pid_t parent = 0;
-            rest >> state >> parent;
-            if (parent != tray || state == 'Z') continue;
-            const std::string cmdline = slurp("/proc/" + std::string(e->d_name) + "/cmdline");
-            if (cmdline.find(std::string("--lock") + '\0') != std::string::npos) found.push_back(pid);
+            if (close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0) continue;
+            std::error_code ignored;
+            if (fs::read_symlink(dir + "/cwd", ignored) != work) continue;
+            const std::string cmdline = slurp(dir + "/cmdline");
+            const size_t first = cmdline.find('\0');
+            if (first == std::string::npos || cmdline.find(std::string("\0--lock\0", 8)) == std::string::npos) continue;
+            if ((cmdline.compare(first + 1, 10, std::string("--desktop\0", 10)) == 0) == keeper) found.push_back(pid);
         }
         closedir(proc);
         return found;
     }
+    // The running unlock screens of this test.
+    std::vector<pid_t> screens() { return processes(false); }
+    // Its running lock keepers.
+    std::vector<pid_t> keepers() { return processes(true); }
     // An unlock screen other than that one, within the time; 0 when none came.
     pid_t waitForScreen(pid_t other, int milliseconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
@@ -240,26 +248,9 @@ public:
     }
     // The mapped top-level window of that process that takes WM_DELETE_WINDOW; 0 when none.
     Window windowOf(pid_t pid) {
-        const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
-        Window root = DefaultRootWindow(display), parent = 0, *children = nullptr, found = 0;
-        unsigned count = 0;
-        if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
-        for (unsigned i = 0; i < count && !found; ++i) {
-            XWindowAttributes attributes;
-            if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable)
-                continue;
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
-                                   &after, &data) == Success &&
-                data && items == 1 && static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data)) == pid)
-                found = children[i];
-            if (data) XFree(data);
-        }
-        if (children) XFree(children);
-        return found;
+        for (Window w : mappedChildren())
+            if (pidOf(w) == pid) return w;
+        return 0;
     }
     Window waitForWindowOf(pid_t pid, int milliseconds) {
         for (int waited = 0; waited < milliseconds; waited += 50) {
@@ -283,6 +274,59 @@ public:
     void killClient(Window window) {
         XKillClient(display, window);
         XSync(display, False);
+    }
+    // The lock desktop's cover is mapped, and every window mapped above it is one of those
+    // processes' (the unlock screens').
+    bool coverOnTop(const std::vector<pid_t>& allowed) {
+        bool cover = false, clean = true;
+        for (Window w : mappedChildren()) {
+            if (isCover(w)) {
+                cover = true;
+                clean = true;  // what lies below the cover does not count
+            } else if (cover && std::find(allowed.begin(), allowed.end(), pidOf(w)) == allowed.end()) {
+                clean = false;
+            }
+        }
+        return cover && clean;
+    }
+    bool coverMapped() {
+        for (Window w : mappedChildren())
+            if (isCover(w)) return true;
+        return false;
+    }
+    bool isCover(Window window) {
+        char* name = nullptr;
+        const bool cover = XFetchName(display, window, &name) && name && std::string(name) == "TarveloDesktopCover";
+        if (name) XFree(name);
+        return cover;
+    }
+    // The root's mapped children, bottom to top.
+    std::vector<Window> mappedChildren() {
+        std::vector<Window> mapped;
+        Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, root, &root, &parent, &children, &count)) return mapped;
+        for (unsigned i = 0; i < count; ++i) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
+                mapped.push_back(children[i]);
+        }
+        if (children) XFree(children);
+        return mapped;
+    }
+    pid_t pidOf(Window window) {
+        const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        pid_t pid = 0;
+        if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after,
+                               &data) == Success &&
+            data && items == 1)
+            pid = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
+        if (data) XFree(data);
+        return pid;
     }
     // The top-left corner of the screen is one colour: something covers the root window, whose
     // own background is the server's two-colour weave.
@@ -335,20 +379,49 @@ protected:
         EXPECT_EQ(log.find("Must perform an adaptation of the user model!"), std::string::npos) << what;
         return next;
     }
-    // Types the password into that unlock screen once it takes keys (a Shift until it says so).
-    void typePassword(pid_t screen, const std::string& password) {
-        ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
-        ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
+    // The shipped PAM service under PAM's test wrapper for the tray and its screens, with the
+    // password "s3cret" for this account; false when the wrapper is not installed.
+    bool usePassword() {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+        return false;
+#else
+        return tray.usePasswordCheck("s3cret");
+#endif
+    }
+    // The enrolled user's tray, locked at the idle timeout with a camera that sends nothing (the
+    // check's watchdog fails it; no face can open the lock): its first unlock screen, shown, or 0.
+    pid_t lockWithoutFace() {
+        model = tray.installUser();
+        tray.declareCamera("rate=15 sizes=320x240 fail=silent");
+        tray.start();
+        const pid_t screen = tray.waitForScreen(0, 30000);
+        EXPECT_NE(screen, 0) << tray.trayLog();
+        if (screen && !x.waitForWindowOf(screen, 10000)) {
+            ADD_FAILURE() << "no window of the unlock screen\n" << tray.unlockLog();
+            return 0;
+        }
+        return screen;
+    }
+    // Waits until that unlock screen takes keys: it holds the keyboard, and its loop runs.
+    void waitForKeys(pid_t screen) {
+        ASSERT_NE(x.waitForWindowOf(screen, 10000), 0u) << tray.unlockLog();
+        // The screen takes keys once it holds the keyboard: a Shift until it says so.
+        const int before = occurrences(tray.unlockLog(), "Event: KeyDown");
         bool taken = false;
         for (int i = 0; i < 50 && !taken; ++i) {
             x.press(XKeysymToKeycode(x.display, XK_Shift_L));
-            taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", 1, 200);
+            taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", before + 1, 200);
         }
         ASSERT_TRUE(taken) << tray.unlockLog();
-        x.type(password);
+    }
+    // Types the password into that unlock screen once it takes keys.
+    void typePassword(pid_t screen, const std::string& password = "s3cret") {
+        waitForKeys(screen);
+        if (!testing::Test::HasFatalFailure()) x.type(password);
     }
     RealTray tray;
     XClient x;
+    std::string model;  // the user model's path
 };
 
 TEST_F(LockGuaranteeTest, DamagedModelLocksAndNoKillCloseSquatOrMissingModelOpensTheLock) {
@@ -460,22 +533,128 @@ TEST_F(LockGuaranteeTest, SilentCameraLocksAndTheTraySurvivesTheScreenSaverBox) 
 }
 
 TEST_F(LockGuaranteeTest, TheAccountsPasswordOpensTheLock) {
-#ifndef TARVELO_PAM_WRAPPER_LIBRARY
-    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
-#else
-    ASSERT_TRUE(tray.usePasswordCheck("s3cret"));
+    if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
     tray.installUser();
     tray.declareCamera("rate=15 sizes=320x240 fail=silent");  // no face can open it
     tray.start();
     const pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
-    typePassword(screen, "s3cret");
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
+    typePassword(screen);
     ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
     EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
     EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
     EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "Starting the idle timer with a delay of 1000ms...", 2, 5000));
-#endif
+}
+
+// The tray's end (a kill, a crash, a termination) leaves the lock to its keeper: the cover stays on
+// top, a killed unlock screen is back within 2 s, a tray started again waits for the lock instead
+// of starting one, and the password ends the lock for it, the near miss adapted as after any
+// password unlock.
+class TrayEndTest : public LockGuaranteeTest, public testing::WithParamInterface<int> {};
+
+TEST_P(TrayEndTest, TheLockOutlivesItsTray) {
+    if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+    pid_t screen = lockWithoutFace();
+    ASSERT_NE(screen, 0);
+    const std::vector<pid_t> keepers = tray.keepers();
+    ASSERT_EQ(keepers.size(), 1u);
+
+    // To the tray's whole group, as a session's end or a terminal's close sends it.
+    kill(-tray.tray, GetParam());
+    ASSERT_EQ(waitpid(tray.tray, nullptr, 0), tray.tray);
+    tray.tray = 0;
+    EXPECT_TRUE(x.coverOnTop({screen})) << "tray ended";
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+
+    kill(screen, SIGKILL);
+    const pid_t old = screen;
+    screen = tray.waitForScreen(old, 2000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    EXPECT_TRUE(x.coverOnTop({old, screen})) << "unlock screen killed";
+    EXPECT_EQ(tray.keepers(), keepers);
+
+    // A new tray finds the lock and waits for it.
+    const int waited = occurrences(tray.trayLog(), "A lock is in progress, waiting for its end...");
+    tray.start();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "A lock is in progress, waiting for its end...", waited + 1, 10000));
+    EXPECT_EQ(tray.keepers(), keepers);
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+
+    // A near miss of this screen (planted once it showed, past its start-up's clean-up), which only
+    // a password unlock adapts.
+    ASSERT_NE(x.waitForWindowOf(screen, 10000), 0u) << tray.unlockLog();
+    const std::string images = fs::path(model).parent_path().parent_path().string() + "/images";
+    fs::create_directories(images);
+    std::ofstream(images + "/lastface.raw.pgm", std::ios::binary) << "P5\n2 2\n255\n" << std::string(4, '\x80');
+    typePassword(screen);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    const std::string log = tray.trayLog();
+    EXPECT_NE(log.find("The lock in progress ended with the status 86"), std::string::npos);
+    EXPECT_NE(log.find("Must perform an adaptation of the user model!"), std::string::npos);
+    EXPECT_FALSE(x.coverMapped());
+    EXPECT_TRUE(tray.keepers().empty());
+    EXPECT_TRUE(tray.screens().empty());
+    EXPECT_TRUE(tray.trayAlive());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, TrayEndTest, testing::Values(SIGKILL, SIGTERM, SIGSEGV),
+                         [](const testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
+
+// The keeper killed under a tray that waits for its lock: no status, so that tray locks again with
+// a keeper of its own; the dead keeper's screen ends, and the password opens the new lock.
+TEST_F(LockGuaranteeTest, AKilledKeeperLeavesTheSessionLocked) {
+    if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+    const pid_t first = lockWithoutFace();
+    ASSERT_NE(first, 0);
+    kill(tray.tray, SIGKILL);
+    ASSERT_EQ(waitpid(tray.tray, nullptr, 0), tray.tray);
+    tray.start();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "A lock is in progress, waiting for its end...", 1, 10000));
+
+    const std::vector<pid_t> killed = tray.keepers();
+    ASSERT_EQ(killed.size(), 1u);
+    kill(killed[0], SIGKILL);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "The lock in progress ended with the status 1", 1, 5000))
+        << tray.trayLog();
+    const pid_t screen = tray.waitForScreen(first, 10000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    const std::vector<pid_t> keeper = tray.keepers();
+    ASSERT_EQ(keeper.size(), 1u);
+    EXPECT_NE(keeper, killed);
+    EXPECT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "ERROR: The lock keeper is gone, ending the unlock screen...", 1,
+                                3000));
+    ASSERT_NE(x.waitForWindowOf(screen, 10000), 0u) << tray.unlockLog();
+    EXPECT_TRUE(x.coverOnTop({screen}));
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+    typePassword(screen);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    EXPECT_NE(tray.trayLog().find("The lock keeper ended with the status 86"), std::string::npos);
+    EXPECT_FALSE(x.coverMapped());
+}
+
+// A stopped unlock screen (as one whose GUI thread is stuck) stops beating: its keeper ends it and
+// starts another, the cover held meanwhile, and the password works in the new one.
+TEST_F(LockGuaranteeTest, AStoppedUnlockScreenIsReplaced) {
+    if (!usePassword()) GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+    const pid_t stopped = lockWithoutFace();
+    ASSERT_NE(stopped, 0);
+    waitForKeys(stopped);  // past its start-up, which has a longer limit
+    ASSERT_FALSE(HasFatalFailure());
+
+    kill(stopped, SIGSTOP);
+    // Ended 5 s after its last beat (a second before the stop at most); the wait allows for a
+    // loaded machine.
+    const pid_t screen = tray.waitForScreen(stopped, 15000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "ERROR: The unlock screen does not answer, ending it...", 1, 1000));
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+    EXPECT_TRUE(x.coverOnTop({stopped, screen}));
+    typePassword(screen);
+    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+    EXPECT_NE(tray.trayLog().find("The lock keeper ended with the status 86"), std::string::npos);
+    EXPECT_FALSE(x.coverMapped());
 }
 
 // The shipped world model gone: nothing of the user's is deleted or changed, the tray and the

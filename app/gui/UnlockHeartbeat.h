@@ -1,0 +1,23 @@
+#pragma once
+// The unlock screen's heartbeat to the lock keeper that started it (app/keeper/LockKeeper.h): the
+// GUI thread beats on a timer, the streaming thread with each frame. Started without a keeper (no
+// pipe in the environment) nothing beats. A keeper that is gone ends the screen: its successor's
+// screen is the one that counts.
+#include "app/capture/CaptureListeners.h"
+
+namespace heartbeat {
+// Takes the keeper's pipe and starts the GUI thread's beat. Unlock-screen instance, GUI thread, once.
+void start();
+// The camera stopped (or will): no frames are to be awaited until the next one.
+void streamStopped();
+// The screen was opened and is ending: its exit is awaited, not its beats.
+void unlocking();
+}  // namespace heartbeat
+
+// The unlock screen's detection listener: each frame through the streaming thread also beats.
+class BeatingDetectionLogic : public DetectionLogic {
+  public:
+    using DetectionLogic::DetectionLogic;
+    void onFaces(int count, vision::FaceInfo** faces, const vision::RgbFrame* frame) override;
+    void onNoFace() override;
+};
