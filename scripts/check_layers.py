@@ -22,6 +22,7 @@ LAYERS = [
     ["app/capture/"],
     ["app/core/"],
     ["app/gui/"],
+    ["app/keeper/"],
     ["app/"],
     ["tools/facekit/"],
     ["tools/", "bench/", "models/"],

@@ -1,5 +1,5 @@
 #pragma once
-// The unlock screen's heartbeat to the lock keeper that started it (app/keeper/LockKeeper.h): the
+// The unlock screen's heartbeat to the lock keeper that started it (app/core/LockKeeper.h): the
 // GUI thread beats on a timer, the streaming thread with each frame. Started without a keeper (no
 // pipe in the environment) nothing beats. A keeper that is gone ends the screen: its successor's
 // screen is the one that counts.

@@ -14,7 +14,7 @@
 #include "app/core/ProductConstants.h"
 #include "app/core/ScreenSaver.h"
 #include "app/core/SessionGuardCore.h"
-#include "app/keeper/LockKeeper.h"
+#include "app/core/LockKeeper.h"
 #include "src/Logger.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #pragma once
-// Runs a lock through the lock keeper (app/keeper/LockKeeper.h), a process of its own that holds
+// Runs a lock through the lock keeper (app/core/LockKeeper.h), a process of its own that holds
 // the lock desktop and starts the unlock-screen instance of the program there, again and again,
 // until one ends with an unlock status. The keeper ends with that status: then this thread tells
 // the application (ID_SESSION_UNLOCKED, with the status as the event's integer). A keeper that

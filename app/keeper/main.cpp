@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/core/ProductConstants.h"
-#include "app/keeper/LockKeeper.h"
+#include "app/core/LockKeeper.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
 #include "src/Logger.h"
