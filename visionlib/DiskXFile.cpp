@@ -4,16 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "visionlib/Allocator.h"
 #include "visionlib/ByteOrder.h"
 #include "visionlib/Message.h"
-
-extern char** environ;
 
 namespace vision {
 
@@ -24,37 +21,56 @@ bool isGzipRead(const char* path, const char* mode) {
     return strcmp(mode, "r") == 0 && len > 3 && strcmp(path + len - 3, ".gz") == 0;
 }
 
-// Starts "zcat <path>" with an argument vector, so no shell ever sees the path.
-FILE* startZcat(const char* path, pid_t* child) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    char* argv[] = {const_cast<char*>("zcat"), const_cast<char*>(path), nullptr};
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, "zcat", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
-        close(fds[0]);
+// gzip data read through zlib, behind a stdio stream so that every operation stays the stdio
+// call. zcat used to do this, found through PATH; what it refused (data that is not gzip) gives
+// nothing here either.
+struct GzipInput {
+    gzFile file;
+    bool refused;
+};
+
+ssize_t gzipRead(void* cookie, char* buffer, size_t size) {
+    GzipInput* in = static_cast<GzipInput*>(cookie);
+    if (in->refused) return 0;
+    const int n = gzread(in->file, buffer, static_cast<unsigned>(size < (1u << 30) ? size : (1u << 30)));
+    return n < 0 ? -1 : n;
+}
+
+int gzipSeek(void* cookie, off64_t* offset, int origin) {
+    GzipInput* in = static_cast<GzipInput*>(cookie);
+    if (in->refused || origin == SEEK_END) return -1;
+    const z_off_t at = gzseek(in->file, static_cast<z_off_t>(*offset), origin);
+    if (at < 0) return -1;
+    *offset = at;
+    return 0;
+}
+
+int gzipClose(void* cookie) {
+    GzipInput* in = static_cast<GzipInput*>(cookie);
+    const int rc = gzclose_r(in->file);
+    delete in;
+    return rc == Z_OK ? 0 : EOF;
+}
+
+FILE* openGzip(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    gzFile file = gzdopen(fd, "rb");
+    if (!file) {
+        close(fd);
         return nullptr;
     }
-    FILE* stream = fdopen(fds[0], "r");
-    if (!stream) {
-        close(fds[0]);
-        waitpid(pid, nullptr, 0);
-        return nullptr;
-    }
-    *child = pid;
+    GzipInput* in = new GzipInput{file, gzdirect(file) != 0};
+    cookie_io_functions_t io = {gzipRead, nullptr, gzipSeek, gzipClose};
+    FILE* stream = fopencookie(in, "r", io);
+    if (!stream) gzipClose(in);
     return stream;
 }
 
 }  // namespace
 
 DiskXFile::DiskXFile()
-    : stream(nullptr), opened_here(false), is_pipe(false), buffer_block(nullptr), buffer_block_size(0),
-      child(0) {}
+    : stream(nullptr), opened_here(false), is_pipe(false), buffer_block(nullptr), buffer_block_size(0) {}
 
 DiskXFile::DiskXFile(const char* path, const char* mode) : DiskXFile() { open(path, mode, true); }
 
@@ -79,9 +95,9 @@ bool DiskXFile::open(const char* path, const char* mode, bool fatal) {
             return false;
         }
         fclose(probe);
-        stream = startZcat(path, &child);
+        stream = openGzip(path);
         if (!stream) {
-            if (fatal) error("DiskXFile: cannot execute the command <zcat %s>", path);
+            if (fatal) error("DiskXFile: cannot open the file <%s> for reading", path);
             return false;
         }
         is_pipe = true;
@@ -99,11 +115,6 @@ bool DiskXFile::open(const char* path, const char* mode, bool fatal) {
 DiskXFile::~DiskXFile() {
     if (!opened_here || !stream) return;
     fclose(stream);
-    if (is_pipe && child > 0) {
-        int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
 }
 
 void DiskXFile::reverseElementBytes(void* data, int element_size, int count) {

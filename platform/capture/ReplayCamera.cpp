@@ -70,6 +70,8 @@ bool endsWith(const std::string& s, const char* suffix) {
     return true;
 }
 
+bool isJpegFrame(const std::string& name) { return endsWith(name, ".jpg") || endsWith(name, ".jpeg"); }
+
 }  // namespace
 
 std::vector<ReplayDeclaration> parseReplayDeclarations(const std::string& text, const std::string& baseDir,
@@ -165,7 +167,7 @@ std::vector<std::string> listFrameFiles(const std::string& folder) {
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (dirent* e = ::readdir(dir)) {
             std::string name = e->d_name;
-            if (endsWith(name, ".pgm") || endsWith(name, ".ppm")) files.push_back(name);
+            if (endsWith(name, ".pgm") || endsWith(name, ".ppm") || isJpegFrame(name)) files.push_back(name);
         }
         ::closedir(dir);
     }
@@ -188,7 +190,7 @@ std::unique_ptr<ReplaySource> ReplaySource::open(const ReplayDeclaration& decl, 
         if (error) *error = "no PGM or PPM frame in " + decl.folder;
         return nullptr;
     }
-    if (!readNetpbm(source->files_.front(), source->first_, error)) return nullptr;
+    if (!source->readFrame(source->files_.front(), source->first_, error)) return nullptr;
     source->period_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(1.0 / decl.rate));
     return source;
@@ -236,8 +238,15 @@ FrameSource::Result ReplaySource::read(FrameImage& out, int timeoutMs) {
         out = first_;
         return Result::Frame;
     }
-    // A frame that cannot be read is skipped; the loop goes on at its pace.
-    return readNetpbm(file, out) ? Result::Frame : Result::Timeout;
+    // A frame that cannot be read is dropped; the loop goes on at its pace.
+    return readFrame(file, out, &dropReason_) ? Result::Frame : Result::Dropped;
+}
+
+bool ReplaySource::readFrame(const std::string& file, FrameImage& out, std::string* error) {
+    if (!isJpegFrame(file)) return readNetpbm(file, out, error);
+    // Decoded as a webcam's MJPEG frames are, to the camera's own size (its first frame's).
+    int width = first_.width, height = first_.height;
+    return readJpegFrame(file, width, height, out, error);
 }
 
 void ReplaySource::interrupt() {

@@ -1,5 +1,7 @@
 #pragma once
-// Replay cameras: folders of PGM/PPM frames that play in a loop as if a webcam filmed them.
+// Replay cameras: folders of PGM/PPM frames that play in a loop as if a webcam filmed them. JPEG
+// frames (".jpg", ".jpeg") among them are decoded as a webcam's MJPEG frames, to the camera's own
+// size: the size of its first frame.
 //
 // TARVELO_REPLAY_CAMERAS names a declaration file, one camera a line:
 //     name | folder | options
@@ -45,7 +47,7 @@ TARVELO_PLATFORM_API std::vector<ReplayDeclaration> parseReplayDeclarations(cons
 // warnings go to standard error.
 TARVELO_PLATFORM_API std::vector<ReplayDeclaration> declaredReplayCameras();
 
-// The frame files of a folder (".pgm" and ".ppm"), in name order.
+// The frame files of a folder (".pgm", ".ppm", ".jpg" and ".jpeg"), in name order.
 TARVELO_PLATFORM_API std::vector<std::string> listFrameFiles(const std::string& folder);
 
 class TARVELO_PLATFORM_API ReplaySource : public FrameSource {
@@ -61,6 +63,8 @@ public:
 
 private:
     ReplaySource() = default;
+    // One frame file; a JPEG frame at the size of first_ (any size while first_ is empty).
+    bool readFrame(const std::string& file, FrameImage& out, std::string* error);
     ReplayDeclaration decl_;
     std::vector<std::string> files_;
     FrameImage first_;

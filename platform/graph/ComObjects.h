@@ -5,6 +5,8 @@
 #include "platform/streams.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,31 @@ namespace tarvelo::graph {
 // A copy of text in task memory for the caller (freed with CoTaskMemFree).
 HRESULT copyToTaskMemory(const std::wstring& text, LPOLESTR* out);
 
+void reportStreamingError(CBaseFilter* filter, const char* what, HRESULT hr, const char* why) noexcept;
+
+// Runs a streaming thread's work (or a streaming call) so that nothing it throws leaves the thread
+// or a COM method: a throw becomes the filter's error, EC_ERRORABORT with E_OUTOFMEMORY or
+// E_UNEXPECTED sent to its graph and a line on standard error, and is returned; else S_OK.
+template <class Work>
+HRESULT guardStreaming(CBaseFilter* filter, const char* what, Work work) noexcept {
+    HRESULT hr = S_OK;
+    const char* why = nullptr;
+    try {
+        work();
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+        why = "out of memory";
+    } catch (const std::exception& e) {
+        hr = E_UNEXPECTED;
+        why = e.what();
+    } catch (...) {
+        hr = E_UNEXPECTED;
+        why = "unknown exception";
+    }
+    reportStreamingError(filter, what, hr, why);
+    return hr;
+}
 // Asks the allocator for at least `buffers` buffers of `size` bytes; fails when it gives less.
 HRESULT setBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG size, LONG buffers);
 

@@ -130,9 +130,11 @@ HRESULT TeeInputPin::CheckMediaType(const CMediaType* mt) {
 HRESULT TeeInputPin::Receive(IMediaSample* sample) {
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK) return hr;
-    tee_->forEachConnectedOutput([&](TeeOutputPin* out) { out->deliverCopy(sample); });
-    // One branch refusing a sample does not stop the others, nor the source.
-    return S_OK;
+    // One branch refusing a sample does not stop the others, nor the source; a throw on the way
+    // is the tee's error.
+    return guardStreaming(tee_, "smart tee", [&] {
+        tee_->forEachConnectedOutput([&](TeeOutputPin* out) { out->deliverCopy(sample); });
+    });
 }
 
 HRESULT TeeInputPin::EndOfStream() {

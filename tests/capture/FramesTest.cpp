@@ -18,6 +18,7 @@
 #include "platform/capture/ReplayCamera.h"
 #include "platform/capture/V4l2Device.h"
 #include "capture_fixtures.h"
+#include "jpeg_frames.h"
 
 using namespace tarvelo::capture;
 
@@ -96,31 +97,7 @@ TEST(PixelConversion, YuyvVideoRangeToBgr) {
 
 namespace {
 
-std::vector<uint8_t> encodeJpeg(const FrameImage& img) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* buf = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buf, &size);
-    c.image_width = img.width;
-    c.image_height = img.height;
-    c.input_components = 3;
-    c.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 95, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&img.bgr[c.next_scanline * img.width * 3]);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::vector<uint8_t> out(buf, buf + size);
-    free(buf);
-    jpeg_destroy_compress(&c);
-    return out;
-}
+std::vector<uint8_t> encodeJpeg(const FrameImage& img) { return testutil::encodeJpeg(img.bgr.data(), img.width, img.height); }
 
 // Webcams send MJPEG frames without their Huffman tables.
 std::vector<uint8_t> stripHuffmanTables(const std::vector<uint8_t>& jpeg) {
@@ -153,7 +130,7 @@ TEST(PixelConversion, MjpegFramesDecodeWithAndWithoutHuffmanTables) {
     for (const auto* frame : {&jpeg, &bare}) {
         FrameImage out;
         std::string why;
-        ASSERT_TRUE(mjpegToBgr(frame->data(), frame->size(), out, &why)) << why;
+        ASSERT_TRUE(mjpegToBgr(frame->data(), frame->size(), 32, 16, out, &why)) << why;
         ASSERT_EQ(32, out.width);
         ASSERT_EQ(16, out.height);
         const uint8_t* left = &out.bgr[(8 * 32 + 4) * 3];
@@ -166,8 +143,54 @@ TEST(PixelConversion, MjpegFramesDecodeWithAndWithoutHuffmanTables) {
     cut.push_back(0);
     FrameImage out;
     std::vector<uint8_t> junk = {0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3};
-    EXPECT_FALSE(mjpegToBgr(junk.data(), junk.size(), out));
-    EXPECT_FALSE(mjpegToBgr(cut.data(), 3, out));
+    EXPECT_FALSE(mjpegToBgr(junk.data(), junk.size(), 32, 16, out));
+    EXPECT_FALSE(mjpegToBgr(cut.data(), 3, 32, 16, out));
+}
+
+// The frame that once ended the program (a 12.9 GB allocation on the streaming thread) and its
+// kin: each is refused from its header, nothing of its declared size is allocated, and the next
+// good frame decodes. Under the sanitizers an allocation of the declared size would fail the test.
+TEST(PixelConversion, MjpegFramesOfAnotherSizeThanTheStreamsAreRefusedFromTheirHeader) {
+    const std::vector<uint8_t> huge = testutil::hugeDeclaredJpegFrame();
+    int width = 0, height = 0;
+    ASSERT_TRUE(jpegDeclaredSize(huge.data(), huge.size(), width, height));
+    EXPECT_EQ(65500, width);
+    EXPECT_EQ(65500, height);
+
+    FrameImage src;
+    src.resize(32, 16);
+    std::vector<uint8_t> good = encodeJpeg(src);
+    std::vector<uint8_t> larger = good, smaller = good;
+    testutil::declareJpegSize(larger, 33, 16);
+    testutil::declareJpegSize(smaller, 32, 8);
+    struct Case {
+        const char* what;
+        const std::vector<uint8_t>* frame;
+        int width, height;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"65500x65500 in a 320x240 stream", &huge, 320, 240, "the frame declares 65500x65500, the stream is 320x240"},
+        {"one column more", &larger, 32, 16, "the frame declares 33x16"},
+        {"half the rows", &smaller, 32, 16, "the frame declares 32x8"},
+        {"a stream size past the limit", &huge, 65500, 65500, "cannot decode to 65500x65500"},
+    };
+    for (const Case& c : cases) {
+        FrameImage out;
+        std::string why;
+        EXPECT_FALSE(mjpegToBgr(c.frame->data(), c.frame->size(), c.width, c.height, out, &why)) << c.what;
+        EXPECT_EQ(0u, out.bgr.capacity()) << c.what;
+        EXPECT_NE(std::string::npos, why.find(c.reason)) << c.what << ": " << why;
+    }
+
+    // Progressive frames are refused too: their scans make the decoding time unbounded.
+    const std::vector<uint8_t> progressive = testutil::encodeJpeg(src.bgr.data(), 32, 16, 95, true);
+    FrameImage out;
+    std::string why;
+    EXPECT_FALSE(mjpegToBgr(progressive.data(), progressive.size(), 32, 16, out, &why));
+    EXPECT_EQ("progressive JPEG frame", why);
+
+    EXPECT_TRUE(mjpegToBgr(good.data(), good.size(), 32, 16, out, &why)) << why;
 }
 
 TEST(PixelConversion, BitmapRowsFlipPadAndScale) {
