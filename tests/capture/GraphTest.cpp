@@ -115,8 +115,9 @@ TEST_F(GraphTest, ReplayCameraThroughTeesToRendererSinkRunsStopsAndLeavesNothing
             EXPECT_EQ(State_Running, state);
             ASSERT_TRUE(eventually([&] { return sink.count() >= before + 3; })) << "no frames reached the sink";
             ASSERT_EQ(S_OK, g.control->Stop());
-            // Stop is synchronous: every streaming and presentation thread has ended.
-            EXPECT_EQ(threadsBefore, settledThreadCount(threadsBefore));
+            // Stop is synchronous: every streaming and presentation thread has ended (at most the
+            // threads there were: one that an earlier test joined may leave /proc meanwhile).
+    EXPECT_LE(settledThreadCount(threadsBefore), threadsBefore);
             const size_t atStop = sink.count();
             std::this_thread::sleep_for(std::chrono::milliseconds(60));
             EXPECT_EQ(atStop, sink.count());
@@ -161,7 +162,8 @@ TEST_F(GraphTest, ReleasingARunningGraphStopsItAndRemovesEveryFilter) {
     IBaseFilter* tee = g.smartTee;
     tee->AddRef();
     g.release();  // the graph goes while running
-    EXPECT_EQ(threadsBefore, settledThreadCount(threadsBefore));
+    // At most the threads there were: one an earlier test joined may leave /proc meanwhile.
+    EXPECT_LE(settledThreadCount(threadsBefore), threadsBefore);
     // The tee left the graph disconnected on every pin.
     for (int i = 0; i < 2; ++i) {
         IPin* p = pinOf(tee, PINDIR_OUTPUT, i);
@@ -280,7 +282,8 @@ TEST_F(GraphTest, BusyCameraFailsRunAndLeavesTheGraphStopped) {
     FILTER_STATE rendererState = State_Running;
     g.renderer->GetState(0, &rendererState);
     EXPECT_EQ(State_Stopped, rendererState);
-    EXPECT_EQ(threadsBefore, settledThreadCount(threadsBefore));
+    // At most the threads there were: one an earlier test joined may leave /proc meanwhile.
+    EXPECT_LE(settledThreadCount(threadsBefore), threadsBefore);
     EXPECT_EQ(S_OK, g.control->Stop());
     g.release();
     EXPECT_EQ(0, liveObjects());
@@ -476,7 +479,8 @@ TEST_F(GraphTest, RemovingAFilterFromARunningGraphStopsItAndFreesThePeers) {
     OAFilterState state = -1;
     g.control->GetState(0, &state);
     EXPECT_EQ(State_Stopped, state);
-    EXPECT_EQ(threadsBefore, settledThreadCount(threadsBefore));
+    // At most the threads there were: one an earlier test joined may leave /proc meanwhile.
+    EXPECT_LE(settledThreadCount(threadsBefore), threadsBefore);
     IPin* preview = pinOf(g.smartTee, PINDIR_OUTPUT, 1);
     IPin* rendererIn = pinOf(g.renderer, PINDIR_INPUT, 0);
     EXPECT_FALSE(connected(preview));
