@@ -117,7 +117,7 @@ TEST_F(GraphTest, ReplayCameraThroughTeesToRendererSinkRunsStopsAndLeavesNothing
             ASSERT_EQ(S_OK, g.control->Stop());
             // Stop is synchronous: every streaming and presentation thread has ended (at most the
             // threads there were: one that an earlier test joined may leave /proc meanwhile).
-    EXPECT_LE(settledThreadCount(threadsBefore), threadsBefore);
+            EXPECT_LE(settledThreadCount(threadsBefore), threadsBefore);
             const size_t atStop = sink.count();
             std::this_thread::sleep_for(std::chrono::milliseconds(60));
             EXPECT_EQ(atStop, sink.count());
