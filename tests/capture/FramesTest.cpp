@@ -99,19 +99,6 @@ namespace {
 
 std::vector<uint8_t> encodeJpeg(const FrameImage& img) { return testutil::encodeJpeg(img.bgr.data(), img.width, img.height); }
 
-// Webcams send MJPEG frames without their Huffman tables.
-std::vector<uint8_t> stripHuffmanTables(const std::vector<uint8_t>& jpeg) {
-    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
-    size_t pos = 2;
-    while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
-        size_t len = (jpeg[pos + 2] << 8) | jpeg[pos + 3];
-        if (jpeg[pos + 1] != 0xC4) out.insert(out.end(), jpeg.begin() + pos, jpeg.begin() + pos + 2 + len);
-        pos += 2 + len;
-    }
-    out.insert(out.end(), jpeg.begin() + pos, jpeg.end());
-    return out;
-}
-
 }  // namespace
 
 TEST(PixelConversion, MjpegFramesDecodeWithAndWithoutHuffmanTables) {
@@ -125,7 +112,7 @@ TEST(PixelConversion, MjpegFramesDecodeWithAndWithoutHuffmanTables) {
             p[2] = x < 16 ? 20 : 220;  // red right half
         }
     std::vector<uint8_t> jpeg = encodeJpeg(src);
-    std::vector<uint8_t> bare = stripHuffmanTables(jpeg);
+    std::vector<uint8_t> bare = testutil::stripHuffmanTables(jpeg);
     ASSERT_LT(bare.size(), jpeg.size());
     for (const auto* frame : {&jpeg, &bare}) {
         FrameImage out;

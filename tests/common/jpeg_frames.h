@@ -39,6 +39,19 @@ inline std::vector<uint8_t> encodeJpeg(const uint8_t* bgr, int width, int height
     return out;
 }
 
+// The frame without its Huffman tables, as webcams send MJPEG frames.
+inline std::vector<uint8_t> stripHuffmanTables(const std::vector<uint8_t>& jpeg) {
+    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    size_t pos = 2;
+    while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
+        const size_t length = (static_cast<size_t>(jpeg[pos + 2]) << 8) | jpeg[pos + 3];
+        if (jpeg[pos + 1] != 0xC4) out.insert(out.end(), jpeg.begin() + pos, jpeg.begin() + pos + 2 + length);
+        pos += 2 + length;
+    }
+    out.insert(out.end(), jpeg.begin() + pos, jpeg.end());
+    return out;
+}
+
 // Rewrites the size in the frame's header (its SOF marker), leaving the picture data as it was.
 // False when the frame has no SOF marker.
 inline bool declareJpegSize(std::vector<uint8_t>& jpeg, int width, int height) {
