@@ -26,6 +26,7 @@
 
 #include "app/core/Configuration.h"
 #include "gui_harness.h"
+#include "jpeg_frames.h"
 #include "platform/kernel.h"
 #include "test_app.h"
 #include "pam_test_service.h"
@@ -108,9 +109,10 @@ public:
     void damageModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << "damaged"; }
     void restoreModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << goodModel; }
 
-    // The camera of the configuration ("Test Replay"), playing the face video with these options.
-    void declareCamera(const std::string& options) {
-        const std::string video = testdata::dataDir() + "/video/00/1";
+    // The camera of the configuration ("Test Replay"), playing the face video (or the frames of
+    // another folder) with these options.
+    void declareCamera(const std::string& options, const std::string& folder = "") {
+        const std::string video = folder.empty() ? testdata::dataDir() + "/video/00/1" : folder;
         std::ofstream(work + "/cameras.new") << guitest::replayCameraName() << " | " << video << " | " << options
                                              << "\n";
         fs::rename(work + "/cameras.new", work + "/cameras.txt");
@@ -124,6 +126,8 @@ public:
             setenv("TARVELO_REPLAY_CAMERAS", (work + "/cameras.txt").c_str(), 1);
             setenv("TARVELO_V4L2_DEVICES", "", 1);
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+            // The platform's lines (a camera's dropped frames) from the tray and its screens.
+            if (!std::freopen((work + "/stderr.txt").c_str(), "w", stderr)) _exit(126);
             const std::string program = bin + "/Tarvelo";
             execl(program.c_str(), program.c_str(), nullptr);
             _exit(127);
@@ -299,6 +303,34 @@ protected:
         EXPECT_EQ(log.find("Must perform an adaptation of the user model!"), std::string::npos) << what;
         return next;
     }
+#ifdef TARVELO_PAM_WRAPPER_LIBRARY
+    // The shipped service under PAM's test wrapper, with a password of the test for this account,
+    // for the tray and its screens.
+    void usePamTestPassword() {
+        const std::string pam = tray.work + "/pam";
+        ASSERT_EQ(::mkdir(pam.c_str(), 0700), 0);
+        const std::string account = getpwuid(getuid())->pw_name;
+        ASSERT_EQ(pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
+                                              account + ":s3cret:tarvelo\n"),
+                  2);
+        tray.environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+    }
+#endif
+    // Types the password into that screen as the user would; the lock ends by password.
+    void openWithPassword(pid_t screen) {
+        ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
+        // The screen takes keys once it holds the keyboard: a Shift until it says so.
+        bool taken = false;
+        for (int i = 0; i < 50 && !taken; ++i) {
+            x.press(XKeysymToKeycode(x.display, XK_Shift_L));
+            taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", 1, 200);
+        }
+        ASSERT_TRUE(taken) << tray.unlockLog();
+        x.type("s3cret");
+        ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+        EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
+        EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
+    }
     RealTray tray;
     XClient x;
 };
@@ -415,34 +447,52 @@ TEST_F(LockGuaranteeTest, TheAccountsPasswordOpensTheLock) {
 #ifndef TARVELO_PAM_WRAPPER_LIBRARY
     GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
 #else
-    // The shipped service under PAM's test wrapper, with a password of the test for this account.
-    const std::string pam = tray.work + "/pam";
-    ASSERT_EQ(::mkdir(pam.c_str(), 0700), 0);
-    const std::string account = getpwuid(getuid())->pw_name;
-    ASSERT_EQ(pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
-                                          account + ":s3cret:tarvelo\n"),
-              2);
-    tray.environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+    usePamTestPassword();
     tray.installUser();
     tray.declareCamera("rate=15 sizes=320x240 fail=silent");  // no face can open it
     tray.start();
     const pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
     ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
-    ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
-    // The screen takes keys once it holds the keyboard: a Shift until it says so.
-    bool taken = false;
-    for (int i = 0; i < 50 && !taken; ++i) {
-        x.press(XKeysymToKeycode(x.display, XK_Shift_L));
-        taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", 1, 200);
-    }
-    ASSERT_TRUE(taken) << tray.unlockLog();
-    x.type("s3cret");
-    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
-    EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
-    EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
+    openWithPassword(screen);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
     EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "Starting the idle timer with a delay of 1000ms...", 2, 5000));
+#endif
+}
+
+// A camera whose frames declare 65500x65500 (the frame that once ended the program: decoded as
+// declared it needs 12.9 GB) while the presence check and then the unlock screen run: each run of
+// them is dropped with one line, neither process ends (the screen is never started again), and
+// the account's password opens the lock. The replay camera plays JPEG frames through the decoding
+// of a webcam's MJPEG stream; one grey frame among them gives the camera its 320x240 size.
+TEST_F(LockGuaranteeTest, FramesDeclaringAHugeSizeLeaveTheScreenRunningAndThePasswordOpensTheLock) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    usePamTestPassword();
+    tray.installUser();
+    const std::string frames = tray.work + "/frames";
+    ASSERT_EQ(::mkdir(frames.c_str(), 0700), 0);
+    std::ofstream(frames + "/f000.pgm", std::ios::binary) << "P5\n320 240\n255\n" << std::string(320 * 240, '\x60');
+    const std::vector<uint8_t> huge = testutil::hugeDeclaredJpegFrame();
+    for (int i = 1; i < 30; ++i)
+        std::ofstream(frames + "/f" + std::to_string(100 + i) + ".jpg", std::ios::binary)
+            << std::string(huge.begin(), huge.end());
+    tray.declareCamera("rate=15", frames);
+    tray.start();
+    const pid_t screen = tray.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
+    // Two runs of the bad frames go by the screen's camera (the loop lasts 2 s).
+    const std::string dropped =
+        "camera '" + guitest::replayCameraName() +
+        "': dropping damaged frames: the frame declares 65500x65500, the stream is 320x240";
+    const int before = occurrences(slurp(tray.work + "/stderr.txt"), dropped);
+    EXPECT_TRUE(tray.waitForLog("stderr.txt", dropped, before + 2, 15000)) << slurp(tray.work + "/stderr.txt");
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+    openWithPassword(screen);
+    EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
+    EXPECT_TRUE(tray.trayAlive());
 #endif
 }
 
