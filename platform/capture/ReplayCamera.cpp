@@ -126,6 +126,7 @@ std::vector<ReplayDeclaration> parseReplayDeclarations(const std::string& text, 
                         else if (f == "properties") d.failProperties = true;
                         else if (f == "name") d.failName = true;
                         else if (f == "silent") d.failSilent = true;
+                        else if (f == "lost") d.failLost = true;
                         else ok = false;
                     }
                 } else {
@@ -212,6 +213,7 @@ int ReplaySource::start(const SourceFormat&) {
     started_ = true;
     interrupted_ = false;
     next_ = 0;
+    delivered_ = 0;
     due_ = std::chrono::steady_clock::now();
     return 0;
 }
@@ -227,6 +229,8 @@ FrameSource::Result ReplaySource::read(FrameImage& out, int timeoutMs) {
         return Result::Interrupted;
     }
     if (decl_.failSilent || std::chrono::steady_clock::now() < due_) return Result::Timeout;
+    if (decl_.failLost && delivered_ >= 30) return Result::Error;
+    ++delivered_;
     const std::string file = files_[next_];
     next_ = (next_ + 1) % files_.size();
     due_ += period_;

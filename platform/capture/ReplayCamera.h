@@ -13,7 +13,8 @@
 //     fail=LIST        scripted failures: busy (Run fails as with a camera held elsewhere),
 //                      bind (the device cannot be bound to its filter), properties (its property
 //                      bag cannot be had), name (it has no "FriendlyName"), silent (it runs
-//                      but never delivers a frame)
+//                      but never delivers a frame), lost (after 30 frames of each run it goes
+//                      away, as an unplugged webcam does)
 #include <memory>
 #include <mutex>
 #include <condition_variable>
@@ -38,6 +39,7 @@ struct ReplayDeclaration {
     bool failProperties = false;
     bool failName = false;
     bool failSilent = false;
+    bool failLost = false;
 };
 
 // Parses declarations; bad lines are skipped with a warning "LINE: reason".
@@ -73,6 +75,7 @@ private:
     bool interrupted_ = false;
     bool started_ = false;
     size_t next_ = 0;
+    int delivered_ = 0;  // frames of this run
     std::chrono::steady_clock::time_point due_;
     std::chrono::steady_clock::duration period_{};
 };

@@ -315,6 +315,21 @@ TEST(ReplaySource, FolderWithoutFramesCannotOpenAndBusyFailsStart) {
     FrameImage img;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(FrameSource::Result::Timeout, silent->read(img, 30));
     silent->stop();
+
+    // A lost camera goes away after 30 frames of each run, as an unplugged webcam does.
+    decl.failSilent = false;
+    decl.failLost = true;
+    decl.rate = 1000;
+    auto lost = ReplaySource::open(decl);
+    ASSERT_TRUE(lost);
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(0, lost->start(lost->formats()[0]));
+        int frames = 0;
+        FrameSource::Result r;
+        while ((r = lost->read(img, 1000)) != FrameSource::Result::Error) frames += r == FrameSource::Result::Frame;
+        EXPECT_EQ(30, frames);
+        lost->stop();
+    }
 }
 
 TEST(V4l2Devices, NodesThatCannotCaptureAreLeftOut) {

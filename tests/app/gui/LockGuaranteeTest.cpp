@@ -316,6 +316,13 @@ protected:
         tray.environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
     }
 #endif
+    // A folder of one grey 320x240 frame, where no face can open the lock; its path.
+    std::string greyFrames() {
+        const std::string frames = tray.work + "/frames";
+        EXPECT_EQ(::mkdir(frames.c_str(), 0700), 0);
+        std::ofstream(frames + "/f000.pgm", std::ios::binary) << "P5\n320 240\n255\n" << std::string(320 * 240, '\x60');
+        return frames;
+    }
     // Types the password into that screen as the user would; the lock ends by password.
     void openWithPassword(pid_t screen) {
         ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
@@ -471,9 +478,7 @@ TEST_F(LockGuaranteeTest, FramesDeclaringAHugeSizeLeaveTheScreenRunningAndThePas
 #else
     usePamTestPassword();
     tray.installUser();
-    const std::string frames = tray.work + "/frames";
-    ASSERT_EQ(::mkdir(frames.c_str(), 0700), 0);
-    std::ofstream(frames + "/f000.pgm", std::ios::binary) << "P5\n320 240\n255\n" << std::string(320 * 240, '\x60');
+    const std::string frames = greyFrames();
     const std::vector<uint8_t> huge = testutil::hugeDeclaredJpegFrame();
     for (int i = 1; i < 30; ++i)
         std::ofstream(frames + "/f" + std::to_string(100 + i) + ".jpg", std::ios::binary)
@@ -489,6 +494,31 @@ TEST_F(LockGuaranteeTest, FramesDeclaringAHugeSizeLeaveTheScreenRunningAndThePas
         "': dropping damaged frames: the frame declares 65500x65500, the stream is 320x240";
     const int before = occurrences(slurp(tray.work + "/stderr.txt"), dropped);
     EXPECT_TRUE(tray.waitForLog("stderr.txt", dropped, before + 2, 15000)) << slurp(tray.work + "/stderr.txt");
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+    openWithPassword(screen);
+    EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
+    EXPECT_TRUE(tray.trayAlive());
+#endif
+}
+
+// A camera that goes away while the unlock screen runs (its stream aborts, as an unplugged webcam's
+// does): the screen says so and runs on, and the account's password opens the lock.
+TEST_F(LockGuaranteeTest, ACameraLostDuringTheLockIsShownAndThePasswordOpensTheLock) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    usePamTestPassword();
+    tray.installUser();
+    // Two seconds of a grey picture, then the camera goes away: the presence check gets no
+    // verdict and the session locks; the unlock screen's camera goes the same way.
+    tray.declareCamera("rate=15 fail=lost", greyFrames());
+    tray.start();
+    const pid_t screen = tray.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "ERROR: The camera stopped streaming (0X", 1, 20000))
+        << tray.unlockLog();
+    sleepMs(500);
+    guitest::screenshotScreen("lock_unlock_screen_camera_lost");
     EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
     openWithPassword(screen);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
