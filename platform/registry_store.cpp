@@ -147,6 +147,8 @@ public:
                 const std::string hex = f.size() > 4 ? f[4] : "";
                 for (size_t i = 0; i + 1 < hex.size(); i += 2)
                     v.data.push_back(BYTE(strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+                // A DWORD is 4 bytes, as RegSetValueExA holds it: a reader takes 4 and no fewer.
+                if (v.type == REG_DWORD && v.data.size() != 4) continue;
                 hive.values[lower(f[1])][lower(f[2])] = v;
             }
         }

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         DWORD type = 0, bytes = 4;
         const LONG read = RegQueryValueExA(key, "ScreenSaveTimeOut", nullptr, &type, room, &bytes);
         for (size_t i = 4; i < sizeof room; ++i) check(room[i] == 0xA5);
-        if (read == LONG(ERROR_SUCCESS)) check(bytes <= 4);
+        if (read == LONG(ERROR_SUCCESS)) check(bytes <= 4 && (type != REG_DWORD || bytes == 4));
         const DWORD keep = 600;
         if (RegSetValueExA(key, "ScreenSaveTimeOut", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&keep), 4) ==
             LONG(ERROR_SUCCESS)) {
