@@ -198,7 +198,12 @@ bool decodeJpeg(const uint8_t* data, size_t size, int& width, int& height, Frame
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    out->resize(width, height);
+    try {
+        out->resize(width, height);
+    } catch (...) {
+        jpeg_destroy_decompress(&cinfo);  // the caller's streaming guard takes the throw
+        throw;
+    }
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     while (cinfo.output_scanline < cinfo.output_height) {
         JSAMPROW row = &out->bgr[static_cast<size_t>(cinfo.output_scanline) * rowBytes];

@@ -266,8 +266,8 @@ private:
                 break;
             }
             if (r == tarvelo::capture::FrameSource::Result::Dropped) {
-                // One line for a run of bad frames, however long: a camera sending only those
-                // would otherwise fill the disk.
+                // One line for a run of bad frames, however long: a camera that sends nothing
+                // else would otherwise flood standard error with a line a frame.
                 if (!dropping)
                     std::fprintf(stderr, "%s: dropping damaged frames: %s\n", what_.c_str(),
                                  source_->dropReason().c_str());

@@ -132,7 +132,7 @@ HRESULT TeeInputPin::Receive(IMediaSample* sample) {
     if (hr != S_OK) return hr;
     // One branch refusing a sample does not stop the others, nor the source; a throw on the way
     // is the tee's error.
-    return guardStreaming(tee_, "smart tee", [&] {
+    return guardStreaming(tee_, "tee", [&] {
         tee_->forEachConnectedOutput([&](TeeOutputPin* out) { out->deliverCopy(sample); });
     });
 }
