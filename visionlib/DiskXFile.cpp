@@ -21,9 +21,9 @@ bool isGzipRead(const char* path, const char* mode) {
     return strcmp(mode, "r") == 0 && len > 3 && strcmp(path + len - 3, ".gz") == 0;
 }
 
-// gzip data read through zlib, behind a stdio stream so that every operation stays the stdio
-// call. zcat used to do this, found through PATH; what it refused (data that is not gzip) gives
-// nothing here either.
+// gzip data read through zlib in the process (no program found through PATH is run), behind a
+// stdio stream so that every operation stays the stdio call. Data that is not gzip reads as
+// nothing, as zcat gave nothing for it.
 struct GzipInput {
     gzFile file;
     bool refused;
