@@ -127,6 +127,7 @@ public:
     void deliverFrame(const tarvelo::capture::FrameImage& image, REFERENCE_TIME start, REFERENCE_TIME stop) {
         IMediaSample* sample = nullptr;
         if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0)) || !sample) return;
+        const SampleHold hold(sample);
         BYTE* data = nullptr;
         const BITMAPINFOHEADER bih = header();
         const LONG size = static_cast<LONG>(DIBSIZE(bih));
@@ -138,7 +139,6 @@ public:
             sample->SetSyncPoint(TRUE);
             Deliver(sample);
         }
-        sample->Release();
     }
 
 private:

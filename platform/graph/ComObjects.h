@@ -15,6 +15,21 @@ namespace tarvelo::graph {
 // A copy of text in task memory for the caller (freed with CoTaskMemFree).
 HRESULT copyToTaskMemory(const std::wstring& text, LPOLESTR* out);
 
+// Releases the sample however the delivery ends: a sample kept by a throw would never go back to
+// its allocator, and the next GetDeliveryBuffer would wait for it for ever (Stop included).
+class SampleHold {
+public:
+    explicit SampleHold(IMediaSample* sample) : sample_(sample) {}
+    ~SampleHold() {
+        if (sample_) sample_->Release();
+    }
+    SampleHold(const SampleHold&) = delete;
+    SampleHold& operator=(const SampleHold&) = delete;
+
+private:
+    IMediaSample* sample_;
+};
+
 void reportStreamingError(CBaseFilter* filter, const char* what, HRESULT hr, const char* why) noexcept;
 
 // Runs a streaming thread's work (or a streaming call) so that nothing it throws leaves the thread

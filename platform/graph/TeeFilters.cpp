@@ -202,6 +202,7 @@ HRESULT TeeOutputPin::CompleteConnect(IPin* receivePin) {
 void TeeOutputPin::deliverCopy(IMediaSample* sample) {
     IMediaSample* copy = nullptr;
     if (FAILED(GetDeliveryBuffer(&copy, nullptr, nullptr, 0)) || !copy) return;
+    const SampleHold hold(copy);
     BYTE* src = nullptr;
     BYTE* dst = nullptr;
     sample->GetPointer(&src);
@@ -222,7 +223,6 @@ void TeeOutputPin::deliverCopy(IMediaSample* sample) {
         DeleteMediaType(changed);
     }
     Deliver(copy);
-    copy->Release();
 }
 
 class SmartTee : public TeeFilter {

@@ -267,6 +267,61 @@ TEST_F(GraphTest, AThrowOnAStreamingThreadIsTheFiltersErrorAndTheGraphStillStops
     EXPECT_EQ(0, liveObjects());
 }
 
+// A filter downstream that throws from Receive: straight after the camera, the capture thread's
+// error (its stream ends); behind a tee, the tee's, while the camera streams on. Either way the
+// graph stops and goes: the samples the throws passed by went back to their allocators (a kept
+// one left the tee waiting for a buffer for ever, and Stop with it).
+TEST_F(GraphTest, AThrowDownstreamIsTheErrorOfTheCameraOrTheTeeThatCalledIt) {
+    frames("clip", 8, 8, 2);
+    declare("Cam | clip | rate=200 pins=capture\n");
+    for (const bool throughTee : {false, true}) {
+        testing::internal::CaptureStderr();
+        IGraphBuilder* builder = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+        IMediaControl* control = nullptr;
+        ASSERT_EQ(S_OK, builder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)));
+        IBaseFilter* camera = findCamera("Cam");
+        ASSERT_TRUE(camera);
+        auto* sink = new SizedSink(8, 8);
+        sink->throwOnReceive = true;
+        ASSERT_EQ(S_OK, builder->AddFilter(camera, L"Video Capture"));
+        ASSERT_EQ(S_OK, builder->AddFilter(sink, L"Sink"));
+        IPin* out = pinOf(camera, PINDIR_OUTPUT, 0);
+        IBaseFilter* tee = nullptr;
+        if (throughTee) {
+            tee = create<IBaseFilter>(CLSID_SmartTee, IID_IBaseFilter);
+            ASSERT_EQ(S_OK, builder->AddFilter(tee, L"Smart Tee"));
+            ASSERT_EQ(S_OK, connect(builder, out, tee));
+            out->Release();
+            out = pinOf(tee, PINDIR_OUTPUT, 0);
+        }
+        ASSERT_EQ(S_OK, connect(builder, out, sink));
+        out->Release();
+        ASSERT_EQ(S_OK, control->Run());
+        const auto aborted = [&] {
+            for (const auto& e : tarvelo::graph::graphEvents(builder))
+                if (e.code == EC_ERRORABORT && e.param1 == E_UNEXPECTED) return true;
+            return false;
+        };
+        EXPECT_TRUE(eventually(aborted)) << throughTee;
+        // Behind a tee the camera goes on delivering; straight after it, its stream has ended.
+        const int seen = sink->received;
+        if (throughTee) {
+            EXPECT_TRUE(eventually([&] { return sink->received > seen + 2; }));
+        }
+        EXPECT_EQ(S_OK, control->Stop());
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(std::string::npos, said.find(std::string(throughTee ? "tee" : "camera 'Cam'") +
+                                               ": streaming stopped (0x8000FFFF): sized sink refuses"))
+            << said;
+        if (tee) tee->Release();
+        camera->Release();
+        sink->Release();
+        control->Release();
+        builder->Release();
+    }
+    EXPECT_EQ(0, liveObjects());
+}
+
 TEST_F(GraphTest, BusyCameraFailsRunAndLeavesTheGraphStopped) {
     frames("clip", 8, 8, 1);
     declare("Held Elsewhere | clip | fail=busy\n");
