@@ -35,6 +35,25 @@ HRESULT connect(IGraphBuilder* g, IPin* out, IBaseFilter* down) {
     return hr;
 }
 
+// A graph holding the named camera only; the test adds the rest.
+struct CameraGraph {
+    IGraphBuilder* builder = nullptr;
+    IMediaControl* control = nullptr;
+    IBaseFilter* camera = nullptr;
+    explicit CameraGraph(const std::string& name) {
+        builder = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+        if (builder) builder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+        camera = findCamera(name);
+        if (builder && camera && FAILED(builder->AddFilter(camera, L"Video Capture"))) safeRelease(camera);
+    }
+    ~CameraGraph() {
+        safeRelease(control);
+        safeRelease(camera);
+        safeRelease(builder);
+    }
+    bool ok() const { return builder && control && camera; }
+};
+
 // The graph's video goes to the sink registered for that owner window.
 void showIn(IGraphBuilder* builder, HWND owner) {
     IVideoWindow* window = nullptr;
@@ -197,13 +216,12 @@ TEST_F(GraphTest, FramesDeclaringAnotherSizeAreDroppedWithOneLineARunAndTheStrea
     tarvelo::graph::registerFrameSink(kOwner, &sink);
     testing::internal::CaptureStderr();
     {
-        IGraphBuilder* builder = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-        IMediaControl* control = nullptr;
-        ASSERT_EQ(S_OK, builder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)));
-        IBaseFilter* camera = findCamera("Cam");
-        ASSERT_TRUE(camera);
+        CameraGraph g("Cam");
+        ASSERT_TRUE(g.ok());
+        IGraphBuilder* builder = g.builder;
+        IMediaControl* control = g.control;
+        IBaseFilter* camera = g.camera;
         IBaseFilter* renderer = create<IBaseFilter>(CLSID_VideoRenderer, IID_IBaseFilter);
-        ASSERT_EQ(S_OK, builder->AddFilter(camera, L"Video Capture"));
         ASSERT_EQ(S_OK, builder->AddFilter(renderer, L"Renderer"));
         IPin* out = pinOf(camera, PINDIR_OUTPUT, 0);
         ASSERT_EQ(S_OK, connect(builder, out, renderer));
@@ -220,10 +238,7 @@ TEST_F(GraphTest, FramesDeclaringAnotherSizeAreDroppedWithOneLineARunAndTheStrea
         EXPECT_TRUE(eventually([&] { return sink.count() >= 5 && seenGreyJpeg(); }, 30));
         EXPECT_EQ(S_OK, control->Stop());
         for (const auto& e : tarvelo::graph::graphEvents(builder)) EXPECT_NE(EC_ERRORABORT, e.code);
-        control->Release();
-        camera->Release();
         renderer->Release();
-        builder->Release();
     }
     const std::string said = testing::internal::GetCapturedStderr();
     int lines = 0;
@@ -276,14 +291,13 @@ TEST_F(GraphTest, AThrowDownstreamIsTheErrorOfTheCameraOrTheTeeThatCalledIt) {
     declare("Cam | clip | rate=200 pins=capture\n");
     for (const bool throughTee : {false, true}) {
         testing::internal::CaptureStderr();
-        IGraphBuilder* builder = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-        IMediaControl* control = nullptr;
-        ASSERT_EQ(S_OK, builder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)));
-        IBaseFilter* camera = findCamera("Cam");
-        ASSERT_TRUE(camera);
+        CameraGraph g("Cam");
+        ASSERT_TRUE(g.ok());
+        IGraphBuilder* builder = g.builder;
+        IMediaControl* control = g.control;
+        IBaseFilter* camera = g.camera;
         auto* sink = new SizedSink(8, 8);
         sink->throwOnReceive = true;
-        ASSERT_EQ(S_OK, builder->AddFilter(camera, L"Video Capture"));
         ASSERT_EQ(S_OK, builder->AddFilter(sink, L"Sink"));
         IPin* out = pinOf(camera, PINDIR_OUTPUT, 0);
         IBaseFilter* tee = nullptr;
@@ -314,10 +328,7 @@ TEST_F(GraphTest, AThrowDownstreamIsTheErrorOfTheCameraOrTheTeeThatCalledIt) {
                                                ": streaming stopped (0x8000FFFF): sized sink refuses"))
             << said;
         if (tee) tee->Release();
-        camera->Release();
         sink->Release();
-        control->Release();
-        builder->Release();
     }
     EXPECT_EQ(0, liveObjects());
 }
