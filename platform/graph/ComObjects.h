@@ -37,23 +37,19 @@ void reportStreamingError(CBaseFilter* filter, const char* what, HRESULT hr, con
 // E_UNEXPECTED sent to its graph and a line on standard error, and is returned; else S_OK.
 template <class Work>
 HRESULT guardStreaming(CBaseFilter* filter, const char* what, Work work) noexcept {
-    HRESULT hr = S_OK;
-    const char* why = nullptr;
+    // Reported inside each handler: the exception's text lives only as long as it does.
     try {
         work();
         return S_OK;
     } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
-        why = "out of memory";
+        reportStreamingError(filter, what, E_OUTOFMEMORY, "out of memory");
+        return E_OUTOFMEMORY;
     } catch (const std::exception& e) {
-        hr = E_UNEXPECTED;
-        why = e.what();
+        reportStreamingError(filter, what, E_UNEXPECTED, e.what());
     } catch (...) {
-        hr = E_UNEXPECTED;
-        why = "unknown exception";
+        reportStreamingError(filter, what, E_UNEXPECTED, "unknown exception");
     }
-    reportStreamingError(filter, what, hr, why);
-    return hr;
+    return E_UNEXPECTED;
 }
 // Asks the allocator for at least `buffers` buffers of `size` bytes; fails when it gives less.
 HRESULT setBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG size, LONG buffers);
