@@ -314,19 +314,11 @@ extern "C" HMODULE LoadLibraryA(LPCSTR fileName) {
         return nullptr;
     }
     std::string name(fileName);
-    std::string path;
-    if (name.find('/') != std::string::npos) {
-        path = name;
-    } else {
-        std::string besideExe = executableFolder() + "/" + name;
-        if (fileExists(besideExe)) {
-            path = besideExe;
-        } else {
-            char cwd[PATH_MAX];
-            if (getcwd(cwd, sizeof cwd) && fileExists(std::string(cwd) + "/" + name)) path = std::string(cwd) + "/" + name;
-        }
-    }
-    if (path.empty() || !fileExists(path)) {
+    // A bare name is the program's own module: beside the executable, never in the working
+    // folder, where anyone who can write there could plant one.
+    const std::string folder = executableFolder();
+    const std::string path = name.find('/') != std::string::npos ? name : folder + "/" + name;
+    if ((path != name && folder.empty()) || !fileExists(path)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }

@@ -91,6 +91,10 @@ struct Hive {
     std::map<std::string, std::map<std::string, Value>> values;  // lower path -> lower name -> value
 };
 
+// A hive holds a handful of values; a megabyte is far beyond any the program writes.
+constexpr off_t kMostHiveBytes = 1 << 20;
+constexpr LONG kBadHive = 1009;  // ERROR_BADDB: the registry's file is damaged
+
 // Holds the hive's lock file for as long as it lives.
 class HiveFile {
 public:
@@ -108,8 +112,28 @@ public:
     }
     bool ok() const { return lockFd_ >= 0; }
 
-    void read(Hive& hive) {
-        std::ifstream in(path_);
+    // False for a hive that is not a regular file (a FIFO would hang every caller) or is larger
+    // than any the program writes: every call then fails and the file stays as it is.
+    bool read(Hive& hive) {
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return errno == ENOENT;
+        struct stat st;
+        std::string text;
+        bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMostHiveBytes;
+        if (ok) {
+            text.resize(static_cast<size_t>(st.st_size));
+            size_t got = 0;
+            while (got < text.size()) {
+                const ssize_t n = ::read(fd, &text[got], text.size() - got);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                got += static_cast<size_t>(n);
+            }
+            text.resize(got);
+        }
+        ::close(fd);
+        if (!ok) return false;
+        std::istringstream in(text);
         std::string line;
         while (std::getline(in, line)) {
             std::vector<std::string> f;
@@ -123,9 +147,12 @@ public:
                 const std::string hex = f.size() > 4 ? f[4] : "";
                 for (size_t i = 0; i + 1 < hex.size(); i += 2)
                     v.data.push_back(BYTE(strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+                // A DWORD is 4 bytes, as RegSetValueExA holds it: a reader takes 4 and no fewer.
+                if (v.type == REG_DWORD && v.data.size() != 4) continue;
                 hive.values[lower(f[1])][lower(f[2])] = v;
             }
         }
+        return true;
     }
 
     bool write(const Hive& hive) {
@@ -171,7 +198,7 @@ LONG openOrCreate(HKEY key, LPCSTR subKey, PHKEY result, bool create) {
         HiveFile file(hive);
         if (!file.ok()) return LONG(ERROR_ACCESS_DENIED);
         Hive h;
-        file.read(h);
+        if (!file.read(h)) return kBadHive;
         if (!h.keys.count(lower(path))) {
             if (!create) return LONG(ERROR_FILE_NOT_FOUND);
             std::string prefix;
@@ -199,7 +226,7 @@ LONG withKey(HKEY key, bool write, F change) {
     HiveFile file(hive);
     if (!file.ok()) return LONG(ERROR_ACCESS_DENIED);
     Hive h;
-    file.read(h);
+    if (!file.read(h)) return kBadHive;
     if (!path.empty() && !h.keys.count(lower(path))) return LONG(ERROR_FILE_NOT_FOUND);
     if (path.empty() && write) return LONG(ERROR_ACCESS_DENIED);  // no values on a hive's root
     LONG rc = change(h, lower(path));

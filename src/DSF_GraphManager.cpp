@@ -117,6 +117,12 @@ bool GraphManager::start() { return changeState(true); }
 
 bool GraphManager::stop() { return changeState(false); }
 
+HRESULT GraphManager::streamingError() const {
+    for (const tarvelo::graph::GraphEvent& e : tarvelo::graph::graphEvents(graph))
+        if (e.code == EC_ERRORABORT) return FAILED(static_cast<HRESULT>(e.param1)) ? static_cast<HRESULT>(e.param1) : E_FAIL;
+    return S_OK;
+}
+
 bool GraphManager::changeState(bool run) {
     logLine(run ? "Starting the graph manager" : "Stopping the graph manager");
     LogIndent indent(logger);

@@ -45,6 +45,9 @@ public:
     bool start();
     bool stop();
     bool getVideoSize(int32_t& width, int32_t& height);
+    // The code with which a filter of the graph aborted its stream (EC_ERRORABORT: a camera that
+    // went away, a streaming thread that failed), S_OK while none did.
+    HRESULT streamingError() const;
 
     // The pin of that direction at place index among the filter's pins of that direction.
     IPin* getPin(IBaseFilter* filter, PIN_DIRECTION direction, int index);

@@ -5,17 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "visionlib/Allocator.h"
 #include "visionlib/ByteOrder.h"
 #include "visionlib/Message.h"
-
-extern char** environ;
 
 namespace vision {
 
@@ -26,29 +23,49 @@ bool isGzipRead(const char* path, const char* mode) {
     return strcmp(mode, "r") == 0 && len > 3 && strcmp(path + len - 3, ".gz") == 0;
 }
 
-// Starts "zcat <path>" with an argument vector, so no shell ever sees the path.
-FILE* startZcat(const char* path, pid_t* child) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    char* argv[] = {const_cast<char*>("zcat"), const_cast<char*>(path), nullptr};
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, "zcat", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
-        close(fds[0]);
+// gzip data read through zlib in the process (no program found through PATH is run), behind a
+// stdio stream so that every operation stays the stdio call. Data that is not gzip reads as
+// nothing, as zcat gave nothing for it.
+struct GzipInput {
+    gzFile file;
+    bool refused;
+};
+
+ssize_t gzipRead(void* cookie, char* buffer, size_t size) {
+    GzipInput* in = static_cast<GzipInput*>(cookie);
+    if (in->refused) return 0;
+    const int n = gzread(in->file, buffer, static_cast<unsigned>(size < (1u << 30) ? size : (1u << 30)));
+    return n < 0 ? -1 : n;
+}
+
+int gzipSeek(void* cookie, off64_t* offset, int origin) {
+    GzipInput* in = static_cast<GzipInput*>(cookie);
+    if (in->refused || origin == SEEK_END) return -1;
+    const z_off_t at = gzseek(in->file, static_cast<z_off_t>(*offset), origin);
+    if (at < 0) return -1;
+    *offset = at;
+    return 0;
+}
+
+int gzipClose(void* cookie) {
+    GzipInput* in = static_cast<GzipInput*>(cookie);
+    const int rc = gzclose_r(in->file);
+    delete in;
+    return rc == Z_OK ? 0 : EOF;
+}
+
+// Takes over fd, a regular file opened for reading.
+FILE* openGzip(int fd) {
+    if (fd < 0) return nullptr;
+    gzFile file = gzdopen(fd, "rb");
+    if (!file) {
+        close(fd);
         return nullptr;
     }
-    FILE* stream = fdopen(fds[0], "r");
-    if (!stream) {
-        close(fds[0]);
-        waitpid(pid, nullptr, 0);
-        return nullptr;
-    }
-    *child = pid;
+    GzipInput* in = new GzipInput{file, gzdirect(file) != 0};
+    cookie_io_functions_t io = {gzipRead, nullptr, gzipSeek, gzipClose};
+    FILE* stream = fopencookie(in, "r", io);
+    if (!stream) gzipClose(in);
     return stream;
 }
 
@@ -73,8 +90,7 @@ FILE* openRegularFile(const char* path, const char* mode, bool* irregular) {
 }
 
 DiskXFile::DiskXFile()
-    : stream(nullptr), opened_here(false), is_pipe(false), buffer_block(nullptr), buffer_block_size(0),
-      child(0) {}
+    : stream(nullptr), opened_here(false), is_pipe(false), buffer_block(nullptr), buffer_block_size(0) {}
 
 DiskXFile::DiskXFile(const char* path, const char* mode) : DiskXFile() { open(path, mode, true); }
 
@@ -93,15 +109,17 @@ DiskXFile* DiskXFile::tryOpen(const char* path, const char* mode, Allocator* all
 bool DiskXFile::open(const char* path, const char* mode, bool fatal) {
     // Files are always binary here: text files get bare line feeds without a mode switch.
     if (isGzipRead(path, mode)) {
-        FILE* probe = openRegularFile(path, "r");
-        if (!probe) {
+        // The file checked is the file decompressed: its descriptor goes to zlib.
+        FILE* plain = openRegularFile(path, "r");
+        if (!plain) {
             if (fatal) error("DiskXFile: cannot open the file <%s> for reading", path);
             return false;
         }
-        fclose(probe);
-        stream = startZcat(path, &child);
+        const int fd = fcntl(fileno(plain), F_DUPFD_CLOEXEC, 0);
+        fclose(plain);
+        stream = openGzip(fd);
         if (!stream) {
-            if (fatal) error("DiskXFile: cannot execute the command <zcat %s>", path);
+            if (fatal) error("DiskXFile: cannot open the file <%s> for reading", path);
             return false;
         }
         is_pipe = true;
@@ -121,11 +139,6 @@ bool DiskXFile::open(const char* path, const char* mode, bool fatal) {
 DiskXFile::~DiskXFile() {
     if (!opened_here || !stream) return;
     fclose(stream);
-    if (is_pipe && child > 0) {
-        int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
 }
 
 void DiskXFile::reverseElementBytes(void* data, int element_size, int count) {

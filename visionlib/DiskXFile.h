@@ -1,7 +1,7 @@
 #pragma once
-// A file on disk, or for "r" of a ".gz" name the output of "zcat", behind the XFile interface.
+// A file on disk, or for "r" of a ".gz" name its gzip data decompressed (through zlib), behind the
+// XFile interface.
 #include <cstdio>
-#include <sys/types.h>
 
 #include "visionlib/XFile.h"
 
@@ -16,10 +16,9 @@ class DiskXFile : public XFile {
 public:
     FILE* stream;
     bool opened_here;
-    bool is_pipe;
+    bool is_pipe;           // the stream is the file's gzip data decompressed
     void* buffer_block;     // scratch for byte reversal, in the allocator
     int buffer_block_size;  // bytes
-    pid_t child;            // the "zcat" process of a pipe, or 0
 
     // Failure to open is fatal; so is reading anything but a regular file.
     DiskXFile(const char* path, const char* mode);

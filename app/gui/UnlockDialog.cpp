@@ -23,9 +23,10 @@ wxBEGIN_EVENT_TABLE(UnlockDialog, wxDialog)
     EVT_INIT_DIALOG(UnlockDialog::onInitDialog)
     EVT_CLOSE(UnlockDialog::onClose)
     EVT_TIMER(1, UnlockDialog::onIdleTimer)
+    EVT_TIMER(UnlockDialog::kCameraWatchId, UnlockDialog::onCameraWatch)
 wxEND_EVENT_TABLE()
 
-UnlockDialog::UnlockDialog(UnlockHost& host, wxWindow* parent) : host(host) {
+UnlockDialog::UnlockDialog(UnlockHost& host, wxWindow* parent) : host(host), cameraWatch(this, kCameraWatchId) {
     log("Creation of the Unlock dialog...");
     LogIndent indent(logger());
     Create(parent, wxID_ANY, kProductConstants[PC_TITLE], wxDefaultPosition, wxDefaultSize, 0, "dialog");
@@ -56,6 +57,7 @@ void UnlockDialog::log(const std::string& line) const { host.core().log(line); }
 
 void UnlockDialog::releaseGraph() {
     heartbeat::streamStopped();
+    cameraWatch.Stop();
     if (graphManager) {
         graphManager->stop();
         graphManager->destroy();
@@ -114,6 +116,17 @@ void UnlockDialog::startVerification() {
         return;
     }
     onVerificationStarted();
+    cameraWatch.Start(500);
+}
+
+void UnlockDialog::onCameraWatch(wxTimerEvent&) {
+    const HRESULT failure = graphManager ? graphManager->streamingError() : S_OK;
+    if (SUCCEEDED(failure)) return;
+    log("ERROR: The camera stopped streaming (" + DirectShowFramework::hresultToString(failure) + ")");
+    LogIndent indent(logger());
+    releaseGraph();
+    showMessage(wxString::Format("Your camera '%s' stopped working!\n\nUse your password to log in.",
+                                 wxString::FromUTF8(host.core().config.cameraName)));
 }
 
 void UnlockDialog::startIdleTimer(unsigned int elapsed) {

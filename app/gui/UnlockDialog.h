@@ -27,6 +27,10 @@ public:
     void startIdleTimer(unsigned int elapsed);
     void stopIdleTimer();
     void onIdleTimer(wxTimerEvent& event);
+    // While the graph runs: a camera whose stream aborted ends the face check, and the screen
+    // says so; the password still opens it.
+    void onCameraWatch(wxTimerEvent& event);
+    static constexpr int kCameraWatchId = 3;  // 1 is the idle timer's, 2 the input grab's
     // The listeners' notifications; false for what the default processing gets.
     bool MSWWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // Refused unless the screen was opened (unlock): a close request from the window manager or
@@ -61,6 +65,7 @@ protected:
     UnlockHost& host;
 
     wxTimer* idleTimer = nullptr;
+    wxTimer cameraWatch;
     int mode = MODE_STARTING;
     FaceVerificatorGraphManager* graphManager = nullptr;
     DetectionLogic* detectionLogic = nullptr;

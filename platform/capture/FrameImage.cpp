@@ -148,7 +148,10 @@ void jpegSilent(j_common_ptr, int) {}
 
 }  // namespace
 
-bool mjpegToBgr(const uint8_t* data, size_t size, FrameImage& out, std::string* error) {
+namespace {
+
+// Reads the header and, unless out is null, decodes a frame of exactly width x height.
+bool decodeJpeg(const uint8_t* data, size_t size, int& width, int& height, FrameImage* out, std::string* error) {
     if (!data || size < 4 || data[0] != 0xFF || data[1] != 0xD8) {
         setError(error, "not a JPEG frame");
         return false;
@@ -169,21 +172,76 @@ bool mjpegToBgr(const uint8_t* data, size_t size, FrameImage& out, std::string* 
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
+    if (!out) {
+        width = static_cast<int>(cinfo.image_width);
+        height = static_cast<int>(cinfo.image_height);
+        jpeg_destroy_decompress(&cinfo);
+        return true;
+    }
+    if (cinfo.image_width != static_cast<JDIMENSION>(width) || cinfo.image_height != static_cast<JDIMENSION>(height)) {
+        setError(error, "the frame declares " + std::to_string(cinfo.image_width) + "x" +
+                            std::to_string(cinfo.image_height) + ", the stream is " + std::to_string(width) + "x" +
+                            std::to_string(height));
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    if (cinfo.progressive_mode) {
+        setError(error, "progressive JPEG frame");
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
     cinfo.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
-    if (cinfo.output_components != 3 || cinfo.output_width == 0 || cinfo.output_height == 0) {
+    if (cinfo.output_components != 3 || cinfo.output_width != static_cast<JDIMENSION>(width) ||
+        cinfo.output_height != static_cast<JDIMENSION>(height)) {
         setError(error, "unexpected JPEG layout");
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    out.resize(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
-    const size_t rowBytes = static_cast<size_t>(cinfo.output_width) * 3;
+    try {
+        out->resize(width, height);
+    } catch (...) {
+        jpeg_destroy_decompress(&cinfo);  // the caller's streaming guard takes the throw
+        throw;
+    }
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = &out.bgr[static_cast<size_t>(cinfo.output_scanline) * rowBytes];
+        JSAMPROW row = &out->bgr[static_cast<size_t>(cinfo.output_scanline) * rowBytes];
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+}  // namespace
+
+bool jpegDeclaredSize(const uint8_t* data, size_t size, int& width, int& height, std::string* error) {
+    return decodeJpeg(data, size, width, height, nullptr, error);
+}
+
+bool mjpegToBgr(const uint8_t* data, size_t size, int width, int height, FrameImage& out, std::string* error) {
+    if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
+        setError(error, "cannot decode to " + std::to_string(width) + "x" + std::to_string(height) + " (1 to " +
+                            std::to_string(kMaxFrameSide) + " a side)");
+        return false;
+    }
+    return decodeJpeg(data, size, width, height, &out, error);
+}
+
+bool readJpegFrame(const std::string& path, int& width, int& height, FrameImage& out, std::string* error) {
+    constexpr off_t kMostBytes = 16 << 20;
+    struct stat st;
+    std::vector<uint8_t> buf;
+    if (::stat(path.c_str(), &st) != 0 || st.st_size > kMostBytes || !readRegularFile(path, buf)) {
+        setError(error, "cannot read " + path + " (a JPEG frame file is a regular file of at most 16 MiB)");
+        return false;
+    }
+    int w = width, h = height;
+    if (w == 0 && h == 0 && !jpegDeclaredSize(buf.data(), buf.size(), w, h, error)) return false;
+    if (!mjpegToBgr(buf.data(), buf.size(), w, h, out, error)) return false;
+    width = w;
+    height = h;
     return true;
 }
 

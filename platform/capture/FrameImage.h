@@ -27,12 +27,30 @@ struct FrameImage {
 // their high byte after scaling to 0..255). Gray frames are spread to the three channels.
 TARVELO_PLATFORM_API bool readNetpbm(const std::string& path, FrameImage& out, std::string* error = nullptr);
 
+// Reads a JPEG frame file as a webcam's MJPEG frame (mjpegToBgr) of width x height; when both are
+// 0, of the size its header declares, at most kMaxFrameSide a side, which is stored in them.
+// Files over 16 MiB are refused unread.
+TARVELO_PLATFORM_API bool readJpegFrame(const std::string& path, int& width, int& height, FrameImage& out,
+                                        std::string* error = nullptr);
+
 // YUYV 4:2:2 (Y0 U Y1 V, BT.601 video range) to B,G,R.
 TARVELO_PLATFORM_API void yuyvToBgr(const uint8_t* src, int width, int height, size_t srcStride, FrameImage& out);
 
-// Decodes one MJPEG frame (a baseline JPEG, with or without its Huffman tables: webcams often
-// leave them out and rely on the standard ones) to B,G,R. False on a damaged frame.
-TARVELO_PLATFORM_API bool mjpegToBgr(const uint8_t* data, size_t size, FrameImage& out, std::string* error = nullptr);
+// The largest width or height of a frame the capture code decodes or offers.
+constexpr int kMaxFrameSide = 16384;
+
+// The size a JPEG frame declares, read from its header alone (nothing of the picture's size is
+// allocated). False, with a reason, when the header cannot be read.
+TARVELO_PLATFORM_API bool jpegDeclaredSize(const uint8_t* data, size_t size, int& width, int& height,
+                                           std::string* error = nullptr);
+
+// Decodes one MJPEG frame of the stream's size, width x height (a baseline JPEG, with or without
+// its Huffman tables: webcams often leave them out and rely on the standard ones), to B,G,R.
+// False, with a reason, on a damaged frame, on one that declares another size (refused from its
+// header, before anything of that size is allocated) and on a progressive one (no webcam sends
+// them, and their scans make the decoding time unbounded).
+TARVELO_PLATFORM_API bool mjpegToBgr(const uint8_t* data, size_t size, int width, int height, FrameImage& out,
+                                     std::string* error = nullptr);
 
 // Bytes of one row of a bitmap: rows are padded to a multiple of 4 bytes.
 inline size_t bitmapStride(int width, int bitCount) {

@@ -95,6 +95,8 @@ bool netpbmPixelBytes(const std::string& head, size_t& start, unsigned long long
     return true;
 }
 
+bool isJpegFrame(const std::string& name) { return endsWith(name, ".jpg") || endsWith(name, ".jpeg"); }
+
 }  // namespace
 
 bool frameFileFits(const std::string& path, std::string* error) {
@@ -177,6 +179,7 @@ std::vector<ReplayDeclaration> parseReplayDeclarations(const std::string& text, 
                         else if (f == "properties") d.failProperties = true;
                         else if (f == "name") d.failName = true;
                         else if (f == "silent") d.failSilent = true;
+                        else if (f == "lost") d.failLost = true;
                         else ok = false;
                     }
                 } else {
@@ -218,7 +221,7 @@ std::vector<std::string> listFrameFiles(const std::string& folder) {
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (dirent* e = ::readdir(dir)) {
             std::string name = e->d_name;
-            if (endsWith(name, ".pgm") || endsWith(name, ".ppm")) files.push_back(name);
+            if (endsWith(name, ".pgm") || endsWith(name, ".ppm") || isJpegFrame(name)) files.push_back(name);
         }
         ::closedir(dir);
     }
@@ -241,7 +244,7 @@ std::unique_ptr<ReplaySource> ReplaySource::open(const ReplayDeclaration& decl, 
         if (error) *error = "no PGM or PPM frame in " + decl.folder;
         return nullptr;
     }
-    if (!readReplayFrame(source->files_.front(), source->first_, error)) return nullptr;
+    if (!source->readFrame(source->files_.front(), source->first_, error)) return nullptr;
     source->period_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(1.0 / decl.rate));
     return source;
@@ -263,6 +266,7 @@ int ReplaySource::start(const SourceFormat&) {
     started_ = true;
     interrupted_ = false;
     next_ = 0;
+    delivered_ = 0;
     due_ = std::chrono::steady_clock::now();
     return 0;
 }
@@ -278,6 +282,8 @@ FrameSource::Result ReplaySource::read(FrameImage& out, int timeoutMs) {
         return Result::Interrupted;
     }
     if (decl_.failSilent || std::chrono::steady_clock::now() < due_) return Result::Timeout;
+    if (decl_.failLost && delivered_ >= 30) return Result::Error;
+    ++delivered_;
     const std::string file = files_[next_];
     next_ = (next_ + 1) % files_.size();
     due_ += period_;
@@ -289,8 +295,15 @@ FrameSource::Result ReplaySource::read(FrameImage& out, int timeoutMs) {
         out = first_;
         return Result::Frame;
     }
-    // A frame that cannot be read is skipped; the loop goes on at its pace.
-    return readReplayFrame(file, out) ? Result::Frame : Result::Timeout;
+    // A frame that cannot be read is dropped; the loop goes on at its pace.
+    return readFrame(file, out, &dropReason_) ? Result::Frame : Result::Dropped;
+}
+
+bool ReplaySource::readFrame(const std::string& file, FrameImage& out, std::string* error) {
+    if (!isJpegFrame(file)) return readReplayFrame(file, out, error);
+    // Decoded as a webcam's MJPEG frames are, to the camera's own size (its first frame's).
+    int width = first_.width, height = first_.height;
+    return readJpegFrame(file, width, height, out, error);
 }
 
 void ReplaySource::interrupt() {

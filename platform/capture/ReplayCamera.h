@@ -1,5 +1,7 @@
 #pragma once
-// Replay cameras: folders of PGM/PPM frames that play in a loop as if a webcam filmed them.
+// Replay cameras: folders of PGM/PPM frames that play in a loop as if a webcam filmed them. JPEG
+// frames (".jpg", ".jpeg") among them are decoded as a webcam's MJPEG frames, to the camera's own
+// size: the size of its first frame.
 //
 // TARVELO_REPLAY_CAMERAS names a declaration file, one camera a line:
 //     name | folder | options
@@ -11,7 +13,8 @@
 //     fail=LIST        scripted failures: busy (Run fails as with a camera held elsewhere),
 //                      bind (the device cannot be bound to its filter), properties (its property
 //                      bag cannot be had), name (it has no "FriendlyName"), silent (it runs
-//                      but never delivers a frame)
+//                      but never delivers a frame), lost (after 30 frames of each run it goes
+//                      away, as an unplugged webcam does)
 #include <memory>
 #include <mutex>
 #include <condition_variable>
@@ -36,6 +39,7 @@ struct ReplayDeclaration {
     bool failProperties = false;
     bool failName = false;
     bool failSilent = false;
+    bool failLost = false;
 };
 
 // Parses declarations; bad lines are skipped with a warning "LINE: reason".
@@ -45,7 +49,7 @@ TARVELO_PLATFORM_API std::vector<ReplayDeclaration> parseReplayDeclarations(cons
 // warnings go to standard error.
 TARVELO_PLATFORM_API std::vector<ReplayDeclaration> declaredReplayCameras();
 
-// The frame files of a folder (".pgm" and ".ppm"), in name order.
+// The frame files of a folder (".pgm", ".ppm", ".jpg" and ".jpeg"), in name order.
 TARVELO_PLATFORM_API std::vector<std::string> listFrameFiles(const std::string& folder);
 
 // The most bytes a frame file may hold beyond its header and the pixels the header declares (the
@@ -71,6 +75,8 @@ public:
 
 private:
     ReplaySource() = default;
+    // One frame file; a JPEG frame at the size of first_ (any size while first_ is empty).
+    bool readFrame(const std::string& file, FrameImage& out, std::string* error);
     ReplayDeclaration decl_;
     std::vector<std::string> files_;
     FrameImage first_;
@@ -79,6 +85,7 @@ private:
     bool interrupted_ = false;
     bool started_ = false;
     size_t next_ = 0;
+    int delivered_ = 0;  // frames of this run
     std::chrono::steady_clock::time_point due_;
     std::chrono::steady_clock::duration period_{};
 };

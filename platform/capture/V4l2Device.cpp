@@ -28,6 +28,12 @@ int xioctl(int fd, unsigned long request, void* arg) {
 
 bool supported(uint32_t fourcc) { return fourcc == V4L2_PIX_FMT_YUYV || fourcc == V4L2_PIX_FMT_MJPEG; }
 
+// A size a device may offer: what it says is not trusted to be a size that can be allocated.
+bool plausible(uint32_t width, uint32_t height) {
+    return width > 0 && height > 0 && width <= static_cast<uint32_t>(kMaxFrameSide) &&
+           height <= static_cast<uint32_t>(kMaxFrameSide);
+}
+
 uint32_t deviceCaps(const v4l2_capability& cap) {
     return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
 }
@@ -100,7 +106,8 @@ std::vector<V4l2Format> queryV4l2Formats(const std::string& path) {
     v4l2_format fmt;
     std::memset(&fmt, 0, sizeof fmt);
     fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (xioctl(fd, VIDIOC_G_FMT, &fmt) == 0 && supported(fmt.fmt.pix.pixelformat)) {
+    if (xioctl(fd, VIDIOC_G_FMT, &fmt) == 0 && supported(fmt.fmt.pix.pixelformat) &&
+        plausible(fmt.fmt.pix.width, fmt.fmt.pix.height)) {
         current.fourcc = fmt.fmt.pix.pixelformat;
         current.width = static_cast<int>(fmt.fmt.pix.width);
         current.height = static_cast<int>(fmt.fmt.pix.height);
@@ -144,6 +151,7 @@ std::vector<V4l2Format> queryV4l2Formats(const std::string& path) {
                 sizes.emplace_back(size.stepwise.max_width, size.stepwise.max_height);
             }
             for (const auto& s : sizes) {
+                if (!plausible(static_cast<uint32_t>(s.first), static_cast<uint32_t>(s.second))) continue;
                 V4l2Format f;
                 f.fourcc = desc.pixelformat;
                 f.width = s.first;
@@ -226,7 +234,7 @@ int V4l2Stream::start(const std::string& path, const V4l2Format& format) {
     return 0;
 }
 
-V4l2Stream::Result V4l2Stream::read(FrameImage& out, int timeoutMs) {
+V4l2Stream::Result V4l2Stream::read(FrameImage& out, int timeoutMs, std::string* why) {
     if (fd_ < 0) return Result::Error;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     int r = ::poll(fds, 2, timeoutMs);
@@ -244,22 +252,29 @@ V4l2Stream::Result V4l2Stream::read(FrameImage& out, int timeoutMs) {
     buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buf.memory = V4L2_MEMORY_MMAP;
     if (xioctl(fd_, VIDIOC_DQBUF, &buf) != 0) return errno == EAGAIN ? Result::Timeout : Result::Error;
-    bool ok = true;
-    if (buf.index < buffers_.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR)) {
+    std::string reason;
+    if (buf.index >= buffers_.size()) {
+        reason = "the device returned an unknown buffer";
+    } else if (buf.flags & V4L2_BUF_FLAG_ERROR) {
+        reason = "the device marked the frame damaged";
+    } else {
         const uint8_t* data = static_cast<const uint8_t*>(buffers_[buf.index].start);
+        // What the device says it filled, never more than the buffer it mapped.
+        const size_t used = std::min<size_t>(buf.bytesused, buffers_[buf.index].length);
         if (format_.fourcc == V4L2_PIX_FMT_MJPEG) {
-            ok = mjpegToBgr(data, buf.bytesused, out);
-        } else if (buf.bytesused >= bytesPerLine_ * static_cast<size_t>(format_.height)) {
+            mjpegToBgr(data, used, format_.width, format_.height, out, &reason);
+        } else if (bytesPerLine_ >= static_cast<size_t>(format_.width) * 2 &&
+                   used >= bytesPerLine_ * static_cast<size_t>(format_.height)) {
             yuyvToBgr(data, format_.width, format_.height, bytesPerLine_, out);
         } else {
-            ok = false;
+            reason = "short YUYV frame";
         }
-    } else {
-        ok = false;
     }
     xioctl(fd_, VIDIOC_QBUF, &buf);
-    // A damaged frame is dropped, as a glitch on the wire would be.
-    return ok ? Result::Frame : Result::Timeout;
+    if (reason.empty()) return Result::Frame;
+    // Dropped, as a glitch on the wire would be.
+    if (why) *why = reason;
+    return Result::Dropped;
 }
 
 void V4l2Stream::interrupt() {
@@ -343,10 +358,11 @@ int V4l2Source::start(const SourceFormat& format) {
 }
 
 FrameSource::Result V4l2Source::read(FrameImage& out, int timeoutMs) {
-    switch (stream_.read(out, timeoutMs)) {
+    switch (stream_.read(out, timeoutMs, &dropReason_)) {
     case V4l2Stream::Result::Frame: return Result::Frame;
     case V4l2Stream::Result::Timeout: return Result::Timeout;
     case V4l2Stream::Result::Interrupted: return Result::Interrupted;
+    case V4l2Stream::Result::Dropped: return Result::Dropped;
     default: return Result::Error;
     }
 }

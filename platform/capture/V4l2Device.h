@@ -42,9 +42,10 @@ public:
 
     // 0, or the errno of the failing step.
     int start(const std::string& path, const V4l2Format& format);
-    enum class Result { Frame, Timeout, Interrupted, Error };
-    // Waits up to timeoutMs for the next frame and converts it.
-    Result read(FrameImage& out, int timeoutMs);
+    enum class Result { Frame, Timeout, Interrupted, Error, Dropped };
+    // Waits up to timeoutMs for the next frame and converts it. A damaged frame, or a compressed
+    // one that declares another size than the stream's, is Dropped, with the reason in *why.
+    Result read(FrameImage& out, int timeoutMs, std::string* why = nullptr);
     // Wakes a read() in progress (or the next one), from any thread; that read returns Interrupted.
     void interrupt();
     void stop();

@@ -127,6 +127,7 @@ public:
     void deliverFrame(const tarvelo::capture::FrameImage& image, REFERENCE_TIME start, REFERENCE_TIME stop) {
         IMediaSample* sample = nullptr;
         if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0)) || !sample) return;
+        const SampleHold hold(sample);
         BYTE* data = nullptr;
         const BITMAPINFOHEADER bih = header();
         const LONG size = static_cast<LONG>(DIBSIZE(bih));
@@ -138,7 +139,6 @@ public:
             sample->SetSyncPoint(TRUE);
             Deliver(sample);
         }
-        sample->Release();
     }
 
 private:
@@ -148,8 +148,10 @@ private:
 
 class CaptureFilter : public CBaseFilter {
 public:
-    CaptureFilter(std::unique_ptr<tarvelo::capture::FrameSource> source, const std::vector<tarvelo::capture::PinKind>& pins)
-        : CBaseFilter(NAME("Capture filter"), nullptr, &lock_, CLSID_TarveloCaptureFilter), source_(std::move(source)) {
+    CaptureFilter(std::unique_ptr<tarvelo::capture::FrameSource> source, const std::vector<tarvelo::capture::PinKind>& pins,
+                  const std::string& name)
+        : CBaseFilter(NAME("Capture filter"), nullptr, &lock_, CLSID_TarveloCaptureFilter),
+          source_(std::move(source)), what_("camera '" + name + "'") {
         formats_ = source_->formats();
         for (tarvelo::capture::PinKind kind : pins) {
             HRESULT hr = S_OK;
@@ -181,7 +183,12 @@ public:
         if (m_State == State_Stopped && !sourceStarted_) {
             CapturePin* first = firstConnected();
             if (first) {
-                int error = source_->start(first->negotiated());
+                int error = ENOMEM;
+                try {
+                    error = source_->start(first->negotiated());
+                } catch (...) {
+                    // A source that cannot start does not take the caller down with it.
+                }
                 if (error) return fromErrno(error);
                 sourceStarted_ = true;
             }
@@ -238,9 +245,15 @@ private:
     }
 
     void stream() {
+        // What the source or the filters downstream throw ends the stream as a camera error.
+        guardStreaming(this, what_.c_str(), [this] { produce(); });
+    }
+
+    void produce() {
         const auto origin = std::chrono::steady_clock::now();
         REFERENCE_TIME interval = formats_.empty() ? 666666 : formats_.front().frameInterval;
         if (CapturePin* p = firstConnected()) interval = p->negotiated().frameInterval;
+        bool dropping = false;
         while (!stopRequested_) {
             tarvelo::capture::FrameImage image;
             tarvelo::capture::FrameSource::Result r = source_->read(image, 250);
@@ -252,7 +265,17 @@ private:
                 NotifyEvent(EC_ERRORABORT, VFW_E_NO_CAPTURE_HARDWARE, 0);
                 break;
             }
+            if (r == tarvelo::capture::FrameSource::Result::Dropped) {
+                // One line for a run of bad frames, however long: a camera that sends nothing
+                // else would otherwise flood standard error with a line a frame.
+                if (!dropping)
+                    std::fprintf(stderr, "%s: dropping damaged frames: %s\n", what_.c_str(),
+                                 source_->dropReason().c_str());
+                dropping = true;
+                continue;
+            }
             if (r != tarvelo::capture::FrameSource::Result::Frame) continue;
+            dropping = false;
             const REFERENCE_TIME start =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - origin).count() / 100;
             for (auto& p : pins_)
@@ -267,6 +290,7 @@ private:
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
     bool sourceStarted_ = false;
+    std::string what_;  // how its lines on standard error name it
 };
 
 HRESULT CapturePin::CheckMediaType(const CMediaType* mt) {
@@ -289,11 +313,24 @@ HRESULT CapturePin::GetMediaType(int position, CMediaType* mt) {
     return S_OK;
 }
 
+HRESULT makeCaptureFilter(const CaptureDevice& device, IBaseFilter** filter);
+
 }  // namespace
 
 HRESULT createCaptureFilter(const CaptureDevice& device, IBaseFilter** filter) {
     if (!filter) return E_POINTER;
     *filter = nullptr;
+    try {
+        return makeCaptureFilter(device, filter);
+    } catch (...) {
+        // Opening the source read the device or its first frame; nothing of that may escape.
+        return E_OUTOFMEMORY;
+    }
+}
+
+namespace {
+
+HRESULT makeCaptureFilter(const CaptureDevice& device, IBaseFilter** filter) {
     std::unique_ptr<tarvelo::capture::FrameSource> source;
     std::vector<tarvelo::capture::PinKind> pins;
     if (device.kind == CaptureDevice::Kind::Replay) {
@@ -312,8 +349,10 @@ HRESULT createCaptureFilter(const CaptureDevice& device, IBaseFilter** filter) {
         // A V4L2 node has one stream: it is the capture pin.
         pins = {tarvelo::capture::PinKind::Capture};
     }
-    auto* f = new CaptureFilter(std::move(source), pins);
+    auto* f = new CaptureFilter(std::move(source), pins, device.friendlyName);
     return GetInterface(static_cast<IBaseFilter*>(f), reinterpret_cast<void**>(filter));
 }
+
+}  // namespace
 
 }  // namespace tarvelo::graph

@@ -1,5 +1,6 @@
 #include "platform/graph/ComObjects.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace tarvelo::graph {
@@ -11,6 +12,15 @@ HRESULT copyToTaskMemory(const std::wstring& text, LPOLESTR* out) {
     if (!*out) return E_OUTOFMEMORY;
     std::memcpy(*out, text.c_str(), bytes);
     return S_OK;
+}
+
+void reportStreamingError(CBaseFilter* filter, const char* what, HRESULT hr, const char* why) noexcept {
+    std::fprintf(stderr, "%s: streaming stopped (0x%08X): %s\n", what, static_cast<unsigned>(hr), why ? why : "");
+    try {
+        if (filter) filter->NotifyEvent(EC_ERRORABORT, hr, 0);
+    } catch (...) {
+        // Not even the event could be queued; the line above stays.
+    }
 }
 
 HRESULT setBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG size, LONG buffers) {

@@ -5,6 +5,8 @@
 #include "platform/streams.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,42 @@ namespace tarvelo::graph {
 // A copy of text in task memory for the caller (freed with CoTaskMemFree).
 HRESULT copyToTaskMemory(const std::wstring& text, LPOLESTR* out);
 
+// Releases the sample however the delivery ends: a sample kept by a throw would never go back to
+// its allocator, and the next GetDeliveryBuffer would wait for it for ever (Stop included).
+class SampleHold {
+public:
+    explicit SampleHold(IMediaSample* sample) : sample_(sample) {}
+    ~SampleHold() {
+        if (sample_) sample_->Release();
+    }
+    SampleHold(const SampleHold&) = delete;
+    SampleHold& operator=(const SampleHold&) = delete;
+
+private:
+    IMediaSample* sample_;
+};
+
+void reportStreamingError(CBaseFilter* filter, const char* what, HRESULT hr, const char* why) noexcept;
+
+// Runs a streaming thread's work (or a streaming call) so that nothing it throws leaves the thread
+// or a COM method: a throw becomes the filter's error, EC_ERRORABORT with E_OUTOFMEMORY or
+// E_UNEXPECTED sent to its graph and a line on standard error, and is returned; else S_OK.
+template <class Work>
+HRESULT guardStreaming(CBaseFilter* filter, const char* what, Work work) noexcept {
+    // Reported inside each handler: the exception's text lives only as long as it does.
+    try {
+        work();
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        reportStreamingError(filter, what, E_OUTOFMEMORY, "out of memory");
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& e) {
+        reportStreamingError(filter, what, E_UNEXPECTED, e.what());
+    } catch (...) {
+        reportStreamingError(filter, what, E_UNEXPECTED, "unknown exception");
+    }
+    return E_UNEXPECTED;
+}
 // Asks the allocator for at least `buffers` buffers of `size` bytes; fails when it gives less.
 HRESULT setBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG size, LONG buffers);
 

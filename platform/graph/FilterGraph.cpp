@@ -295,7 +295,11 @@ public:
     // Called from streaming threads: it takes only the event lock, never the graph's.
     HRESULT Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override {
         std::lock_guard<std::mutex> lock(eventMutex_);
-        events_.push_back({code, param1, param2});
+        try {
+            events_.push_back({code, param1, param2});
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
         if (events_.size() > 256) events_.pop_front();
         return S_OK;
     }

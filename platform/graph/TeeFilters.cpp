@@ -130,9 +130,11 @@ HRESULT TeeInputPin::CheckMediaType(const CMediaType* mt) {
 HRESULT TeeInputPin::Receive(IMediaSample* sample) {
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK) return hr;
-    tee_->forEachConnectedOutput([&](TeeOutputPin* out) { out->deliverCopy(sample); });
-    // One branch refusing a sample does not stop the others, nor the source.
-    return S_OK;
+    // One branch refusing a sample does not stop the others, nor the source; a throw on the way
+    // is the tee's error.
+    return guardStreaming(tee_, "tee", [&] {
+        tee_->forEachConnectedOutput([&](TeeOutputPin* out) { out->deliverCopy(sample); });
+    });
 }
 
 HRESULT TeeInputPin::EndOfStream() {
@@ -200,6 +202,7 @@ HRESULT TeeOutputPin::CompleteConnect(IPin* receivePin) {
 void TeeOutputPin::deliverCopy(IMediaSample* sample) {
     IMediaSample* copy = nullptr;
     if (FAILED(GetDeliveryBuffer(&copy, nullptr, nullptr, 0)) || !copy) return;
+    const SampleHold hold(copy);
     BYTE* src = nullptr;
     BYTE* dst = nullptr;
     sample->GetPointer(&src);
@@ -220,7 +223,6 @@ void TeeOutputPin::deliverCopy(IMediaSample* sample) {
         DeleteMediaType(changed);
     }
     Deliver(copy);
-    copy->Release();
 }
 
 class SmartTee : public TeeFilter {

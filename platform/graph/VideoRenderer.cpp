@@ -7,6 +7,7 @@
 // goes away, the sink is told that the renderer detached from its window.
 #include "platform/graph.h"
 #include "platform/graph/Builtin.h"
+#include "platform/graph/ComObjects.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -50,15 +51,22 @@ void withSink(HWND owner, Fn fn) {
         sink = it->second;
         ++r.busy[owner];
     }
+    // Ended however fn ends: a sink that throws must not leave unregisterFrameSink waiting.
+    struct Done {
+        SinkRegistry& r;
+        HWND owner;
+        ~Done() {
+            t_calling = false;
+            {
+                std::lock_guard<std::mutex> lock(r.mutex);
+                if (--r.busy[owner] == 0) r.busy.erase(owner);
+            }
+            r.idle.notify_all();
+        }
+    } done{r, owner};
     t_calling = true;
     t_callingOwner = owner;
     fn(sink);
-    t_calling = false;
-    {
-        std::lock_guard<std::mutex> lock(r.mutex);
-        if (--r.busy[owner] == 0) r.busy.erase(owner);
-    }
-    r.idle.notify_all();
 }
 
 }  // namespace
@@ -503,7 +511,13 @@ private:
         if (t.joinable()) t.join();
     }
 
+    // A throw (from the sink, or a frame that cannot be copied) ends the presentation as the
+    // renderer's error; Stop joins the thread as usual.
     void present() {
+        guardStreaming(this, "video renderer", [this] { presentFrames(); });
+    }
+
+    void presentFrames() {
         std::unique_lock<std::mutex> l(frameMutex_);
         for (;;) {
             frameReady_.wait(l, [this] { return quit_ || havePending_; });
@@ -591,8 +605,7 @@ HRESULT RendererInputPin::CheckMediaType(const CMediaType* mt) {
 HRESULT RendererInputPin::Receive(IMediaSample* sample) {
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK) return hr;
-    renderer_->takeFrame(sample);
-    return S_OK;
+    return guardStreaming(renderer_, "video renderer", [&] { renderer_->takeFrame(sample); });
 }
 
 HRESULT RendererInputPin::CompleteConnect(IPin* receivePin) {

@@ -18,6 +18,7 @@
 #include "platform/capture/ReplayCamera.h"
 #include "platform/capture/V4l2Device.h"
 #include "capture_fixtures.h"
+#include "jpeg_frames.h"
 
 using namespace tarvelo::capture;
 
@@ -135,44 +136,7 @@ TEST(PixelConversion, YuyvVideoRangeToBgr) {
 
 namespace {
 
-std::vector<uint8_t> encodeJpeg(const FrameImage& img) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* buf = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buf, &size);
-    c.image_width = img.width;
-    c.image_height = img.height;
-    c.input_components = 3;
-    c.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 95, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&img.bgr[c.next_scanline * img.width * 3]);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::vector<uint8_t> out(buf, buf + size);
-    free(buf);
-    jpeg_destroy_compress(&c);
-    return out;
-}
-
-// Webcams send MJPEG frames without their Huffman tables.
-std::vector<uint8_t> stripHuffmanTables(const std::vector<uint8_t>& jpeg) {
-    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
-    size_t pos = 2;
-    while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
-        size_t len = (jpeg[pos + 2] << 8) | jpeg[pos + 3];
-        if (jpeg[pos + 1] != 0xC4) out.insert(out.end(), jpeg.begin() + pos, jpeg.begin() + pos + 2 + len);
-        pos += 2 + len;
-    }
-    out.insert(out.end(), jpeg.begin() + pos, jpeg.end());
-    return out;
-}
+std::vector<uint8_t> encodeJpeg(const FrameImage& img) { return testutil::encodeJpeg(img.bgr.data(), img.width, img.height); }
 
 }  // namespace
 
@@ -187,12 +151,12 @@ TEST(PixelConversion, MjpegFramesDecodeWithAndWithoutHuffmanTables) {
             p[2] = x < 16 ? 20 : 220;  // red right half
         }
     std::vector<uint8_t> jpeg = encodeJpeg(src);
-    std::vector<uint8_t> bare = stripHuffmanTables(jpeg);
+    std::vector<uint8_t> bare = testutil::stripHuffmanTables(jpeg);
     ASSERT_LT(bare.size(), jpeg.size());
     for (const auto* frame : {&jpeg, &bare}) {
         FrameImage out;
         std::string why;
-        ASSERT_TRUE(mjpegToBgr(frame->data(), frame->size(), out, &why)) << why;
+        ASSERT_TRUE(mjpegToBgr(frame->data(), frame->size(), 32, 16, out, &why)) << why;
         ASSERT_EQ(32, out.width);
         ASSERT_EQ(16, out.height);
         const uint8_t* left = &out.bgr[(8 * 32 + 4) * 3];
@@ -205,8 +169,54 @@ TEST(PixelConversion, MjpegFramesDecodeWithAndWithoutHuffmanTables) {
     cut.push_back(0);
     FrameImage out;
     std::vector<uint8_t> junk = {0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3};
-    EXPECT_FALSE(mjpegToBgr(junk.data(), junk.size(), out));
-    EXPECT_FALSE(mjpegToBgr(cut.data(), 3, out));
+    EXPECT_FALSE(mjpegToBgr(junk.data(), junk.size(), 32, 16, out));
+    EXPECT_FALSE(mjpegToBgr(cut.data(), 3, 32, 16, out));
+}
+
+// The frame that once ended the program (a 12.9 GB allocation on the streaming thread) and its
+// kin: each is refused from its header, nothing of its declared size is allocated, and the next
+// good frame decodes. Under the sanitizers an allocation of the declared size would fail the test.
+TEST(PixelConversion, MjpegFramesOfAnotherSizeThanTheStreamsAreRefusedFromTheirHeader) {
+    const std::vector<uint8_t> huge = testutil::hugeDeclaredJpegFrame();
+    int width = 0, height = 0;
+    ASSERT_TRUE(jpegDeclaredSize(huge.data(), huge.size(), width, height));
+    EXPECT_EQ(65500, width);
+    EXPECT_EQ(65500, height);
+
+    FrameImage src;
+    src.resize(32, 16);
+    std::vector<uint8_t> good = encodeJpeg(src);
+    std::vector<uint8_t> larger = good, smaller = good;
+    testutil::declareJpegSize(larger, 33, 16);
+    testutil::declareJpegSize(smaller, 32, 8);
+    struct Case {
+        const char* what;
+        const std::vector<uint8_t>* frame;
+        int width, height;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"65500x65500 in a 320x240 stream", &huge, 320, 240, "the frame declares 65500x65500, the stream is 320x240"},
+        {"one column more", &larger, 32, 16, "the frame declares 33x16"},
+        {"half the rows", &smaller, 32, 16, "the frame declares 32x8"},
+        {"a stream size past the limit", &huge, 65500, 65500, "cannot decode to 65500x65500"},
+    };
+    for (const Case& c : cases) {
+        FrameImage out;
+        std::string why;
+        EXPECT_FALSE(mjpegToBgr(c.frame->data(), c.frame->size(), c.width, c.height, out, &why)) << c.what;
+        EXPECT_EQ(0u, out.bgr.capacity()) << c.what;
+        EXPECT_NE(std::string::npos, why.find(c.reason)) << c.what << ": " << why;
+    }
+
+    // Progressive frames are refused too: their scans make the decoding time unbounded.
+    const std::vector<uint8_t> progressive = testutil::encodeJpeg(src.bgr.data(), 32, 16, 95, true);
+    FrameImage out;
+    std::string why;
+    EXPECT_FALSE(mjpegToBgr(progressive.data(), progressive.size(), 32, 16, out, &why));
+    EXPECT_EQ("progressive JPEG frame", why);
+
+    EXPECT_TRUE(mjpegToBgr(good.data(), good.size(), 32, 16, out, &why)) << why;
 }
 
 TEST(PixelConversion, BitmapRowsFlipPadAndScale) {
@@ -344,6 +354,21 @@ TEST(ReplaySource, FolderWithoutFramesCannotOpenAndBusyFailsStart) {
     FrameImage img;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(FrameSource::Result::Timeout, silent->read(img, 30));
     silent->stop();
+
+    // A lost camera goes away after 30 frames of each run, as an unplugged webcam does.
+    decl.failSilent = false;
+    decl.failLost = true;
+    decl.rate = 1000;
+    auto lost = ReplaySource::open(decl);
+    ASSERT_TRUE(lost);
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(0, lost->start(lost->formats()[0]));
+        int frames = 0;
+        FrameSource::Result r;
+        while ((r = lost->read(img, 1000)) != FrameSource::Result::Error) frames += r == FrameSource::Result::Frame;
+        EXPECT_EQ(30, frames);
+        lost->stop();
+    }
 }
 
 TEST(V4l2Devices, NodesThatCannotCaptureAreLeftOut) {

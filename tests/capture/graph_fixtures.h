@@ -12,6 +12,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -260,6 +261,7 @@ public:
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int n) override { return n == 0 ? pin_.get() : nullptr; }
     std::atomic<int> received{0};
+    bool throwOnReceive = false;  // as a filter that breaks the rule that nothing crosses Receive
 
 private:
     class Input : public CBaseInputPin {
@@ -273,6 +275,7 @@ private:
         HRESULT Receive(IMediaSample* s) override {
             HRESULT hr = CBaseInputPin::Receive(s);
             if (hr == S_OK) ++f_->received;
+            if (f_->throwOnReceive) throw std::runtime_error("sized sink refuses");
             return hr;
         }
 

@@ -11,6 +11,8 @@
 
 #include "app/core/Configuration.h"
 #include "fuzz_common.h"
+#include "jpeg_frames.h"
+#include "platform/kernel.h"
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
 #include "verification/UserInfo.h"
@@ -144,6 +146,37 @@ void pictures() {
     seed("replay_frame", "colour-4x3", ppm);
 }
 
+// MJPEG frames as webcams send them, with and without their Huffman tables, and the frame that
+// once ended the program: its header declares 65500x65500.
+void mjpegFrames() {
+    std::vector<uint8_t> bgr(32 * 24 * 3);
+    for (size_t i = 0; i < bgr.size(); i++) bgr[i] = fuzz::texture(i);
+    const std::vector<uint8_t> jpeg = testutil::encodeJpeg(bgr.data(), 32, 24, 80);
+    const std::vector<uint8_t> bare = testutil::stripHuffmanTables(jpeg);
+    const std::vector<uint8_t> huge = testutil::hugeDeclaredJpegFrame();
+    seed("mjpeg", "colour-32x24", std::string(jpeg.begin(), jpeg.end()));
+    seed("mjpeg", "colour-32x24-no-huffman-tables", std::string(bare.begin(), bare.end()));
+    seed("mjpeg", "regression-declares-65500x65500", std::string(huge.begin(), huge.end()));
+}
+
+// A hive as the registry stand-in writes it: the program's two values.
+void registryHive() {
+    const std::string dir = fuzz::path("seed-registry");
+    ::mkdir(dir.c_str(), 0700);
+    setenv("TARVELO_REGISTRY_DIR", dir.c_str(), 1);
+    HKEY key = nullptr;
+    const DWORD timeout = 600, one = 1;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key) != LONG(ERROR_SUCCESS)) std::abort();
+    RegSetValueExA(key, "ScreenSaveTimeOut", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timeout), 4);
+    RegCloseKey(key);
+    if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", &key) !=
+        LONG(ERROR_SUCCESS))
+        std::abort();
+    RegSetValueExA(key, "DisableTaskMgr", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    RegCloseKey(key);
+    seed("registry", "two-values", readAll(dir + "/HKEY_CURRENT_USER.reg"));
+}
+
 void store() {
     const std::string users = fuzz::path("seed-users");
     vision::UserInfo identity(42, "jdoe", "John", "Doe", 1970, 'M');
@@ -224,5 +257,7 @@ int main(int argc, char** argv) {
     store();
     configuration();
     cameras();
+    mjpegFrames();
+    registryHive();
     return 0;
 }

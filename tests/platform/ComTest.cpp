@@ -164,7 +164,7 @@ TEST(Com, TextConversionUsesUtf8) {
     EXPECT_TRUE(usedDefault);
 }
 
-TEST(Com, BareModuleNamesAreSearchedBesideTheExecutableThenInTheWorkingFolder) {
+TEST(Com, BareModuleNamesAreFoundOnlyBesideTheExecutableNeverInTheWorkingFolder) {
     char exe[512];
     ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
     std::string exeFolder(exe, std::string(exe).rfind('/'));
@@ -195,9 +195,12 @@ TEST(Com, BareModuleNamesAreSearchedBesideTheExecutableThenInTheWorkingFolder) {
     EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
     EXPECT_TRUE(FreeLibrary(module));
 
-    HMODULE local = LoadLibraryA("OnlyHere.ax");
-    EXPECT_NE(local, nullptr);
-    if (local) FreeLibrary(local);
+    // A module planted in the working folder is never loaded by its bare name.
+    EXPECT_EQ(LoadLibraryA("OnlyHere.ax"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    HMODULE named = LoadLibraryA(copy.c_str());
+    EXPECT_NE(named, nullptr) << "a path names its module";
+    if (named) FreeLibrary(named);
 
     ASSERT_EQ(chdir(savedCwd), 0);
     std::remove(copy.c_str());

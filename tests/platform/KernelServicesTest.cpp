@@ -294,4 +294,42 @@ TEST_F(RegistryStore, KeysAndValuesPersistAcrossHandles) {
               LONG(ERROR_INVALID_PARAMETER));
 }
 
+// A hive that is not a regular file, or is larger than any the program writes, makes every call
+// fail with ERROR_BADDB at once (a FIFO would hang them), and nothing is written over it.
+TEST_F(RegistryStore, AHiveThatIsNoRegularFileOrTooLargeFailsEveryCallAndIsKeptAndShortDwordsAreDropped) {
+    const std::string hive = dir + "/HKEY_CURRENT_USER.reg";
+    const std::string big = "K\tControl Panel\n" + std::string(1 << 20, '#');
+    for (const char* kind : {"fifo", "large"}) {
+        std::remove(hive.c_str());
+        if (std::string(kind) == "fifo") {
+            ASSERT_EQ(mkfifo(hive.c_str(), 0600), 0);
+        } else {
+            std::ofstream(hive, std::ios::binary) << big;
+        }
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key), 1009) << kind;
+        EXPECT_EQ(key, nullptr) << kind;
+        EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Control Panel", &key), 1009) << kind;
+        struct stat st;
+        ASSERT_EQ(stat(hive.c_str(), &st), 0) << kind;
+        EXPECT_EQ(S_ISFIFO(st.st_mode), std::string(kind) == "fifo");
+        if (std::string(kind) == "large") {
+            EXPECT_EQ(st.st_size, static_cast<off_t>(big.size()));
+        }
+    }
+    // A DWORD of 2 bytes would leave half of a 4-byte reader's value unwritten: it is dropped.
+    std::remove(hive.c_str());
+    std::ofstream(hive, std::ios::binary) << "K\tControl Panel\nV\tControl Panel\tShort\t4\t0100\n"
+                                          << "V\tControl Panel\tFull\t4\t02000000\n";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Control Panel", &key), LONG(ERROR_SUCCESS));
+    DWORD value = 0, type = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExA(key, "Short", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+              LONG(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(RegQueryValueExA(key, "Full", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+              LONG(ERROR_SUCCESS));
+    EXPECT_EQ(value, 2u);
+    RegCloseKey(key);
+}
+
 }  // namespace

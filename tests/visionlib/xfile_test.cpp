@@ -176,16 +176,21 @@ TEST_F(TempDir, OnlyRegularFilesAreRead) {
     EXPECT_EQ(value, 42);
 }
 
-TEST_F(TempDir, GzipThroughZcatWithBlanksAndQuotesInThePath) {
+TEST_F(TempDir, GzipFilesAreReadThroughZlibAndNoProgramOnThePath) {
+    // More than one stdio buffer and one zlib window, so the stream refills.
+    std::string text = "0.5 1.5\nsecond line\n";
+    for (int i = 0; i < 20000; ++i) text += std::to_string(i * 7919 % 100003) + (i % 9 ? " " : "\n");
     std::string plain = path("plain.txt");
-    {
-        DiskXFile f(plain.c_str(), "w");
-        f.printf("0.5 1.5\nsecond line\n");
-    }
-    std::string cmd = "gzip -n '" + plain + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ofstream(plain, std::ios::binary) << text;
+    ASSERT_EQ(std::system(("gzip -n '" + plain + "'").c_str()), 0);
     std::string tricky = path("a b'c $(touch pwned).gz");
     ASSERT_EQ(rename((plain + ".gz").c_str(), tricky.c_str()), 0);
+    // A "zcat" first on the search path would leave its mark.
+    ASSERT_EQ(mkdir(path("bin").c_str(), 0700), 0);
+    std::ofstream(path("bin/zcat")) << "#!/bin/sh\ntouch '" << path("ran") << "'\n";
+    ASSERT_EQ(chmod(path("bin/zcat").c_str(), 0700), 0);
+    const std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", path("bin").c_str(), 1);
 
     {
         DiskXFile f(tricky.c_str(), "r");
@@ -199,12 +204,27 @@ TEST_F(TempDir, GzipThroughZcatWithBlanksAndQuotesInThePath) {
         EXPECT_STREQ(line, "second line\n");
         EXPECT_FLOAT_EQ(a, 0.5f);
         EXPECT_FLOAT_EQ(b, 1.5f);
+        // The same bytes as the file that was compressed, to the end.
+        f.rewind();
+        std::string back(text.size() + 10, '\0');
+        EXPECT_EQ(f.read(&back[0], 1, static_cast<int>(back.size())), static_cast<int>(text.size()));
+        back.resize(text.size());
+        EXPECT_TRUE(back == text);
+        EXPECT_NE(f.eof(), 0);
     }
+    // What is not gzip data reads as nothing, as zcat gave nothing for it.
+    std::ofstream(path("plain.gz"), std::ios::binary) << "not compressed";
+    {
+        DiskXFile f(path("plain.gz").c_str(), "r");
+        char c;
+        EXPECT_EQ(f.read(&c, 1, 1), 0);
+    }
+    setenv("PATH", savedPath.c_str(), 1);
     struct stat st;
+    EXPECT_NE(stat(path("ran").c_str(), &st), 0) << "a program on the search path was run";
     EXPECT_NE(stat(path("pwned").c_str(), &st), 0) << "the path reached a shell";
-    EXPECT_NE(stat("pwned", &st), 0) << "the path reached a shell";
 
-    // Only mode "r" goes through zcat: "rb" reads the compressed bytes themselves.
+    // Only mode "r" decompresses: "rb" reads the compressed bytes themselves.
     DiskXFile raw(tricky.c_str(), "rb");
     EXPECT_FALSE(raw.is_pipe);
     unsigned char magic[2] = {0, 0};

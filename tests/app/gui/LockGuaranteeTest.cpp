@@ -28,6 +28,7 @@
 
 #include "app/core/Configuration.h"
 #include "gui_harness.h"
+#include "jpeg_frames.h"
 #include "platform/kernel.h"
 #include "test_app.h"
 #include "pam_test_service.h"
@@ -145,9 +146,10 @@ public:
 #endif
     void restoreModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << goodModel; }
 
-    // The camera of the configuration ("Test Replay"), playing the face video with these options.
-    void declareCamera(const std::string& options) {
-        const std::string video = testdata::dataDir() + "/video/00/1";
+    // The camera of the configuration ("Test Replay"), playing the face video (or the frames of
+    // another folder) with these options.
+    void declareCamera(const std::string& options, const std::string& folder = "") {
+        const std::string video = folder.empty() ? testdata::dataDir() + "/video/00/1" : folder;
         std::ofstream(work + "/cameras.new") << guitest::replayCameraName() << " | " << video << " | " << options
                                              << "\n";
         fs::rename(work + "/cameras.new", work + "/cameras.txt");
@@ -162,6 +164,8 @@ public:
             setenv("TARVELO_REPLAY_CAMERAS", (work + "/cameras.txt").c_str(), 1);
             setenv("TARVELO_V4L2_DEVICES", "", 1);
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+            // The platform's lines (a camera's dropped frames) from the tray and its screens.
+            if (!std::freopen((work + "/stderr.txt").c_str(), "w", stderr)) _exit(126);
             const std::string program = bin + "/Tarvelo";
             execl(program.c_str(), program.c_str(), nullptr);
             _exit(127);
@@ -419,6 +423,21 @@ protected:
         waitForKeys(screen);
         if (!testing::Test::HasFatalFailure()) x.type(password);
     }
+    // A folder of one grey 320x240 frame, where no face can open the lock; its path.
+    std::string greyFrames() {
+        const std::string frames = tray.work + "/frames";
+        EXPECT_EQ(::mkdir(frames.c_str(), 0700), 0);
+        std::ofstream(frames + "/f000.pgm", std::ios::binary) << "P5\n320 240\n255\n" << std::string(320 * 240, '\x60');
+        return frames;
+    }
+    // Types the password into that screen as the user would; the lock ends by password.
+    void openWithPassword(pid_t screen) {
+        typePassword(screen);
+        ASSERT_FALSE(testing::Test::HasFatalFailure());
+        ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
+        EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
+        EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
+    }
     RealTray tray;
     XClient x;
     std::string model;  // the user model's path
@@ -540,10 +559,7 @@ TEST_F(LockGuaranteeTest, TheAccountsPasswordOpensTheLock) {
     const pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
     ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
-    typePassword(screen);
-    ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
-    EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
-    EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
+    openWithPassword(screen);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
     EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "Starting the idle timer with a delay of 1000ms...", 2, 5000));
 }
@@ -714,6 +730,65 @@ TEST_F(LockGuaranteeTest, ATruncatedModelIsSaidSoAndThePasswordOpensTheLock) {
     ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
     EXPECT_EQ(slurp(tray.model), truncated) << "neither deleted nor adapted";
     EXPECT_FALSE(fs::exists(tray.model + ".bad")) << "kept aside only when a new model is written";
+#endif
+}
+
+// A camera whose frames declare 65500x65500 (the frame that once ended the program: decoded as
+// declared it needs 12.9 GB) while the presence check and then the unlock screen run: each run of
+// them is dropped with one line, neither process ends (the screen is never started again), and
+// the account's password opens the lock. The replay camera plays JPEG frames through the decoding
+// of a webcam's MJPEG stream; one grey frame among them gives the camera its 320x240 size.
+TEST_F(LockGuaranteeTest, FramesDeclaringAHugeSizeLeaveTheScreenRunningAndThePasswordOpensTheLock) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    ASSERT_TRUE(tray.usePasswordCheck("s3cret"));
+    tray.installUser();
+    const std::string frames = greyFrames();
+    const std::vector<uint8_t> huge = testutil::hugeDeclaredJpegFrame();
+    for (int i = 1; i < 30; ++i)
+        std::ofstream(frames + "/f" + std::to_string(100 + i) + ".jpg", std::ios::binary)
+            << std::string(huge.begin(), huge.end());
+    tray.declareCamera("rate=15", frames);
+    tray.start();
+    const pid_t screen = tray.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
+    // Two runs of the bad frames go by the screen's camera (the loop lasts 2 s).
+    const std::string dropped =
+        "camera '" + guitest::replayCameraName() +
+        "': dropping damaged frames: the frame declares 65500x65500, the stream is 320x240";
+    const int before = occurrences(slurp(tray.work + "/stderr.txt"), dropped);
+    EXPECT_TRUE(tray.waitForLog("stderr.txt", dropped, before + 2, 15000)) << slurp(tray.work + "/stderr.txt");
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+    openWithPassword(screen);
+    EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
+    EXPECT_TRUE(tray.trayAlive());
+#endif
+}
+
+// A camera that goes away while the unlock screen runs (its stream aborts, as an unplugged webcam's
+// does): the screen says so and runs on, and the account's password opens the lock.
+TEST_F(LockGuaranteeTest, ACameraLostDuringTheLockIsShownAndThePasswordOpensTheLock) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    ASSERT_TRUE(tray.usePasswordCheck("s3cret"));
+    tray.installUser();
+    // Two seconds of a grey picture, then the camera goes away: the presence check gets no
+    // verdict and the session locks; the unlock screen's camera goes the same way.
+    tray.declareCamera("rate=15 fail=lost", greyFrames());
+    tray.start();
+    const pid_t screen = tray.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << tray.trayLog();
+    ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "ERROR: The camera stopped streaming (0X", 1, 20000))
+        << tray.unlockLog();
+    sleepMs(500);
+    guitest::screenshotScreen("lock_unlock_screen_camera_lost");
+    EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
+    openWithPassword(screen);
+    EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
+    EXPECT_TRUE(tray.trayAlive());
 #endif
 }
 
