@@ -73,7 +73,7 @@ void PresenceChecker::watch() {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimit);
     if (wake.wait_until(lock, end, [this] { return stopping || notified; })) return;
     lock.unlock();
-    notifyOnce(ID_PRESENCE_FAILED, "ERROR: The presence check gave no result in time, it failed");
+    notifyOnce(ID_PRESENCE_FAILED, "ERROR: The presence check gave no result in time, it failed", true);
 }
 
 void PresenceChecker::stopWatchdog() {
@@ -85,9 +85,10 @@ void PresenceChecker::stopWatchdog() {
     if (watchdog.joinable()) watchdog.join();
 }
 
-bool PresenceChecker::notifyOnce(int id, const char* line) {
+bool PresenceChecker::notifyOnce(int id, const char* line, bool timeUp) {
     std::lock_guard<std::mutex> guard(verdictLock);
     if (notified || stopping) return false;
+    timedOutFlag = timeUp;  // before the event, which the GUI thread may handle at once
     Logger* logger = appLogger();
     logTo(logger, line);
     {

@@ -25,9 +25,9 @@ wxBEGIN_EVENT_TABLE(SessionGuardApp, wxApp)
 wxEND_EVENT_TABLE()
 
 SessionGuardApp::SessionGuardApp()
-    : trayIcon(nullptr), lockMode(false), idleTimer(nullptr), runOnceMutex(nullptr), enabled(true),
+    : trayIcon(nullptr), lockMode(false), idleTimer(nullptr), runOnceMutex(nullptr),
       settingsDialog(nullptr), presenceChecker(nullptr), unlockThread(nullptr), fileLogger(nullptr),
-      unlockStatus(kStillLocked) {
+      unlockStatus(kStillLocked), session(*this, *this) {
     // Neither instance ends when its last window goes: the tray lives until its menu's Exit, a
     // signal or the session's end (not when the settings dialog or a message box closes), and the
     // unlock screen's loop ends only when the screen is opened (UnlockDialog::unlock).

@@ -57,7 +57,7 @@ TEST(UnlockThreadTest, OnlyAnUnlockStatusEndsTheLockAndEveryOtherEndStartsANewSc
     const std::string saved = UnlockThread::executable;
     UnlockThread::executable = script;
 
-    app.sessionState = SessionGuardApp::SessionState::Locked;
+    app.session.assumeLocked();
     UnlockThread* thread = new UnlockThread();
     app.unlockThread = thread;
     ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);
