@@ -48,6 +48,9 @@
 #include "app/capture/WallClock.h"
 #include "app/core/EnrollmentThread.h"
 #include "app/core/SessionGuardCore.h"
+#include "app/core/UnlockAttempt.h"
+#include "platform/messages.h"
+#include "verification/SampleFiles.h"
 #include "platform/capture/ReplayCamera.h"
 #include "visionlib/filter/FaceInfo.h"
 
@@ -156,8 +159,8 @@ public:
 // The unlock screen's verification listener, which also counts the frames of the clip.
 class Unlock : public VerificationLogic {
 public:
-    explicit Unlock(long frames)
-        : VerificationLogic(kWindow, WM_VERIFICATION_READY, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED),
+    Unlock(HWND window, long frames)
+        : VerificationLogic(window, WM_VERIFICATION_READY, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED),
           frames(frames) {}
     void onAccepted(float score, vision::Sequence* gray, int w, int h, vision::FaceInfo* faces) override {
         if (!count()) return;
@@ -175,6 +178,44 @@ public:
 
 private:
     bool count() { return g_frame++ < frames; }
+    long frames;
+};
+
+// The unlock screen without a window: nothing drawn, no timer, no keyboard.
+class BenchScreen : public UnlockScreen {
+public:
+    HWND messageWindow() override { return kWindow; }
+    HWND videoWindowHandle() override { return nullptr; }
+    void onVerificationStarted() override {}
+    void showMessageText(const std::string&) override {}
+    void clearPassword() override {}
+    void setMode(int) override {}
+    void showDetectionConfidence(int) override {}
+    void showVerificationResult(int) override {}
+    void refreshGauges() override {}
+    void showInvalidPassword() override {}
+    void armIdleTimer(unsigned, bool) override {}
+    void disarmIdleTimer() override {}
+    void restoreScreenSaver() override {}
+    void disableScreenSaver() override {}
+    bool readIdleClock(DWORD&, DWORD&) override { return false; }
+    bool logonUser(const std::string&, const std::string&, const std::string&, DWORD& error) override {
+        error = 0;
+        return false;
+    }
+    void unlocked(int) override {}
+};
+
+// The unlock screen's attempt, with the benchmark's counting listener.
+class BenchAttempt : public UnlockAttempt {
+public:
+    BenchAttempt(BenchCore& core, BenchScreen& screen, long frames) : UnlockAttempt(core, screen), frames(frames) {}
+    Unlock* verification = nullptr;
+
+protected:
+    VerificationLogic* makeVerificationLogic(HWND window) override { return verification = new Unlock(window, frames); }
+
+private:
     long frames;
 };
 
@@ -198,36 +239,43 @@ private:
     bool count() { return g_frame++ < frames; }
 };
 
-// The unlock dialog's graph for one clip; the frame of the first accepted face, -1 for none, -2 when
-// the graph could not run.
-long unlockTime(BenchCore& core, const Clip& clip, const std::string& userModel) {
-    const Configuration& config = core.config;
+// The unlock screen's attempt on one clip, its notifications handed to it as the screen hands
+// them; the frame of the first accepted face when that opened the lock, -1 for none, -2 when the
+// graph could not run.
+long unlockTime(BenchCore& core, const Clip& clip) {
     g_frame = 0;
-    DetectionLogic* detection = new DetectionLogic(kWindow, WM_FACE_DETECTION, 0);
-    Unlock* verification = new Unlock(clip.frames);
-    VerificationLogic* base = verification;
-    verification->setAdaptation(core.userDataDir(), "lastface", config.adaptationThreshold * 0.001f);
+    core.config.cameraName = clip.camera;
+    tarvelo::user::createMessageQueue(kWindow, nullptr, {WM_FACE_DETECTION});
+    BenchScreen screen;
     long at = -1;
     {
-        FaceVerificatorGraphManager graph(nullptr);
-        if (graph.initialize(clip.camera, nullptr, config.getFormatWidth(), config.getFormatHeight(), detection,
-                             verification)) {
-            graph.setupFilters(FaceVerificatorGraphManager::Use::Unlock, core.captureConfiguration(), &userModel);
-            if (graph.start()) {
-                waitFor([&] { return verification->done(); }, 600);
-                graph.stop();
-                at = verification->acceptedAt;
-            } else {
-                std::fprintf(stderr, "%s: the graph does not start\n", clip.camera.c_str());
-                at = -2;
-            }
-            graph.destroy();
-        } else {
+        BenchAttempt attempt(core, screen, clip.frames);
+        auto drain = [&] {
+            MSG message;
+            while (!attempt.isUnlocked() && PeekMessageA(&message, kWindow, 0, 0, PM_REMOVE))
+                attempt.onMessage(message.message, message.wParam);
+        };
+        switch (attempt.startVerification()) {
+        case UnlockAttempt::Start::Running:
+            waitFor([&] {
+                drain();
+                return attempt.verification->done();
+            }, 600);
+            if (attempt.getGraphManager()) attempt.getGraphManager()->stop();
+            drain();
+            at = attempt.isUnlocked() ? attempt.verification->acceptedAt.load() : -1;
+            break;
+        case UnlockAttempt::Start::StartFailed:
+            std::fprintf(stderr, "%s: the graph does not start\n", clip.camera.c_str());
+            at = -2;
+            break;
+        default:
             std::fprintf(stderr, "%s: no verification graph\n", clip.camera.c_str());
             at = -2;
         }
+        attempt.close();
     }
-    deleteListeners(detection, base, nullptr);
+    tarvelo::user::destroyMessageQueue(kWindow);
     return at;
 }
 
@@ -370,7 +418,7 @@ int main(int argc, char** argv) {
                           modelThird = work + "/" + first.subject + ".third.model";
         const long clickFrames[] = {std::lround(1.0 / g_frameTime), first.frames / 3, 2 * first.frames / 3};
         Enrollment* enrollment =
-            new Enrollment(&core, work + "/lastface", {clickFrames[0], clickFrames[1], clickFrames[2]},
+            new Enrollment(&core, work + "/" + vision::kLastFace, {clickFrames[0], clickFrames[1], clickFrames[2]},
                            config.goodDetectionConfidence * 0.001f, first.frames);
         enrollment->afterFirst = modelFirst;
         VerificationLogic* pageVerification =
@@ -417,7 +465,7 @@ int main(int argc, char** argv) {
                 for (int m = 0; m < 2; m++) {
                     if (!models[m]) continue;
                     copyFile(*models[m], model);
-                    r.unlock[m] = unlockTime(core, probe, model);
+                    r.unlock[m] = unlockTime(core, probe);
                     r.presence[m] = presence(core, probe);
                     errors += r.unlock[m] == -2 || r.presence[m] == -2;
                 }

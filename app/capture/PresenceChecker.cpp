@@ -52,12 +52,9 @@ bool PresenceChecker::start() {
         graphManager = nullptr;
         return false;
     }
-    graphManager->setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
-                                    config.detectorNormalized);
-    graphManager->setDetectorSettings(config.maxFaces, static_cast<int>(config.formatWidth),
-                                      static_cast<int>(config.formatHeight), config.trackingSettings);
-    graphManager->setupFaceVerificator(app->userModelPath(), config.worldModel);
-    graphManager->setAuthenticationThreshold(static_cast<float>(config.adaptationThreshold * 0.001));
+    const std::string userModel = app->userModelPath();
+    graphManager->setupFromConfiguration(config, CaptureGraphManager::FrameSize::Configured, &userModel,
+                                         static_cast<float>(config.adaptationThreshold * 0.001));
     if (!graphManager->start()) {
         logTo(logger, "ERROR: Failed to start the graph manager");
         delete graphManager;

@@ -13,6 +13,7 @@
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
 #include "verification/PrivateFile.h"
+#include "verification/SampleFiles.h"
 #include "verification/UserInfo.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Image.h"
@@ -87,7 +88,7 @@ bool EnrollmentThread::buildModel() {
     }
 
     bool written = vision::runRecoverable([&] {
-        vision::ImageGray image((prefix + ".raw.pgm").c_str());
+        vision::ImageGray image(vision::sampleFramePath(prefix).c_str());
         vision::FrontalFaceData store(identity.get(), image.width, image.height, kStoreCapacity, dataDir.c_str(),
                                       true, false, 0, true);
         if (adapt && fileExists(listPath)) {
@@ -96,7 +97,7 @@ bool EnrollmentThread::buildModel() {
         }
         vision::FaceInfo face;
         {
-            vision::DiskXFile info((prefix + ".info.txt").c_str(), "r");
+            vision::DiskXFile info(vision::sampleDescriptionPath(prefix).c_str(), "r");
             if (!vision::readCaptureDescription(&info, &face))
                 vision::error("EnrollmentThread: the capture description <%s.info.txt> cannot be read.", prefix.c_str());
         }
@@ -111,7 +112,7 @@ bool EnrollmentThread::buildModel() {
     });
 
     // The capture has been used (or cannot be); it goes either way.
-    for (const char* suffix : {".raw.pgm", ".crop.pgm", ".info.txt"}) std::remove((prefix + suffix).c_str());
+    vision::removeSampleFiles(prefix);
     ::rmdir((userFolder + "/images").c_str());
     return written;
 }

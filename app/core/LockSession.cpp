@@ -1,9 +1,11 @@
 #include "app/core/LockSession.h"
 
+#include "app/core/IdleTime.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
+#include "verification/SampleFiles.h"
 
 void LockSession::log(const std::string& line) { core.log(line); }
 
@@ -44,15 +46,11 @@ void LockSession::onIdleTimeout() {
         world.setTrayIcon("systrayDisabled");
         return;
     }
-    DWORD now = 0, lastInput = 0;
-    if (!world.readIdleClock(now, lastInput)) {
-        log("Event: Idle timeout");
-        LogIndent indent(core.logger);
-        log("Failed to retrieve the time of the last user input");
+    DWORD idle = 0;
+    if (!readIdleTime(core, [this](DWORD& now, DWORD& last) { return world.readIdleClock(now, last); }, idle)) {
         startIdleTimer(0);
         return;
     }
-    const DWORD idle = now - lastInput;  // unsigned: a wrap of the tick count does no harm
     if (idle < core.config.idleDelay) {
         startIdleTimer(idle);
         return;
@@ -114,6 +112,7 @@ void LockSession::lock() {
 void LockSession::tellCameraUnusable() {
     if (cameraUnusableTold) return;
     cameraUnusableTold = true;
+    log("WARNING: The camera cannot be used, telling the user");
     world.showNotice("The camera could not be used to check that you are there, so the session was locked. "
                       "Unlock it with your password.",
                       NIIF_WARNING);
@@ -151,7 +150,7 @@ void LockSession::onSessionUnlocked(int status) {
 
     // Only a password confirms that the near miss was the user's face.
     const std::string prefix = core.nearMissPrefix();
-    if (status == kUnlockedByPassword && !prefix.empty() && fileExists(prefix + ".raw.pgm")) {
+    if (status == kUnlockedByPassword && !prefix.empty() && fileExists(vision::sampleFramePath(prefix))) {
         log("Must perform an adaptation of the user model!");
         current = State::Adapting;
         core.adaptationRunning = true;

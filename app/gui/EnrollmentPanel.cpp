@@ -17,6 +17,7 @@
 #include "app/gui/WindowBridge.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
+#include "verification/SampleFiles.h"
 #include "verification/UserInfo.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(EnrollmentPanel, SettingsPanel);
@@ -244,7 +245,7 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
     case WM_FACE_CAPTURED: {
         if (!waitingForCapture) {
             // Written just before the wait was cancelled: nobody wants it.
-            for (const char* suffix : {".raw.pgm", ".info.txt"}) std::remove((std::string("lastface") + suffix).c_str());
+            vision::removeSampleFiles(vision::kLastFace);
             return true;
         }
         waitingForCapture = false;
@@ -261,7 +262,7 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
         enrollButton->SetLabel(core.isReadyToAuthenticate() ? "Update model" : "Enroll model");
         enrollButton->Disable();
         stopFaceDetection();
-        if (!EnrollmentThread::start("lastface", core.isReadyToAuthenticate())) {
+        if (!EnrollmentThread::start(vision::kLastFace, core.isReadyToAuthenticate())) {
             log("ERROR: Failed to start the enrollment thread");
             endEnrollment(kNotBuilt, kNotBuilt, NIIF_ERROR);
         }
@@ -320,7 +321,7 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
     mayLeave = false;
     waitingForCapture = true;
     // A weak detection may be background: a model built from it would accept anything but the user.
-    detectionLogic->requestCapture("lastface", core.config.goodDetectionConfidence * 0.001f);
+    detectionLogic->requestCapture(vision::kLastFace, core.config.goodDetectionConfidence * 0.001f);
     captureTimer.StartOnce(captureTimeoutMs);
     onResize(GetSize());
 }

@@ -213,6 +213,7 @@ void TarveloUnlockDialog::layout(int W, int H) {
 void TarveloUnlockDialog::onVerificationStarted() {
     const Configuration& config = host.core().config;
     int32_t w = 0, h = 0;
+    FaceVerificatorGraphManager* graphManager = getGraphManager();
     if (!graphManager || !graphManager->getVideoSize(w, h) || w <= 0 || h <= 0) {
         w = static_cast<int32_t>(config.getFormatWidth());
         h = static_cast<int32_t>(config.getFormatHeight());
@@ -293,50 +294,8 @@ void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
     // Without the keyboard grab a key may come from anywhere (another client's synthetic event):
     // the field takes none.
     if (!keyboardGrabbed) return;
-    log("Event: KeyDown");
-    LogIndent indent(logger());
-    if (mode == MODE_DETECTION) {
-        log("Current mode: Detection");
-        mode = MODE_KEYBOARD;
-        stopIdleTimer();
-    } else if (mode == MODE_SCREENSAVER) {
-        log("Current mode: Screensaver");
-        LogIndent deeper(logger());
-        stopIdleTimer();
-        setMode(MODE_DETECTION);
-        startVerification();
-        mode = MODE_KEYBOARD;
-        screenSaver.disable();
-    }
     const int key = event.GetKeyCode();
-    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
-        log("Checking the password...");
-        LogIndent deeper(logger());
-        std::string domain, user;
-        host.core().currentWindowsUser(domain, user);
-        log("Check the password provided...");
-        const std::string typed = password().ToStdString(wxConvUTF8);
-        DWORD error = 0;
-        if (host.logonUser(user, domain, typed, error)) {
-            log("The password is valid");
-            unlock(kUnlockedByPassword);
-            return;
-        }
-        log("The password isn't valid, test if the user has no password...");
-        if (error == 1327 && typed.empty()) {
-            log("The user don't have any password");
-            unlock(kUnlockedByPassword);
-            return;
-        }
-        log("The password isn't valid");
-        showInvalidPassword();
-        clearPassword();
-        if (graphManager) graphManager->setOneShot(true);
-    } else {
-        event.Skip();
-    }
-    if (graphManager) {
-        mode = MODE_DETECTION;
-        startIdleTimer(0);
-    }
+    const bool enter = key == WXK_RETURN || key == WXK_NUMPAD_ENTER;
+    if (!enter) event.Skip();
+    attempt.onKey(enter, enter ? password().ToStdString(wxConvUTF8) : std::string());
 }

@@ -41,7 +41,7 @@ public:
     wxStaticText* helpText = nullptr;
 
 protected:
-    virtual void showInvalidPassword();
+    void showInvalidPassword() override;
 
 private:
     void layout(int W, int H);

@@ -105,13 +105,27 @@ public:
         goodModel = slurp(model);
         return model;
     }
+#ifdef TARVELO_PAM_WRAPPER_LIBRARY
+    // The shipped service under PAM's test wrapper, with this password for this account.
+    bool usePassword(const std::string& password) {
+        const std::string pam = work + "/pam";
+        const std::string account = getpwuid(getuid())->pw_name;
+        if (::mkdir(pam.c_str(), 0700) != 0 ||
+            pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
+                                        account + ":" + password + ":tarvelo\n") != 2)
+            return false;
+        environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+        return true;
+    }
+#endif
     void damageModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << "damaged"; }
     void restoreModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << goodModel; }
 
-    // The camera of the configuration ("Test Replay"), playing the face video with these options.
-    void declareCamera(const std::string& options) {
-        const std::string video = testdata::dataDir() + "/video/00/1";
-        std::ofstream(work + "/cameras.new") << guitest::replayCameraName() << " | " << video << " | " << options
+    // The camera of the configuration ("Test Replay"), playing the face video (or another folder)
+    // with these options.
+    void declareCamera(const std::string& options, const std::string& folder = "") {
+        const std::string frames = folder.empty() ? testdata::dataDir() + "/video/00/1" : folder;
+        std::ofstream(work + "/cameras.new") << guitest::replayCameraName() << " | " << frames << " | " << options
                                              << "\n";
         fs::rename(work + "/cameras.new", work + "/cameras.txt");
     }
@@ -299,6 +313,19 @@ protected:
         EXPECT_EQ(log.find("Must perform an adaptation of the user model!"), std::string::npos) << what;
         return next;
     }
+    // Types the password into that unlock screen once it takes keys (a Shift until it says so);
+    // false when it never did.
+    bool typePassword(RealTray& which, pid_t screen, const std::string& password) {
+        if (!x.waitForWindowOf(screen, 5000)) return false;
+        const int keys = occurrences(which.unlockLog(), "Event: KeyDown");
+        bool taken = false;
+        for (int i = 0; i < 50 && !taken; ++i) {
+            x.press(XKeysymToKeycode(x.display, XK_Shift_L));
+            taken = which.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", keys + 1, 200);
+        }
+        if (taken) x.type(password);
+        return taken;
+    }
     RealTray tray;
     XClient x;
 };
@@ -416,33 +443,75 @@ TEST_F(LockGuaranteeTest, TheAccountsPasswordOpensTheLock) {
     GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
 #else
     // The shipped service under PAM's test wrapper, with a password of the test for this account.
-    const std::string pam = tray.work + "/pam";
-    ASSERT_EQ(::mkdir(pam.c_str(), 0700), 0);
-    const std::string account = getpwuid(getuid())->pw_name;
-    ASSERT_EQ(pamtest::writeServiceFolder(pam, TARVELO_PAM_SERVICE_FILE, TARVELO_PAM_MODULE_DIR,
-                                          account + ":s3cret:tarvelo\n"),
-              2);
-    tray.environment = pamtest::environment(pam, TARVELO_PAM_WRAPPER_LIBRARY);
+    ASSERT_TRUE(tray.usePassword("s3cret"));
     tray.installUser();
     tray.declareCamera("rate=15 sizes=320x240 fail=silent");  // no face can open it
     tray.start();
     const pid_t screen = tray.waitForScreen(0, 30000);
     ASSERT_NE(screen, 0) << tray.trayLog();
     ASSERT_TRUE(tray.waitForLog("Tarvelo_unlock.log", "Creation of the Unlock dialog...", 1, 5000));
-    ASSERT_NE(x.waitForWindowOf(screen, 5000), 0u);
-    // The screen takes keys once it holds the keyboard: a Shift until it says so.
-    bool taken = false;
-    for (int i = 0; i < 50 && !taken; ++i) {
-        x.press(XKeysymToKeycode(x.display, XK_Shift_L));
-        taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", 1, 200);
-    }
-    ASSERT_TRUE(taken) << tray.unlockLog();
-    x.type("s3cret");
+    ASSERT_TRUE(typePassword(tray, screen, "s3cret")) << tray.unlockLog();
     ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
     EXPECT_NE(tray.unlockLog().find("The password is valid"), std::string::npos);
     EXPECT_NE(tray.trayLog().find("The unlock screen ended with the status 86"), std::string::npos);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
     EXPECT_TRUE(tray.waitForLog("Tarvelo.log", "Starting the idle timer with a delay of 1000ms...", 2, 5000));
+#endif
+}
+
+TEST_F(LockGuaranteeTest, UnusableCameraLocksAtTheIdleTimeoutAndThePasswordOpens) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    // A camera held by another program, and one whose folder lost its frames after start-up (it is
+    // no longer among the devices): the presence check cannot start, the idle timeout locks all the
+    // same, the tray says so once, the screen says why the face cannot open it, and the password does.
+    struct Case {
+        const char* what;
+        const char* options;
+        bool frameless;
+        const char* failure;  // the tray's and the screen's log
+    };
+    for (const Case& c : {Case{"busy camera", "rate=15 sizes=320x240 fail=busy", false, "Failed to start the graph manager"},
+                          Case{"camera without frames", "rate=15 sizes=320x240", true,
+                               "Failed to create the graph manager"}}) {
+        RealTray real;
+        ASSERT_TRUE(real.usePassword("s3cret"));
+        real.installUser();
+        real.declareCamera(c.frameless ? "rate=15 sizes=320x240" : c.options);
+        real.start();
+        if (c.frameless) {
+            // Watched once with the frames there; then the folder is empty.
+            ASSERT_TRUE(real.waitForLog("Tarvelo.log", "Event: The presence check was successful", 1, 30000))
+                << c.what << "\n" << real.trayLog();
+            const std::string empty = real.work + "/no-frames";
+            ASSERT_EQ(::mkdir(empty.c_str(), 0700), 0);
+            real.declareCamera(c.options, empty);
+        }
+        for (int lock = 1; lock <= 2; ++lock) {
+            const pid_t screen = real.waitForScreen(0, 30000);
+            ASSERT_NE(screen, 0) << c.what << "\n" << real.trayLog();
+            EXPECT_TRUE(x.screenCovered()) << c.what;
+            ASSERT_TRUE(real.waitForLog("Tarvelo_unlock.log", "The face cannot open the lock now, password only", lock,
+                                        10000))
+                << c.what << "\n" << real.unlockLog();
+            const std::string tray = real.trayLog();
+            EXPECT_GE(occurrences(tray, std::string("ERROR: ") + c.failure), lock) << c.what;
+            EXPECT_EQ(occurrences(tray, "ERROR: The presence of the user cannot be checked, locking the session..."),
+                      lock)
+                << c.what;
+            EXPECT_GE(occurrences(real.unlockLog(), c.failure), lock) << c.what;
+            if (lock == 1) guitest::screenshotScreen(c.frameless ? "lock_camera_without_frames" : "lock_camera_busy");
+            ASSERT_TRUE(typePassword(real, screen, "s3cret")) << c.what << "\n" << real.unlockLog();
+            ASSERT_TRUE(real.waitForLog("Tarvelo.log", "Event: Session unlocked", lock, 10000))
+                << c.what << "\n" << real.unlockLog();
+            for (int i = 0; i < 100 && !real.screens().empty(); ++i) sleepMs(50);
+        }
+        // Told once, though the session locked twice for it.
+        EXPECT_EQ(occurrences(real.trayLog(), "WARNING: The camera cannot be used, telling the user"), 1) << c.what;
+        EXPECT_EQ(real.trayLog().find(kRestarted), std::string::npos) << c.what;
+        EXPECT_TRUE(real.trayAlive()) << c.what;
+    }
 #endif
 }
 

@@ -20,7 +20,7 @@ public:
     ScriptedUnlockDialog() : TarveloUnlockDialog(testApp(), nullptr) {}
     int invalidShown = 0;
     DWORD now = 0, lastInput = 0;
-    void setModeForTest(int m) { mode = m; }
+    void setModeForTest(int m) { attempt.setModeForTest(m); }
     void key(int code) {
         wxKeyEvent event(wxEVT_KEY_DOWN);
         event.m_keyCode = code;
