@@ -138,7 +138,7 @@ public:
         if (armed && !isCaptureRequested()) {
             armed = false;
             captured.push_back(g_frame - 1);
-            EnrollmentThread thread(prefix, core->userModelExists());
+            EnrollmentThread thread(*core, prefix, core->userModelExists());
             built.push_back(thread.buildModel());
             if (built.back() && next == 0) copyFile(core->userModelPath(), afterFirst);
             ++next;

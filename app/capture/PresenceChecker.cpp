@@ -11,18 +11,15 @@
 
 namespace {
 
-Logger* appLogger() {
-    ApplicationServices* app = application();
-    return app ? app->getLogger() : nullptr;
-}
-
 void logTo(Logger* logger, const char* line) {
     if (logger) logger->log(line);
 }
 
 }  // namespace
 
-PresenceChecker::PresenceChecker() : graphManager(nullptr), startTime(0), notified(false) {}
+PresenceChecker::PresenceChecker() : graphManager(nullptr), startTime(0), notified(false) {
+    if (ApplicationServices* app = application()) logger = app->getLogger();
+}
 
 PresenceChecker::~PresenceChecker() {
     stopWatchdog();
@@ -37,7 +34,6 @@ PresenceChecker::~PresenceChecker() {
 bool PresenceChecker::start() {
     ApplicationServices* app = application();
     if (!app) return false;
-    Logger* logger = app->getLogger();
     logTo(logger, "Starting the presence checking...");
     LogIndent indent(logger);
     const CaptureConfiguration config = app->captureConfiguration();
@@ -86,7 +82,6 @@ bool PresenceChecker::notifyOnce(int id, const char* line, bool timeUp) {
     std::lock_guard<std::mutex> guard(verdictLock);
     if (notified || stopping) return false;
     timedOutFlag = timeUp;  // before the event, which the GUI thread may handle at once
-    Logger* logger = appLogger();
     logTo(logger, line);
     {
         LogIndent indent(logger);

@@ -13,6 +13,7 @@
 
 #include "verification/filter/IFaceVerificator.h"
 
+class Logger;
 class PresenceCheckerGraphManager;
 
 class PresenceChecker : public VerificationListener {
@@ -47,6 +48,7 @@ protected:
     void stopWatchdog();
 
     PresenceCheckerGraphManager* graphManager;
+    Logger* logger = nullptr;  // the application's, taken when the checker is made
     int32_t startTime;
     bool notified;  // under verdictLock once the graph runs
 

@@ -15,7 +15,6 @@
 #include <wx/log.h>
 
 #include "app/core/ProductConstants.h"
-#include "app/core/SessionGuardCore.h"
 #include "src/Logger.h"
 #include "detection/settings/FaceTrackingSettings.h"
 
@@ -62,8 +61,8 @@ bool leadingDecimal(const std::string& text, double& v) {
 
 // A value that is not a number keeps the field as it was (its default in a fresh record): reading
 // it as 0 would, for a delay, lock the screen seconds after the start.
-void unreadable(const char* key, const std::string& text) {
-    if (Logger* logger = appLogger())
+void unreadable(Logger* logger, const char* key, const std::string& text) {
+    if (logger)
         logger->log(std::string("WARNING: The value '") + text + "' of " + key +
                     " in the configuration file isn't a number, the default is kept");
 }
@@ -100,53 +99,58 @@ std::unique_ptr<wxFileConfig> openFile(const std::string& path) {
     return file;
 }
 
-void readInt(wxFileConfig& file, const char* key, int& field) {
+// The file being read, with the logger that hears what cannot be taken from it.
+struct Reader {
+    wxFileConfig& file;
+    Logger* logger;
+};
+
+void readInt(Reader& r, const char* key, int& field) {
     std::string text;
     long long v;
-    if (!present(file, key, text)) return;
+    if (!present(r.file, key, text)) return;
     if (leadingInteger(text, v))
         field = toInt(v);
     else
-        unreadable(key, text);
+        unreadable(r.logger, key, text);
 }
-void readReal(wxFileConfig& file, const char* key, float& field) {
+void readReal(Reader& r, const char* key, float& field) {
     std::string text;
     double v;
-    if (!present(file, key, text)) return;
+    if (!present(r.file, key, text)) return;
     if (leadingDecimal(text, v))
         field = float(v);
     else
-        unreadable(key, text);
+        unreadable(r.logger, key, text);
 }
-void readThousandths(wxFileConfig& file, const char* key, int& field) {
+void readThousandths(Reader& r, const char* key, int& field) {
     std::string text;
     double v;
-    if (!present(file, key, text)) return;
+    if (!present(r.file, key, text)) return;
     if (leadingDecimal(text, v))
         field = toThousandths(v);
     else
-        unreadable(key, text);
+        unreadable(r.logger, key, text);
 }
 // A delay outside the parameters page's range is brought into it: 0 would mean back-to-back
 // presence checks.
-void readDelay(wxFileConfig& file, const char* key, uint32_t& field) {
+void readDelay(Reader& r, const char* key, uint32_t& field) {
     std::string text;
     long long v;
-    if (!present(file, key, text)) return;
+    if (!present(r.file, key, text)) return;
     if (!leadingInteger(text, v)) {
-        unreadable(key, text);
+        unreadable(r.logger, key, text);
         return;
     }
     const long long clamped = std::min<long long>(std::max<long long>(v, kMinDelaySeconds), kMaxDelaySeconds);
-    if (clamped != v)
-        if (Logger* logger = appLogger())
-            logger->log(std::string("WARNING: The delay of ") + text + " s of " + key + " is out of range, " +
-                        std::to_string(clamped) + " s is used");
+    if (clamped != v && r.logger)
+        r.logger->log(std::string("WARNING: The delay of ") + text + " s of " + key + " is out of range, " +
+                      std::to_string(clamped) + " s is used");
     field = secondsToMs(clamped);
 }
-void readText(wxFileConfig& file, const char* key, std::string& field) {
+void readText(Reader& r, const char* key, std::string& field) {
     std::string text;
-    if (present(file, key, text)) field = text;
+    if (present(r.file, key, text)) field = text;
 }
 
 bool write(wxFileConfig& file, const char* key, const std::string& text) { return file.Write(key, wx(text)); }
@@ -181,10 +185,10 @@ Configuration::Configuration()
 
 Configuration::~Configuration() { delete trackingSettings; }
 
-bool Configuration::load(const std::string& path) {
+bool Configuration::load(const std::string& path, Logger* logger) {
     wxLogNull quiet;  // a damaged file must not pop up the toolkit's own messages
     std::unique_ptr<wxFileConfig> file = openFile(path);
-    wxFileConfig& f = *file;
+    Reader f{*file, logger};
 
     readText(f, "/Application/Version", version);
     readDelay(f, "/Application/IdleDelay", idleDelay);
@@ -203,7 +207,7 @@ bool Configuration::load(const std::string& path) {
 
     readText(f, "/Camera/Name", cameraName);
     std::string format;
-    if (present(f, "/Camera/Format", format)) {
+    if (present(f.file, "/Camera/Format", format)) {
         setFormat(format);
         if (formatIndex == 3) formatIndex = 0;
     } else {
@@ -211,7 +215,7 @@ bool Configuration::load(const std::string& path) {
     }
 
     std::string type;
-    if (!present(f, "/FaceDetector/Type", type)) return false;
+    if (!present(f.file, "/FaceDetector/Type", type)) return false;
     if (type == "Frontal")
         detectorType = 1;
     else if (type == "Multiview")
@@ -221,7 +225,7 @@ bool Configuration::load(const std::string& path) {
     readText(f, "/FaceDetector/Model", detectorModel);
     readReal(f, "/FaceDetector/Threshold", detectorThreshold);
     std::string normalized;
-    if (present(f, "/FaceDetector/Normalized", normalized)) {
+    if (present(f.file, "/FaceDetector/Normalized", normalized)) {
         char* end = nullptr;
         errno = 0;
         long long v = std::strtoll(normalized.c_str(), &end, 10);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+class Logger;
 namespace vision {
 class FaceTrackingSettings;
 }
@@ -42,8 +43,9 @@ public:
     Configuration& operator=(const Configuration&) = delete;
 
     // Fails only on a missing or unknown "/FaceDetector" "Type" (so also on a missing file); the keys
-    // read before it keep their new values.
-    bool load(const std::string& path);
+    // read before it keep their new values. Values that are not numbers or out of range are told to
+    // the logger, when there is one.
+    bool load(const std::string& path, Logger* logger = nullptr);
     // Fails on a detector type other than 1 or 2 (the groups before it stay written), a refused write,
     // or a file that cannot be written back.
     bool save(const std::string& path);

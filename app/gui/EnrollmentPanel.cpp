@@ -13,6 +13,7 @@
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
+#include "app/gui/SettingsDialog.h"
 #include "app/gui/TrayIcon.h"
 #include "app/gui/WindowBridge.h"
 #include "platform/kernel.h"
@@ -262,7 +263,7 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
         enrollButton->SetLabel(core.isReadyToAuthenticate() ? "Update model" : "Enroll model");
         enrollButton->Disable();
         stopFaceDetection();
-        if (!EnrollmentThread::start(vision::kLastFace, core.isReadyToAuthenticate())) {
+        if (!EnrollmentThread::start(core, vision::kLastFace, core.isReadyToAuthenticate())) {
             log("ERROR: Failed to start the enrollment thread");
             endEnrollment(kNotBuilt, kNotBuilt, NIIF_ERROR);
         }

@@ -62,7 +62,7 @@ void SessionGuardApp::restartUnlockScreen() {
     if (unlockThread) UnlockThread::restartUnlockScreenIfRunning(unlockThread);
 }
 
-bool SessionGuardApp::startAdaptation(const std::string& prefix) { return EnrollmentThread::start(prefix, true); }
+bool SessionGuardApp::startAdaptation(const std::string& prefix) { return EnrollmentThread::start(*this, prefix, true); }
 
 void SessionGuardApp::setTaskLockdown(bool locked) {
     setTaskSwitching(!locked);

@@ -100,7 +100,7 @@ bool SessionGuardApp::OnInit() {
     bootstrapConfiguration();
     log("Loading the configuration file of the user...");
     const std::string path = configFilePath();
-    if (fileExists(path) && !config.load(path)) {
+    if (fileExists(path) && !config.load(path, logger)) {
         if (!lockMode) return false;
         // The session is locked: the screen comes up all the same, with the password only.
         log("ERROR: Failed to load the configuration file of the user, password only...");
@@ -128,7 +128,7 @@ void SessionGuardApp::bootstrapConfiguration() {
     if (fileExists(configFilePath())) {
         Configuration scratch;
         log("Checking the configuration file of the user...");
-        if (scratch.load(configFilePath())) {
+        if (scratch.load(configFilePath(), logger)) {
             std::string notice;
             if (upgradeConfiguration(scratch, &notice)) {
                 if (!scratch.save(configFilePath()))
@@ -156,7 +156,7 @@ void SessionGuardApp::bootstrapConfiguration() {
         ::chmod(path.c_str(), 0600);  // the copy keeps the shipped file's mode
         if (!salvagedCamera.empty()) {
             Configuration copied;
-            if (copied.load(path)) {
+            if (copied.load(path, logger)) {
                 copied.cameraName = salvagedCamera;
                 copied.save(path);
             }

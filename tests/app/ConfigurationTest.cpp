@@ -16,7 +16,7 @@ protected:
     // Loads a file of the given lines with a valid detector group appended.
     bool loadWith(Configuration& c, const std::string& text, const std::string& detector = "[FaceDetector]\nType=Frontal\n") {
         writeText(path(), text + "\n" + detector);
-        return c.load(path());
+        return c.load(path(), &logger);
     }
 };
 
