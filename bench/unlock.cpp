@@ -394,8 +394,8 @@ int main(int argc, char** argv) {
     std::printf("# %s, configuration %s: detector %s (threshold %g), world model %s; unlock at %.3f, presence at "
                 "%.3f, capture at detection %.3f; clip frames %.3f s apart\n",
                 dir.c_str(), configPath.c_str(), config.detectorModel.c_str(), (double)config.detectorThreshold,
-                config.worldModel.c_str(), config.badVerificationConfidence * 0.001, config.adaptationThreshold * 0.001,
-                config.goodDetectionConfidence * 0.001, g_frameTime);
+                config.worldModel.c_str(), (double)config.badVerificationConfidence, (double)config.adaptationThreshold,
+                (double)config.goodDetectionConfidence, g_frameTime);
     std::printf("%-8s %-10s %-8s %10s %10s %9s %9s\n", "user", "clip", "kind", "unlock 1", "unlock 3", "presence 1",
                 "presence 3");
 
@@ -419,7 +419,7 @@ int main(int argc, char** argv) {
         const long clickFrames[] = {std::lround(1.0 / g_frameTime), first.frames / 3, 2 * first.frames / 3};
         Enrollment* enrollment =
             new Enrollment(&core, work + "/" + vision::kLastFace, {clickFrames[0], clickFrames[1], clickFrames[2]},
-                           config.goodDetectionConfidence * 0.001f, first.frames);
+                           config.goodDetectionConfidence, first.frames);
         enrollment->afterFirst = modelFirst;
         VerificationLogic* pageVerification =
             new VerificationLogic(kWindow, 0, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED);

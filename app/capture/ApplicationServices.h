@@ -5,6 +5,8 @@
 // The listeners call it from the filters' streaming threads.
 #include <string>
 
+#include "verification/filter/IFaceVerificator.h"
+
 class Logger;
 
 namespace vision {
@@ -24,8 +26,8 @@ struct CaptureConfiguration {
     int maxFaces = 1;
     const vision::FaceTrackingSettings* trackingSettings = nullptr;  // copied, never handed over
     std::string worldModel;
-    int badVerificationConfidence = 400;  // thousandths
-    int adaptationThreshold = 200;        // thousandths
+    float badVerificationConfidence = kDefaultVerificationThreshold;  // a face is accepted from this score
+    float adaptationThreshold = 0.2f;  // a rejected face above it is a near miss; the presence check accepts from it
 };
 
 class ApplicationServices {

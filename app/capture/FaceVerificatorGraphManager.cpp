@@ -121,7 +121,7 @@ void FaceVerificatorGraphManager::setOneShot(bool oneShot) {
 void FaceVerificatorGraphManager::setupFilters(Use use, const CaptureConfiguration& config,
                                                const std::string* userModel) {
     setupFromConfiguration(config, use == Use::Enrollment ? FrameSize::VideoBeforeDetector : FrameSize::VideoAfterDetector,
-                           userModel, config.badVerificationConfidence * 0.001f);
+                           userModel, config.badVerificationConfidence);
     if (use == Use::Enrollment) setOneShot(false);
 }
 

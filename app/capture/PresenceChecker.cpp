@@ -50,7 +50,7 @@ bool PresenceChecker::start() {
     }
     const std::string userModel = app->userModelPath();
     graphManager->setupFromConfiguration(config, CaptureGraphManager::FrameSize::Configured, &userModel,
-                                         static_cast<float>(config.adaptationThreshold * 0.001));
+                                         config.adaptationThreshold);
     if (!graphManager->start()) {
         logTo(logger, "ERROR: Failed to start the graph manager");
         delete graphManager;

@@ -14,6 +14,7 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
+#include "app/capture/ApplicationServices.h"
 #include "app/core/ProductConstants.h"
 #include "src/Logger.h"
 #include "detection/settings/FaceTrackingSettings.h"
@@ -67,16 +68,17 @@ void unreadable(Logger* logger, const char* key, const std::string& text) {
                     " in the configuration file isn't a number, the default is kept");
 }
 
-// Decimal 0..1 to thousandths, truncated toward zero. A product that lies within rounding noise of a
-// whole number is that number, so that a saved 0.57 reads back as 570 and not 569.
-int toThousandths(double value) {
+// A decimal of the file as the score it stands for: whole thousandths, truncated toward zero and held
+// to the 32-bit range. A product that lies within rounding noise of a whole number is that number, so
+// that a saved 0.57 reads back as 0.57 and not 0.569.
+float scoreFromDecimal(double value) {
     double t = value * 1000.0;
     double nearest = std::round(t);
     if (std::fabs(t - nearest) < 1e-6 * std::fmax(1.0, std::fabs(t))) t = nearest;
     t = std::trunc(t);
-    if (t >= double(INT_MAX)) return INT_MAX;
-    if (t <= double(INT_MIN)) return INT_MIN;
-    return int(t);
+    if (t >= double(INT_MAX)) t = INT_MAX;
+    if (t <= double(INT_MIN)) t = INT_MIN;
+    return static_cast<float>(t / 1000.0);
 }
 
 uint32_t secondsToMs(long long seconds) { return uint32_t(seconds * 1000); }
@@ -123,12 +125,12 @@ void readReal(Reader& r, const char* key, float& field) {
     else
         unreadable(r.logger, key, text);
 }
-void readThousandths(Reader& r, const char* key, int& field) {
+void readScore(Reader& r, const char* key, float& field) {
     std::string text;
     double v;
     if (!present(r.file, key, text)) return;
     if (leadingDecimal(text, v))
-        field = toThousandths(v);
+        field = scoreFromDecimal(v);
     else
         unreadable(r.logger, key, text);
 }
@@ -155,8 +157,9 @@ void readText(Reader& r, const char* key, std::string& field) {
 
 bool write(wxFileConfig& file, const char* key, const std::string& text) { return file.Write(key, wx(text)); }
 bool writeInt(wxFileConfig& file, const char* key, long long v) { return write(file, key, std::to_string(v)); }
-bool writeThousandths(wxFileConfig& file, const char* key, int v) {
-    return write(file, key, decimalText(v * 0.001));
+// The score's whole thousandths as a decimal, so that what was read is written back as it was.
+bool writeScore(wxFileConfig& file, const char* key, float v) {
+    return write(file, key, decimalText(std::round(double(v) * 1000.0) / 1000.0));
 }
 
 }  // namespace
@@ -164,13 +167,13 @@ bool writeThousandths(wxFileConfig& file, const char* key, int v) {
 Configuration::Configuration()
     : version("0.0"),
       idleDelay(600000),
-      maxDetectionConfidence(200),
-      goodDetectionConfidence(100),
-      badDetectionConfidence(50),
-      maxVerificationConfidence(1000),
-      goodVerificationConfidence(600),
-      badVerificationConfidence(400),
-      adaptationThreshold(200),
+      maxDetectionConfidence(0.2f),
+      goodDetectionConfidence(0.1f),
+      badDetectionConfidence(0.05f),
+      maxVerificationConfidence(1.0f),
+      goodVerificationConfidence(0.6f),
+      badVerificationConfidence(CaptureConfiguration().badVerificationConfidence),
+      adaptationThreshold(CaptureConfiguration().adaptationThreshold),
       nextUserId(5000),
       verificationIdleDelay(300000),
       worldModel("models/world6-64x80-dctmod2-gmm.model"),
@@ -192,13 +195,13 @@ bool Configuration::load(const std::string& path, Logger* logger) {
 
     readText(f, "/Application/Version", version);
     readDelay(f, "/Application/IdleDelay", idleDelay);
-    readThousandths(f, "/Application/MaxDetectionConfidence", maxDetectionConfidence);
-    readThousandths(f, "/Application/GoodDetectionConfidence", goodDetectionConfidence);
-    readThousandths(f, "/Application/BadDetectionConfidence", badDetectionConfidence);
-    readThousandths(f, "/Application/MaxVerificationConfidence", maxVerificationConfidence);
-    readThousandths(f, "/Application/GoodVerificationConfidence", goodVerificationConfidence);
-    readThousandths(f, "/Application/BadVerificationConfidence", badVerificationConfidence);
-    readThousandths(f, "/Application/AdaptationThreshold", adaptationThreshold);
+    readScore(f, "/Application/MaxDetectionConfidence", maxDetectionConfidence);
+    readScore(f, "/Application/GoodDetectionConfidence", goodDetectionConfidence);
+    readScore(f, "/Application/BadDetectionConfidence", badDetectionConfidence);
+    readScore(f, "/Application/MaxVerificationConfidence", maxVerificationConfidence);
+    readScore(f, "/Application/GoodVerificationConfidence", goodVerificationConfidence);
+    readScore(f, "/Application/BadVerificationConfidence", badVerificationConfidence);
+    readScore(f, "/Application/AdaptationThreshold", adaptationThreshold);
     readInt(f, "/Application/NextUserID", nextUserId);
     if (adaptationThreshold > badVerificationConfidence) adaptationThreshold = badVerificationConfidence;
 
@@ -261,13 +264,13 @@ bool Configuration::save(const std::string& path) {
 
     bool ok = write(f, "/Application/Version", version) &&
               writeInt(f, "/Application/IdleDelay", idleDelay / 1000) &&
-              writeThousandths(f, "/Application/MaxDetectionConfidence", maxDetectionConfidence) &&
-              writeThousandths(f, "/Application/GoodDetectionConfidence", goodDetectionConfidence) &&
-              writeThousandths(f, "/Application/BadDetectionConfidence", badDetectionConfidence) &&
-              writeThousandths(f, "/Application/MaxVerificationConfidence", maxVerificationConfidence) &&
-              writeThousandths(f, "/Application/GoodVerificationConfidence", goodVerificationConfidence) &&
-              writeThousandths(f, "/Application/BadVerificationConfidence", badVerificationConfidence) &&
-              writeThousandths(f, "/Application/AdaptationThreshold", adaptationThreshold) &&
+              writeScore(f, "/Application/MaxDetectionConfidence", maxDetectionConfidence) &&
+              writeScore(f, "/Application/GoodDetectionConfidence", goodDetectionConfidence) &&
+              writeScore(f, "/Application/BadDetectionConfidence", badDetectionConfidence) &&
+              writeScore(f, "/Application/MaxVerificationConfidence", maxVerificationConfidence) &&
+              writeScore(f, "/Application/GoodVerificationConfidence", goodVerificationConfidence) &&
+              writeScore(f, "/Application/BadVerificationConfidence", badVerificationConfidence) &&
+              writeScore(f, "/Application/AdaptationThreshold", adaptationThreshold) &&
               writeInt(f, "/Application/NextUserID", nextUserId) &&
               writeInt(f, "/Verification/IdleDelay", verificationIdleDelay / 1000) &&
               write(f, "/Verification/WorldModel", worldModel);

@@ -1,6 +1,6 @@
 #pragma once
-// The user's settings: delays in milliseconds and confidences in thousandths in memory, seconds and
-// decimals in the file ("Tarvelo.cfg", INI groups "/Application", "/Verification", "/Camera",
+// The user's settings: delays in milliseconds and scores as the verifier's and the detector's numbers
+// in memory, seconds and decimals in the file ("Tarvelo.cfg", INI groups "/Application", "/Verification", "/Camera",
 // "/FaceDetector"), read and written in the C numeric locale whatever the user's locale.
 #include <cstdint>
 #include <string>
@@ -18,13 +18,14 @@ class Configuration {
 public:
     std::string version;
     uint32_t idleDelay;  // ms
-    int maxDetectionConfidence;
-    int goodDetectionConfidence;
-    int badDetectionConfidence;
-    int maxVerificationConfidence;
-    int goodVerificationConfidence;
-    int badVerificationConfidence;
-    int adaptationThreshold;  // never above badVerificationConfidence after a load
+    // Scores; the file's decimals are read to whole thousandths.
+    float maxDetectionConfidence;
+    float goodDetectionConfidence;
+    float badDetectionConfidence;
+    float maxVerificationConfidence;
+    float goodVerificationConfidence;
+    float badVerificationConfidence;  // a face is accepted from this score
+    float adaptationThreshold;        // never above badVerificationConfidence after a load
     int nextUserId;
     uint32_t verificationIdleDelay;  // ms
     std::string worldModel;

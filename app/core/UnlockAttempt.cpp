@@ -63,7 +63,7 @@ UnlockAttempt::Start UnlockAttempt::startVerification() {
     log("Creation of the verification logic...");
     verificationLogic = makeVerificationLogic(window);
     verificationLogic->setAdaptation(core.SessionGuardCore::userDataDir(), vision::kLastFace,
-                                     config.adaptationThreshold * 0.001f);
+                                     config.adaptationThreshold);
 
     graphManager = new FaceVerificatorGraphManager(core.logger);
     if (!graphManager->initialize(config.cameraName, screen.videoWindowHandle(), config.getFormatWidth(),

@@ -8,6 +8,7 @@
 #include <wx/msgdlg.h>
 
 #include "app/capture/FaceVerificatorGraphManager.h"
+#include "app/capture/Notifications.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
@@ -105,15 +106,15 @@ TarveloUnlockDialog::TarveloUnlockDialog(UnlockHost& host, wxWindow* parent) : U
     idleWindow->SetBackgroundColour(wxColour(40, 40, 40));
     idleWindow->Hide();
 
-    detectionGauge = new CustomGauge(backgroundPanel, wxID_ANY, config.maxDetectionConfidence, 0, -1,
+    detectionGauge = new CustomGauge(backgroundPanel, wxID_ANY, gaugeThousandths(config.maxDetectionConfidence), 0, -1,
                                      wxPoint(W + 94, 170), wxSize(10, H), 1, true, wxDefaultValidator, "gauge");
     detectionGauge->SetForegroundColour(*wxRED);
     detectionGauge->setBorderColour(wxColour(183, 183, 183));
     detectionGauge->SetBackgroundColour(*wxWHITE);
     detectionGauge->SetToolTip("Detection level (Green = Very good, Yellow = Good, Red = Bad)");
 
-    verificationGauge = new CustomGauge(backgroundPanel, wxID_ANY, config.maxVerificationConfidence, -500,
-                                        config.badVerificationConfidence, wxPoint(W + 103, 170), wxSize(10, H), 1,
+    verificationGauge = new CustomGauge(backgroundPanel, wxID_ANY, gaugeThousandths(config.maxVerificationConfidence),
+                                        -500, gaugeThousandths(config.badVerificationConfidence), wxPoint(W + 103, 170), wxSize(10, H), 1,
                                         true, wxDefaultValidator, "gauge");
     verificationGauge->SetForegroundColour(*wxRED);
     verificationGauge->setBorderColour(wxColour(183, 183, 183));
@@ -255,14 +256,16 @@ void TarveloUnlockDialog::setMode(int newMode) {
 
 void TarveloUnlockDialog::showDetectionConfidence(int value) {
     const Configuration& config = host.core().config;
-    detectionGauge->colourByScore(value, config.badDetectionConfidence, config.goodDetectionConfidence);
+    detectionGauge->colourByScore(value, gaugeThousandths(config.badDetectionConfidence),
+                                  gaugeThousandths(config.goodDetectionConfidence));
     detectionGauge->setValue(value);
     detectionGauge->Refresh();
 }
 
 void TarveloUnlockDialog::showVerificationResult(int value) {
     const Configuration& config = host.core().config;
-    verificationGauge->colourByScore(value, config.badVerificationConfidence, config.goodVerificationConfidence);
+    verificationGauge->colourByScore(value, gaugeThousandths(config.badVerificationConfidence),
+                                     gaugeThousandths(config.goodVerificationConfidence));
     verificationGauge->setValue(value);
     verificationGauge->Refresh();
 }

@@ -429,7 +429,7 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     app.config.cameraName = "Office";
     app.config.detectorModel = "models/none.cascade";
     app.config.worldModel = "models/world.model";
-    app.config.adaptationThreshold = 250;
+    app.config.adaptationThreshold = 0.25f;
     app.config.trackingSettings = &configured;
     auto* checker = new PresenceChecker;
     checker->setTimeLimit(600);
@@ -494,9 +494,9 @@ TEST_F(Listeners, PresenceCheckThroughTheGraphPostsOneVerdict) {
     app.config.worldModel = models + "/world.model";
 
     struct Case {
-        int threshold;  // thousandths
+        float threshold;
         int expected;
-    } cases[] = {{-1000000, ID_PRESENCE_OK}, {1000000, ID_PRESENCE_FAILED}};
+    } cases[] = {{-1000.0f, ID_PRESENCE_OK}, {1000.0f, ID_PRESENCE_FAILED}};
     for (const Case& c : cases) {
         app.events.clear();
         app.config.adaptationThreshold = c.threshold;

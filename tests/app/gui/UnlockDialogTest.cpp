@@ -163,14 +163,14 @@ TEST_F(UnlockDialogTest, WideMessagesAreBrokenIntoLinesThatFitThePanel) {
 
 TEST_F(UnlockDialogTest, GaugeColoursAtTheThresholds) {
     Configuration& c = app().config;
-    dialog->showDetectionConfidence(c.badDetectionConfidence);
+    dialog->showDetectionConfidence(gaugeThousandths(c.badDetectionConfidence));
     EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), wxTheColourDatabase->Find("YELLOW"));
-    dialog->showDetectionConfidence(c.goodDetectionConfidence);
+    dialog->showDetectionConfidence(gaugeThousandths(c.goodDetectionConfidence));
     EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), *wxGREEN);
     dialog->showDetectionConfidence(INT_MIN);
     EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), *wxRED);
     EXPECT_EQ(dialog->detectionGauge->getValue(), 0);
-    dialog->showVerificationResult(c.goodVerificationConfidence);
+    dialog->showVerificationResult(gaugeThousandths(c.goodVerificationConfidence));
     EXPECT_EQ(dialog->verificationGauge->GetForegroundColour(), *wxGREEN);
 }
 
