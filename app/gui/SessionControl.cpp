@@ -52,7 +52,7 @@ void SessionGuardApp::deletePresenceChecker() {
     presenceChecker = nullptr;
 }
 
-void SessionGuardApp::startUnlockThread() {
+void SessionGuardApp::startUnlockScreen() {
     unlockThread = new UnlockThread();
     unlockThread->Create();
     unlockThread->Run();

@@ -109,9 +109,9 @@ protected:
     bool startPresenceChecker() override;
     bool presenceCheckTimedOut() override;
     void deletePresenceChecker() override;
-    void startUnlockScreen() override { startUnlockThread(); }
+    // A new unlock thread, which starts the unlock screen and waits for it.
+    void startUnlockScreen() override;
     void restartUnlockScreen() override;
-    virtual void startUnlockThread();
     bool startAdaptation(const std::string& prefix) override;
     void setTaskLockdown(bool locked) override;
     void enableTray(bool enabled) override;

@@ -99,7 +99,7 @@ protected:
     }
     void deletePresenceChecker() override { ++presenceDeleted; }
     bool presenceCheckTimedOut() override { return false; }
-    void startUnlockThread() override { ++unlockStarted; }
+    void startUnlockScreen() override { ++unlockStarted; }
     bool startAdaptation(const std::string& prefix) override {
         adaptations.push_back(prefix);
         return adaptationStarts;
