@@ -10,6 +10,7 @@
 #include "app/core/ProductConstants.h"
 #include "app/core/UnlockAttempt.h"
 #include "tests/app/app_core_fixtures.h"
+#include "tests/app/password_cases.h"
 
 namespace {
 
@@ -63,19 +64,7 @@ protected:
 };
 
 TEST_F(UnlockAttemptTest, PasswordVerdicts) {
-    struct Case {
-        bool logon;
-        DWORD error;
-        const char* typed;
-        bool unlocks;
-        const char* line;
-    };
-    // 1327 (ERROR_ACCOUNT_RESTRICTION) opens only with the field empty: an account without a password.
-    for (const Case& c : {Case{false, 1326, "wrong", false, "The password isn't valid"},
-                          Case{false, 1327, "", true, "The user don't have any password"},
-                          Case{false, 1327, "typed", false, "The password isn't valid"},
-                          Case{false, 1326, "", false, "The password isn't valid"},
-                          Case{true, 0, "right", true, "The password is valid"}}) {
+    for (const PasswordCase& c : kPasswordCases) {
         FakeScreen fresh;
         fresh.logonResult = c.logon;
         fresh.logonError = c.error;

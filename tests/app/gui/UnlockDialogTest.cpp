@@ -12,6 +12,7 @@
 #include "app/gui/WindowBridge.h"
 #include "gui_harness.h"
 #include "test_app.h"
+#include "tests/app/password_cases.h"
 
 namespace {
 
@@ -224,20 +225,7 @@ TEST_F(UnlockDialogTest, IdleTimerRearmsForTheRestThenRestsTheCameraAndWakesOnIn
 }
 
 TEST_F(UnlockDialogTest, PasswordOutcomes) {
-    struct Case {
-        bool logon;
-        DWORD error;
-        const char* typed;
-        bool unlocks;
-        const char* line;
-    };
-    const Case cases[] = {
-        {false, 1326, "wrong", false, "The password isn't valid"},
-        {false, 1327, "", true, "The user don't have any password"},
-        {false, 1327, "typed", false, "The password isn't valid"},
-        {true, 0, "right", true, "The password is valid"},
-    };
-    for (const Case& c : cases) {
+    for (const PasswordCase& c : kPasswordCases) {
         TearDown();
         SetUp();
         app().logonResult = c.logon;
