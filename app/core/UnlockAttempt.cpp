@@ -98,6 +98,9 @@ UnlockAttempt::Start UnlockAttempt::startVerification() {
         return Start::StartFailed;
     }
     screen.onVerificationStarted();
+    // A camera that sends nothing, or a verifier that never gets ready, would leave the screen
+    // waiting without a word.
+    if (mode == MODE_STARTING) screen.armIdleTimer(kReadyTimeLimit, false);
     return Start::Running;
 }
 
@@ -130,7 +133,22 @@ void UnlockAttempt::wake(int nextMode) {
     screen.disableScreenSaver();
 }
 
+void UnlockAttempt::giveUpOnTheFace() {
+    log("ERROR: The verification gave no result in time");
+    LogIndent indent(core.logger);
+    releaseGraph();
+    log("The face cannot open the lock now, password only");
+    screen.showMessageText(std::string(kFaceCannotOpen) +
+                           (framesSeen ? "Your face model cannot be used to check your face."
+                                       : "Your camera sends no picture.") +
+                           "\n\nUse your password to log in.");
+}
+
 void UnlockAttempt::onIdleTimer() {
+    if (mode == MODE_STARTING) {
+        giveUpOnTheFace();
+        return;
+    }
     const uint32_t delay = core.config.verificationIdleDelay;
     DWORD idle = 0;
     if (!readIdleTime(core, [this](DWORD& now, DWORD& last) { return screen.readIdleClock(now, last); }, idle)) {
@@ -194,6 +212,7 @@ bool UnlockAttempt::onMessage(UINT message, WPARAM wParam) {
             return false;
         }
     }
+    if (mode == MODE_STARTING && message == WM_FACE_DETECTION) framesSeen = true;
     if (mode == MODE_STARTING && message == WM_VERIFICATION_READY) {
         log("Event: Verification ready, starting detection...");
         LogIndent indent(core.logger);

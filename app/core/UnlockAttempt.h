@@ -51,6 +51,9 @@ public:
     enum Mode { MODE_STARTING = 0, MODE_DETECTION = 1, MODE_KEYBOARD = 2, MODE_SCREENSAVER = 3 };
     // How the face check started: running, or why the face cannot open the lock.
     enum class Start { Running, NoCamera, NoModel, GraphFailed, StartFailed };
+    // How long the first start may wait for the verifier to get ready (ms) before the screen says
+    // that the face cannot open the lock.
+    static constexpr unsigned kReadyTimeLimit = 10000;
 
     UnlockAttempt(SessionGuardCore& core, UnlockScreen& screen);
     virtual ~UnlockAttempt();
@@ -86,12 +89,15 @@ private:
     void unlock(int status);
     // A key or an idle timeout that wakes the screen from its screen-saver mode.
     void wake(int nextMode);
+    // The first start gave no ready verifier in time: the graph goes, the password alone opens.
+    void giveUpOnTheFace();
 
     SessionGuardCore& core;
     UnlockScreen& screen;
     int mode = MODE_STARTING;
     bool timerMade = false;
     bool unlockedFlag = false;
+    bool framesSeen = false;  // the detector scored a frame before the verifier got ready
     FaceVerificatorGraphManager* graphManager = nullptr;
     DetectionLogic* detectionLogic = nullptr;
     VerificationLogic* verificationLogic = nullptr;

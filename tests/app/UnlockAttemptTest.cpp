@@ -140,4 +140,26 @@ TEST_F(UnlockAttemptTest, WithoutAUsableCameraThePasswordAloneOpens) {
     EXPECT_EQ(screen.statuses, std::vector<int>{kUnlockedByPassword});
 }
 
+TEST_F(UnlockAttemptTest, AVerifierThatNeverGetsReadyIsGivenUpWithTheReason) {
+    // The first start's time limit: no frame scored means the camera, a scored frame the model.
+    for (bool frames : {false, true}) {
+        FakeScreen fresh;
+        UnlockAttempt a(core, fresh);
+        if (frames) {
+            EXPECT_FALSE(a.onMessage(WM_FACE_DETECTION, scoreParam(0.1f)));
+        }
+        a.onIdleTimer();
+        ASSERT_EQ(fresh.messages.size(), 1u) << frames;
+        EXPECT_EQ(fresh.messages[0], std::string("Your face cannot open the lock now.\n\n") +
+                                         (frames ? "Your face model cannot be used to check your face."
+                                                 : "Your camera sends no picture.") +
+                                         "\n\nUse your password to log in.");
+        EXPECT_FALSE(a.isUnlocked());
+        fresh.logonResult = true;
+        a.onKey(true, "right");
+        EXPECT_EQ(fresh.statuses, std::vector<int>{kUnlockedByPassword}) << frames;
+    }
+    EXPECT_TRUE(logger.has("ERROR: The verification gave no result in time"));
+}
+
 }  // namespace
