@@ -50,6 +50,9 @@
 #include "app/capture/WallClock.h"
 #include "app/core/EnrollmentThread.h"
 #include "app/core/SessionGuardCore.h"
+#include "app/core/UnlockAttempt.h"
+#include "platform/messages.h"
+#include "verification/SampleFiles.h"
 #include "platform/capture/ReplayCamera.h"
 #include "verification/FaceGate.h"
 #include "visionlib/filter/FaceInfo.h"
@@ -138,7 +141,7 @@ public:
         if (armed && !isCaptureRequested()) {
             armed = false;
             captured.push_back(g_frame - 1);
-            EnrollmentThread thread(prefix, core->userModelExists());
+            EnrollmentThread thread(*core, prefix, core->userModelExists());
             built.push_back(thread.buildModel());
             if (built.back() && next == 0) copyFile(core->userModelPath(), afterFirst);
             ++next;
@@ -184,8 +187,8 @@ private:
 // highest score with whether its face passed the gate.
 class Unlock : public VerificationLogic {
 public:
-    Unlock(long frames, const GateWatch* watch)
-        : VerificationLogic(kWindow, WM_VERIFICATION_READY, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED),
+    Unlock(HWND window, long frames, const GateWatch* watch)
+        : VerificationLogic(window, WM_VERIFICATION_READY, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED),
           frames(frames), watch(watch) {}
     void onAccepted(float score, vision::Sequence* gray, int w, int h, vision::FaceInfo* faces) override {
         if (!count()) return;
@@ -217,6 +220,50 @@ private:
     const GateWatch* watch;
 };
 
+// The unlock screen without a window: nothing drawn, no timer, no keyboard.
+class BenchScreen : public UnlockScreen {
+public:
+    HWND messageWindow() override { return kWindow; }
+    HWND videoWindowHandle() override { return nullptr; }
+    void onVerificationStarted() override {}
+    void showMessageText(const std::string&) override {}
+    void clearPassword() override {}
+    void setMode(int) override {}
+    void showDetectionConfidence(int) override {}
+    void showVerificationResult(int) override {}
+    void refreshGauges() override {}
+    void showInvalidPassword(const std::string&, const std::string&) override {}
+    void armIdleTimer(unsigned, bool) override {}
+    void disarmIdleTimer() override {}
+    void restoreScreenSaver() override {}
+    void disableScreenSaver() override {}
+    bool readIdleClock(DWORD&, DWORD&) override { return false; }
+    bool logonUser(const std::string&, const std::string&, const std::string&, DWORD& error) override {
+        error = 0;
+        return false;
+    }
+    void unlocked(int) override {}
+};
+
+// The unlock screen's attempt, with the benchmark's counting listener.
+class BenchAttempt : public UnlockAttempt {
+public:
+    BenchAttempt(BenchCore& core, BenchScreen& screen, long frames)
+        : UnlockAttempt(core, screen), frames(frames), bar(core.config.goodDetectionConfidence) {}
+    GateWatch* watch = nullptr;
+    Unlock* verification = nullptr;
+
+protected:
+    DetectionLogic* makeDetectionLogic(HWND) override { return watch = new GateWatch(bar); }
+    VerificationLogic* makeVerificationLogic(HWND window) override {
+        return verification = new Unlock(window, frames, watch);
+    }
+
+private:
+    long frames;
+    float bar;
+};
+
 // The presence checker, with the frames of the clip counted before its rule reads the clock.
 class Presence : public PresenceChecker {
 public:
@@ -242,39 +289,45 @@ struct Scored {
     bool gated = false;         // whether that face passed the face gate
 };
 
-// The unlock dialog's graph for one clip; the frame of the first accepted face, -1 for none, -2 when
-// the graph could not run.
-long unlockTime(BenchCore& core, const Clip& clip, const std::string& userModel, Scored* scored) {
-    const Configuration& config = core.config;
+// The unlock screen's attempt on one clip, its notifications handed to it as the screen hands
+// them; the frame of the first accepted face when that opened the lock, -1 for none, -2 when the
+// graph could not run; the highest score into scored.
+long unlockTime(BenchCore& core, const Clip& clip, Scored* scored) {
     g_frame = 0;
-    GateWatch* watch = new GateWatch(config.goodDetectionConfidence * 0.001f);
-    DetectionLogic* detection = watch;
-    Unlock* verification = new Unlock(clip.frames, watch);
-    VerificationLogic* base = verification;
-    verification->setAdaptation(core.userDataDir(), "lastface", config.adaptationThreshold * 0.001f);
+    core.config.cameraName = clip.camera;
+    tarvelo::user::createMessageQueue(kWindow, nullptr, {WM_FACE_DETECTION});
+    BenchScreen screen;
     long at = -1;
     {
-        FaceVerificatorGraphManager graph(nullptr);
-        if (graph.initialize(clip.camera, nullptr, config.getFormatWidth(), config.getFormatHeight(), detection,
-                             verification)) {
-            graph.setupFilters(FaceVerificatorGraphManager::Use::Unlock, core.captureConfiguration(), &userModel);
-            if (graph.start()) {
-                waitFor([&] { return verification->done(); }, 600);
-                graph.stop();
-                at = verification->acceptedAt;
-                scored->highest = verification->highest;
-                scored->gated = verification->highestGated;
-            } else {
-                std::fprintf(stderr, "%s: the graph does not start\n", clip.camera.c_str());
-                at = -2;
-            }
-            graph.destroy();
-        } else {
+        BenchAttempt attempt(core, screen, clip.frames);
+        auto drain = [&] {
+            MSG message;
+            while (!attempt.isUnlocked() && PeekMessageA(&message, kWindow, 0, 0, PM_REMOVE))
+                attempt.onMessage(message.message, message.wParam);
+        };
+        switch (attempt.startVerification()) {
+        case UnlockAttempt::Start::Running:
+            waitFor([&] {
+                drain();
+                return attempt.verification->done();
+            }, 600);
+            if (attempt.getGraphManager()) attempt.getGraphManager()->stop();
+            drain();
+            at = attempt.isUnlocked() ? attempt.verification->acceptedAt.load() : -1;
+            scored->highest = attempt.verification->highest;
+            scored->gated = attempt.verification->highestGated;
+            break;
+        case UnlockAttempt::Start::StartFailed:
+            std::fprintf(stderr, "%s: the graph does not start\n", clip.camera.c_str());
+            at = -2;
+            break;
+        default:
             std::fprintf(stderr, "%s: no verification graph\n", clip.camera.c_str());
             at = -2;
         }
+        attempt.close();
     }
-    deleteListeners(detection, base, nullptr);
+    tarvelo::user::destroyMessageQueue(kWindow);
     return at;
 }
 
@@ -394,8 +447,8 @@ int main(int argc, char** argv) {
     std::printf("# %s, configuration %s: detector %s (threshold %g), world model %s; unlock and presence at %.3f, "
                 "near miss above %.3f, capture and face gate at detection %.3f; clip frames %.3f s apart\n",
                 dir.c_str(), configPath.c_str(), config.detectorModel.c_str(), (double)config.detectorThreshold,
-                config.worldModel.c_str(), config.badVerificationConfidence * 0.001, config.adaptationThreshold * 0.001,
-                config.goodDetectionConfidence * 0.001, g_frameTime);
+                config.worldModel.c_str(), (double)config.badVerificationConfidence, (double)config.adaptationThreshold,
+                (double)config.goodDetectionConfidence, g_frameTime);
     std::printf("%-8s %-10s %-8s %10s %10s %9s %9s  %s\n", "user", "clip", "kind", "unlock 1", "unlock 3",
                 "presence 1", "presence 3", "highest score 1, 3 (face gated or not)");
 
@@ -418,8 +471,8 @@ int main(int argc, char** argv) {
                           modelThird = work + "/" + first.subject + ".third.model";
         const long clickFrames[] = {std::lround(1.0 / g_frameTime), first.frames / 3, 2 * first.frames / 3};
         Enrollment* enrollment =
-            new Enrollment(&core, work + "/lastface", {clickFrames[0], clickFrames[1], clickFrames[2]},
-                           config.goodDetectionConfidence * 0.001f, first.frames);
+            new Enrollment(&core, work + "/" + vision::kLastFace, {clickFrames[0], clickFrames[1], clickFrames[2]},
+                           config.goodDetectionConfidence, first.frames);
         enrollment->afterFirst = modelFirst;
         VerificationLogic* pageVerification =
             new VerificationLogic(kWindow, 0, WM_FACE_AUTHENTICATED, WM_FACE_NOT_AUTHENTICATED);
@@ -465,7 +518,7 @@ int main(int argc, char** argv) {
                 for (int m = 0; m < 2; m++) {
                     if (!models[m]) continue;
                     copyFile(*models[m], model);
-                    r.unlock[m] = unlockTime(core, probe, model, &r.scored[m]);
+                    r.unlock[m] = unlockTime(core, probe, &r.scored[m]);
                     r.presence[m] = presence(core, probe);
                     errors += r.unlock[m] == -2 || r.presence[m] == -2;
                 }

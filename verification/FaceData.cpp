@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "verification/PrivateFile.h"
+#include "verification/SampleFiles.h"
 #include "verification/TextLines.h"
 #include "verification/UserInfo.h"
 #include "visionlib/Allocator.h"
@@ -62,7 +63,7 @@ void FaceData::printAddressTable() {
 
 // Moves a sample's image-folder files into the backup folder; a file that cannot move stays.
 void FaceData::moveToBackup(const char* name) {
-    for (const char* suffix : {".raw.pgm", ".info.txt", ".crop.pgm"}) {
+    for (const char* suffix : kSampleSuffixes) {
         std::string from = imagePath(name, suffix), to = imagePath(name, suffix, true);
         if (verbose > 2)
             message("moving %s -> %s\n", from.c_str(), to.c_str());
@@ -133,11 +134,11 @@ void FaceData::addFaceData(Sequence* frame, FaceInfo* face, const char* name) {
 
     if (saveData && !binaryCrops) {
         workImage->copyFrom(frameWidth, frameHeight, frame->frames[0], "float", 255);
-        std::string raw = imagePath(name, ".raw.pgm");
+        std::string raw = imagePath(name, kSampleFrame);
         if (verbose > 2)
             message("Saving image file %s\n", raw.c_str());
         writePrivateFile(raw.c_str(), [&](XFile* f) { workImage->saveXFile(f); });
-        std::string info = imagePath(name, ".info.txt");
+        std::string info = imagePath(name, kSampleDescription);
         if (verbose > 2)
             message("Saving info file %s\n", info.c_str());
         writePrivateFile(info.c_str(), [&](XFile* f) { writeCaptureDescription(f, face); });
@@ -148,7 +149,7 @@ void FaceData::addFaceData(Sequence* frame, FaceInfo* face, const char* name) {
     ImageGray* crop = images[currentSlot];
     if (saveData && crop) {
         if (!binaryCrops) {
-            std::string path = imagePath(name, ".crop.pgm");
+            std::string path = imagePath(name, kSampleCrop);
             if (verbose > 2)
                 message("Saving image file %s\n", path.c_str());
             writePrivateFile(path.c_str(), [&](XFile* f) { crop->saveXFile(f); });
@@ -234,11 +235,11 @@ FaceData::CropLoad FaceData::loadCrop(int place, const char* name) {
         }
         image->updateReals();
     } else {
-        std::string path = imagePath(name, ".crop.pgm");
+        std::string path = imagePath(name, kSampleCrop);
         if (FILE* probe = openRegularFile(path.c_str(), "r"))
             fclose(probe);
         else
-            path = imagePath(name, ".crop.pgm", true);
+            path = imagePath(name, kSampleCrop, true);
         if (verbose > 2)
             message("Loading image file %s\n", path.c_str());
         image = new (allocator) ImageGray();

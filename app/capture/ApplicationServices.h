@@ -5,6 +5,8 @@
 // The listeners call it from the filters' streaming threads.
 #include <string>
 
+#include "verification/filter/IFaceVerificator.h"
+
 class Logger;
 
 namespace vision {
@@ -24,9 +26,9 @@ struct CaptureConfiguration {
     int maxFaces = 1;
     const vision::FaceTrackingSettings* trackingSettings = nullptr;  // copied, never handed over
     std::string worldModel;
-    int goodDetectionConfidence = 100;    // thousandths
-    int badVerificationConfidence = 400;  // thousandths
-    int adaptationThreshold = 200;        // thousandths
+    float goodDetectionConfidence = 0.1f;  // the face gate's bar: weaker detections are no faces
+    float badVerificationConfidence = kDefaultVerificationThreshold;  // a face is accepted from this score
+    float adaptationThreshold = 0.2f;  // a rejected face above it is a near miss
 };
 
 class ApplicationServices {

@@ -234,3 +234,18 @@ HRESULT CaptureGraphManager::setAuthenticationThreshold(float threshold) {
     }
     return verificatorControl->SetThreshold(threshold);
 }
+
+void CaptureGraphManager::setupFromConfiguration(const CaptureConfiguration& config, FrameSize size,
+                                                 const std::string* userModel, float threshold) {
+    int32_t w = static_cast<int32_t>(config.formatWidth), h = static_cast<int32_t>(config.formatHeight);
+    auto readVideoSize = [&] {
+        if (!getVideoSize(w, h)) w = h = 0;
+    };
+    if (size == FrameSize::VideoBeforeDetector) readVideoSize();
+    setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold, config.detectorNormalized);
+    if (size == FrameSize::VideoAfterDetector) readVideoSize();
+    setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
+    if (userModel) setupFaceVerificator(*userModel, config.worldModel);
+    setAuthenticationThreshold(threshold);
+    setFaceGate(config.goodDetectionConfidence);
+}

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "app/capture/ApplicationServices.h"
 #include "detection/filter/IFaceDetector.h"
 #include "src/DSF_GraphManager.h"
 #include "utilityfilters/scaler/ITamsel.h"
@@ -33,6 +34,16 @@ public:
     // enrollment capture) that the tracker has held over kHeldFrames frames are verified.
     HRESULT setFaceGate(float minDetectionScore);
     static const int kHeldFrames = 2;
+
+    // Where the detector's tracking settings take the frame size from: the configured format, or
+    // the running video's size read before or after the detector is set up (0 x 0 when the graph
+    // cannot tell).
+    enum class FrameSize { Configured, VideoBeforeDetector, VideoAfterDetector };
+    // The filters from the configuration, in one order: the detector, its tracking settings, the
+    // user's model against the world model (when one is given), and the threshold a face must
+    // reach to be accepted.
+    void setupFromConfiguration(const CaptureConfiguration& config, FrameSize size, const std::string* userModel,
+                                float threshold);
 
     // Filters of the graph, for inspection; null when absent.
     IBaseFilter* getDetector() const { return detector; }

@@ -11,6 +11,7 @@
 #include "src/Logger.h"
 #include "verification/FaceData.h"
 #include "verification/PrivateFile.h"
+#include "verification/SampleFiles.h"
 #include "verification/UserInfo.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Image.h"
@@ -74,8 +75,8 @@ bool DetectionLogic::writeCapture(const std::string& prefix, const vision::FaceI
         frame->toGrayFloat(gray.data(), false);
         vision::ImageGray image(frame->width, frame->height);
         image.copyFrom(frame->width, frame->height, gray.data(), "float", 255);
-        image.save((prefix + ".raw.pgm").c_str());
-        vision::DiskXFile info((prefix + ".info.txt").c_str(), "w");
+        image.save(vision::sampleFramePath(prefix).c_str());
+        vision::DiskXFile info(vision::sampleDescriptionPath(prefix).c_str(), "w");
         vision::writeCaptureDescription(&info, face);
     });
 }
@@ -147,8 +148,7 @@ void VerificationLogic::purgeLastFace() {
     if (static_cast<uint32_t>(wallClockSeconds() - nearMissTime) <= 3) return;
     nearMissTime = 0;
     if (!identity) return;
-    const std::string base = vision::userFolderPath(dataFolder.c_str(), identity.get()) + "/images/" + nearMissName;
-    for (const char* suffix : {".crop.pgm", ".raw.pgm", ".info.txt"}) std::remove((base + suffix).c_str());
+    vision::removeSampleFiles(vision::userFolderPath(dataFolder.c_str(), identity.get()) + "/images/" + nearMissName);
 }
 
 void deleteListeners(DetectionLogic*& detection, VerificationLogic*& verification, Logger* logger) {

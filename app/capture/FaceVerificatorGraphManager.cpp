@@ -120,17 +120,8 @@ void FaceVerificatorGraphManager::setOneShot(bool oneShot) {
 
 void FaceVerificatorGraphManager::setupFilters(Use use, const CaptureConfiguration& config,
                                                const std::string* userModel) {
-    int32_t w = 0, h = 0;
-    auto readVideoSize = [&] {
-        if (!getVideoSize(w, h)) w = h = 0;
-    };
-    if (use == Use::Enrollment) readVideoSize();
-    setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold, config.detectorNormalized);
-    if (use == Use::Unlock) readVideoSize();
-    setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
-    if (userModel) setupFaceVerificator(*userModel, config.worldModel);
-    setAuthenticationThreshold(config.badVerificationConfidence * 0.001f);
-    setFaceGate(config.goodDetectionConfidence * 0.001f);
+    setupFromConfiguration(config, use == Use::Enrollment ? FrameSize::VideoBeforeDetector : FrameSize::VideoAfterDetector,
+                           userModel, config.badVerificationConfidence);
     if (use == Use::Enrollment) setOneShot(false);
 }
 

@@ -4,6 +4,7 @@
 // presence checker, the unlock thread and the enrollment thread hand to the application object.
 // A window message carries a score in thousandths (truncated toward zero) or NO_FACE_SCORE in
 // wParam, and 0 in lParam.
+#include <cmath>
 #include <cstdint>
 
 #include "platform/messages.h"
@@ -34,4 +35,14 @@ inline WPARAM scoreParam(float score) {
     else if (thousandths <= -2147483648.0f) value = INT32_MIN + 1;
     else value = static_cast<int32_t>(thousandths);
     return static_cast<WPARAM>(static_cast<uint32_t>(value));
+}
+
+// A configured score (whole thousandths, as the configuration reads them) on the scale of the
+// messages' scores, for the gauges that show both.
+inline int32_t gaugeThousandths(float score) {
+    const double thousandths = std::round(double(score) * 1000.0);
+    if (!(thousandths == thousandths)) return 0;
+    if (thousandths >= 2147483647.0) return INT32_MAX;
+    if (thousandths <= -2147483647.0) return INT32_MIN + 1;
+    return static_cast<int32_t>(thousandths);
 }

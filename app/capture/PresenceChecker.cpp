@@ -11,18 +11,15 @@
 
 namespace {
 
-Logger* appLogger() {
-    ApplicationServices* app = application();
-    return app ? app->getLogger() : nullptr;
-}
-
 void logTo(Logger* logger, const char* line) {
     if (logger) logger->log(line);
 }
 
 }  // namespace
 
-PresenceChecker::PresenceChecker() : graphManager(nullptr), startTime(0), notified(false) {}
+PresenceChecker::PresenceChecker() : graphManager(nullptr), startTime(0), notified(false) {
+    if (ApplicationServices* app = application()) logger = app->getLogger();
+}
 
 PresenceChecker::~PresenceChecker() {
     stopWatchdog();
@@ -37,7 +34,6 @@ PresenceChecker::~PresenceChecker() {
 bool PresenceChecker::start() {
     ApplicationServices* app = application();
     if (!app) return false;
-    Logger* logger = app->getLogger();
     logTo(logger, "Starting the presence checking...");
     LogIndent indent(logger);
     const CaptureConfiguration config = app->captureConfiguration();
@@ -52,15 +48,11 @@ bool PresenceChecker::start() {
         graphManager = nullptr;
         return false;
     }
-    graphManager->setupFaceDetector(config.detectorType, config.detectorModel, config.detectorThreshold,
-                                    config.detectorNormalized);
-    graphManager->setDetectorSettings(config.maxFaces, static_cast<int>(config.formatWidth),
-                                      static_cast<int>(config.formatHeight), config.trackingSettings);
-    graphManager->setupFaceVerificator(app->userModelPath(), config.worldModel);
     // Keeping an idle session open is as strong a verdict as opening the lock: the unlock screen's
     // threshold, not the near-miss floor.
-    graphManager->setAuthenticationThreshold(static_cast<float>(config.badVerificationConfidence * 0.001));
-    graphManager->setFaceGate(static_cast<float>(config.goodDetectionConfidence * 0.001));
+    const std::string userModel = app->userModelPath();
+    graphManager->setupFromConfiguration(config, CaptureGraphManager::FrameSize::Configured, &userModel,
+                                         config.badVerificationConfidence);
     if (!graphManager->start()) {
         logTo(logger, "ERROR: Failed to start the graph manager");
         delete graphManager;
@@ -76,7 +68,7 @@ void PresenceChecker::watch() {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimit);
     if (wake.wait_until(lock, end, [this] { return stopping || notified; })) return;
     lock.unlock();
-    notifyOnce(ID_PRESENCE_FAILED, "ERROR: The presence check gave no result in time, it failed");
+    notifyOnce(ID_PRESENCE_FAILED, "ERROR: The presence check gave no result in time, it failed", true);
 }
 
 void PresenceChecker::stopWatchdog() {
@@ -88,10 +80,10 @@ void PresenceChecker::stopWatchdog() {
     if (watchdog.joinable()) watchdog.join();
 }
 
-bool PresenceChecker::notifyOnce(int id, const char* line) {
+bool PresenceChecker::notifyOnce(int id, const char* line, bool timeUp) {
     std::lock_guard<std::mutex> guard(verdictLock);
     if (notified || stopping) return false;
-    Logger* logger = appLogger();
+    timedOutFlag = timeUp;  // before the event, which the GUI thread may handle at once
     logTo(logger, line);
     {
         LogIndent indent(logger);

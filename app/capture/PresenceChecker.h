@@ -5,6 +5,7 @@
 // frame 4 or more clock seconds after the filter became ready. A watchdog makes sure the check
 // ends: without a verdict some seconds after the graph was started (a verifier that never gets
 // ready, a camera that sends nothing, a graph that stops) it reports ID_PRESENCE_FAILED itself.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "verification/filter/IFaceVerificator.h"
 
+class Logger;
 class PresenceCheckerGraphManager;
 
 class PresenceChecker : public VerificationListener {
@@ -33,16 +35,20 @@ public:
     void onNoFace() override;
 
     PresenceCheckerGraphManager* getGraphManager() const { return graphManager; }
+    // The verdict was the watchdog's: the graph gave none in time.
+    bool timedOut() const { return timedOutFlag; }
 
 protected:
     // The verdict against the user, once the first seconds are over.
     void reportAbsence(const char* line);
-    // Posts the verdict once; false when one was already posted. Takes the verdict lock.
-    bool notifyOnce(int id, const char* line);
+    // Posts the verdict once; false when one was already posted. Takes the verdict lock. timeUp:
+    // the watchdog's verdict.
+    bool notifyOnce(int id, const char* line, bool timeUp = false);
     void watch();
     void stopWatchdog();
 
     PresenceCheckerGraphManager* graphManager;
+    Logger* logger = nullptr;  // the application's, taken when the checker is made
     int32_t startTime;
     bool notified;  // under verdictLock once the graph runs
 
@@ -51,4 +57,5 @@ protected:
     std::condition_variable wake;
     bool stopping = false;  // under verdictLock
     std::thread watchdog;
+    std::atomic<bool> timedOutFlag{false};
 };

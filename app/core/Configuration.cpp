@@ -14,8 +14,8 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
+#include "app/capture/ApplicationServices.h"
 #include "app/core/ProductConstants.h"
-#include "app/core/SessionGuardCore.h"
 #include "src/Logger.h"
 #include "detection/settings/FaceTrackingSettings.h"
 
@@ -62,22 +62,23 @@ bool leadingDecimal(const std::string& text, double& v) {
 
 // A value that is not a number keeps the field as it was (its default in a fresh record): reading
 // it as 0 would, for a delay, lock the screen seconds after the start.
-void unreadable(const char* key, const std::string& text) {
-    if (Logger* logger = appLogger())
+void unreadable(Logger* logger, const char* key, const std::string& text) {
+    if (logger)
         logger->log(std::string("WARNING: The value '") + text + "' of " + key +
                     " in the configuration file isn't a number, the default is kept");
 }
 
-// Decimal 0..1 to thousandths, truncated toward zero. A product that lies within rounding noise of a
-// whole number is that number, so that a saved 0.57 reads back as 570 and not 569.
-int toThousandths(double value) {
+// A decimal of the file as the score it stands for: whole thousandths, truncated toward zero and held
+// to the 32-bit range. A product that lies within rounding noise of a whole number is that number, so
+// that a saved 0.57 reads back as 0.57 and not 0.569.
+float scoreFromDecimal(double value) {
     double t = value * 1000.0;
     double nearest = std::round(t);
     if (std::fabs(t - nearest) < 1e-6 * std::fmax(1.0, std::fabs(t))) t = nearest;
     t = std::trunc(t);
-    if (t >= double(INT_MAX)) return INT_MAX;
-    if (t <= double(INT_MIN)) return INT_MIN;
-    return int(t);
+    if (t >= double(INT_MAX)) t = INT_MAX;
+    if (t <= double(INT_MIN)) t = INT_MIN;
+    return static_cast<float>(t / 1000.0);
 }
 
 uint32_t secondsToMs(long long seconds) { return uint32_t(seconds * 1000); }
@@ -100,59 +101,65 @@ std::unique_ptr<wxFileConfig> openFile(const std::string& path) {
     return file;
 }
 
-void readInt(wxFileConfig& file, const char* key, int& field) {
+// The file being read, with the logger that hears what cannot be taken from it.
+struct Reader {
+    wxFileConfig& file;
+    Logger* logger;
+};
+
+void readInt(Reader& r, const char* key, int& field) {
     std::string text;
     long long v;
-    if (!present(file, key, text)) return;
+    if (!present(r.file, key, text)) return;
     if (leadingInteger(text, v))
         field = toInt(v);
     else
-        unreadable(key, text);
+        unreadable(r.logger, key, text);
 }
-void readReal(wxFileConfig& file, const char* key, float& field) {
+void readReal(Reader& r, const char* key, float& field) {
     std::string text;
     double v;
-    if (!present(file, key, text)) return;
+    if (!present(r.file, key, text)) return;
     if (leadingDecimal(text, v))
         field = float(v);
     else
-        unreadable(key, text);
+        unreadable(r.logger, key, text);
 }
-void readThousandths(wxFileConfig& file, const char* key, int& field) {
+void readScore(Reader& r, const char* key, float& field) {
     std::string text;
     double v;
-    if (!present(file, key, text)) return;
+    if (!present(r.file, key, text)) return;
     if (leadingDecimal(text, v))
-        field = toThousandths(v);
+        field = scoreFromDecimal(v);
     else
-        unreadable(key, text);
+        unreadable(r.logger, key, text);
 }
 // A delay outside the parameters page's range is brought into it: 0 would mean back-to-back
 // presence checks.
-void readDelay(wxFileConfig& file, const char* key, uint32_t& field) {
+void readDelay(Reader& r, const char* key, uint32_t& field) {
     std::string text;
     long long v;
-    if (!present(file, key, text)) return;
+    if (!present(r.file, key, text)) return;
     if (!leadingInteger(text, v)) {
-        unreadable(key, text);
+        unreadable(r.logger, key, text);
         return;
     }
     const long long clamped = std::min<long long>(std::max<long long>(v, kMinDelaySeconds), kMaxDelaySeconds);
-    if (clamped != v)
-        if (Logger* logger = appLogger())
-            logger->log(std::string("WARNING: The delay of ") + text + " s of " + key + " is out of range, " +
-                        std::to_string(clamped) + " s is used");
+    if (clamped != v && r.logger)
+        r.logger->log(std::string("WARNING: The delay of ") + text + " s of " + key + " is out of range, " +
+                      std::to_string(clamped) + " s is used");
     field = secondsToMs(clamped);
 }
-void readText(wxFileConfig& file, const char* key, std::string& field) {
+void readText(Reader& r, const char* key, std::string& field) {
     std::string text;
-    if (present(file, key, text)) field = text;
+    if (present(r.file, key, text)) field = text;
 }
 
 bool write(wxFileConfig& file, const char* key, const std::string& text) { return file.Write(key, wx(text)); }
 bool writeInt(wxFileConfig& file, const char* key, long long v) { return write(file, key, std::to_string(v)); }
-bool writeThousandths(wxFileConfig& file, const char* key, int v) {
-    return write(file, key, decimalText(v * 0.001));
+// The score's whole thousandths as a decimal, so that what was read is written back as it was.
+bool writeScore(wxFileConfig& file, const char* key, float v) {
+    return write(file, key, decimalText(std::round(double(v) * 1000.0) / 1000.0));
 }
 
 }  // namespace
@@ -160,13 +167,13 @@ bool writeThousandths(wxFileConfig& file, const char* key, int v) {
 Configuration::Configuration()
     : version("0.0"),
       idleDelay(600000),
-      maxDetectionConfidence(200),
-      goodDetectionConfidence(100),
-      badDetectionConfidence(50),
-      maxVerificationConfidence(1000),
-      goodVerificationConfidence(600),
-      badVerificationConfidence(400),
-      adaptationThreshold(200),
+      maxDetectionConfidence(0.2f),
+      goodDetectionConfidence(0.1f),
+      badDetectionConfidence(0.05f),
+      maxVerificationConfidence(1.0f),
+      goodVerificationConfidence(0.6f),
+      badVerificationConfidence(CaptureConfiguration().badVerificationConfidence),
+      adaptationThreshold(CaptureConfiguration().adaptationThreshold),
       nextUserId(5000),
       verificationIdleDelay(300000),
       worldModel("models/world6-64x80-dctmod2-gmm.model"),
@@ -181,20 +188,20 @@ Configuration::Configuration()
 
 Configuration::~Configuration() { delete trackingSettings; }
 
-bool Configuration::load(const std::string& path) {
+bool Configuration::load(const std::string& path, Logger* logger) {
     wxLogNull quiet;  // a damaged file must not pop up the toolkit's own messages
     std::unique_ptr<wxFileConfig> file = openFile(path);
-    wxFileConfig& f = *file;
+    Reader f{*file, logger};
 
     readText(f, "/Application/Version", version);
     readDelay(f, "/Application/IdleDelay", idleDelay);
-    readThousandths(f, "/Application/MaxDetectionConfidence", maxDetectionConfidence);
-    readThousandths(f, "/Application/GoodDetectionConfidence", goodDetectionConfidence);
-    readThousandths(f, "/Application/BadDetectionConfidence", badDetectionConfidence);
-    readThousandths(f, "/Application/MaxVerificationConfidence", maxVerificationConfidence);
-    readThousandths(f, "/Application/GoodVerificationConfidence", goodVerificationConfidence);
-    readThousandths(f, "/Application/BadVerificationConfidence", badVerificationConfidence);
-    readThousandths(f, "/Application/AdaptationThreshold", adaptationThreshold);
+    readScore(f, "/Application/MaxDetectionConfidence", maxDetectionConfidence);
+    readScore(f, "/Application/GoodDetectionConfidence", goodDetectionConfidence);
+    readScore(f, "/Application/BadDetectionConfidence", badDetectionConfidence);
+    readScore(f, "/Application/MaxVerificationConfidence", maxVerificationConfidence);
+    readScore(f, "/Application/GoodVerificationConfidence", goodVerificationConfidence);
+    readScore(f, "/Application/BadVerificationConfidence", badVerificationConfidence);
+    readScore(f, "/Application/AdaptationThreshold", adaptationThreshold);
     readInt(f, "/Application/NextUserID", nextUserId);
     if (adaptationThreshold > badVerificationConfidence) adaptationThreshold = badVerificationConfidence;
 
@@ -203,7 +210,7 @@ bool Configuration::load(const std::string& path) {
 
     readText(f, "/Camera/Name", cameraName);
     std::string format;
-    if (present(f, "/Camera/Format", format)) {
+    if (present(f.file, "/Camera/Format", format)) {
         setFormat(format);
         if (formatIndex == 3) formatIndex = 0;
     } else {
@@ -211,7 +218,7 @@ bool Configuration::load(const std::string& path) {
     }
 
     std::string type;
-    if (!present(f, "/FaceDetector/Type", type)) return false;
+    if (!present(f.file, "/FaceDetector/Type", type)) return false;
     if (type == "Frontal")
         detectorType = 1;
     else if (type == "Multiview")
@@ -221,7 +228,7 @@ bool Configuration::load(const std::string& path) {
     readText(f, "/FaceDetector/Model", detectorModel);
     readReal(f, "/FaceDetector/Threshold", detectorThreshold);
     std::string normalized;
-    if (present(f, "/FaceDetector/Normalized", normalized)) {
+    if (present(f.file, "/FaceDetector/Normalized", normalized)) {
         char* end = nullptr;
         errno = 0;
         long long v = std::strtoll(normalized.c_str(), &end, 10);
@@ -257,13 +264,13 @@ bool Configuration::save(const std::string& path) {
 
     bool ok = write(f, "/Application/Version", version) &&
               writeInt(f, "/Application/IdleDelay", idleDelay / 1000) &&
-              writeThousandths(f, "/Application/MaxDetectionConfidence", maxDetectionConfidence) &&
-              writeThousandths(f, "/Application/GoodDetectionConfidence", goodDetectionConfidence) &&
-              writeThousandths(f, "/Application/BadDetectionConfidence", badDetectionConfidence) &&
-              writeThousandths(f, "/Application/MaxVerificationConfidence", maxVerificationConfidence) &&
-              writeThousandths(f, "/Application/GoodVerificationConfidence", goodVerificationConfidence) &&
-              writeThousandths(f, "/Application/BadVerificationConfidence", badVerificationConfidence) &&
-              writeThousandths(f, "/Application/AdaptationThreshold", adaptationThreshold) &&
+              writeScore(f, "/Application/MaxDetectionConfidence", maxDetectionConfidence) &&
+              writeScore(f, "/Application/GoodDetectionConfidence", goodDetectionConfidence) &&
+              writeScore(f, "/Application/BadDetectionConfidence", badDetectionConfidence) &&
+              writeScore(f, "/Application/MaxVerificationConfidence", maxVerificationConfidence) &&
+              writeScore(f, "/Application/GoodVerificationConfidence", goodVerificationConfidence) &&
+              writeScore(f, "/Application/BadVerificationConfidence", badVerificationConfidence) &&
+              writeScore(f, "/Application/AdaptationThreshold", adaptationThreshold) &&
               writeInt(f, "/Application/NextUserID", nextUserId) &&
               writeInt(f, "/Verification/IdleDelay", verificationIdleDelay / 1000) &&
               write(f, "/Verification/WorldModel", worldModel);

@@ -1,10 +1,11 @@
 #pragma once
-// The user's settings: delays in milliseconds and confidences in thousandths in memory, seconds and
-// decimals in the file ("Tarvelo.cfg", INI groups "/Application", "/Verification", "/Camera",
+// The user's settings: delays in milliseconds and scores as the verifier's and the detector's numbers
+// in memory, seconds and decimals in the file ("Tarvelo.cfg", INI groups "/Application", "/Verification", "/Camera",
 // "/FaceDetector"), read and written in the C numeric locale whatever the user's locale.
 #include <cstdint>
 #include <string>
 
+class Logger;
 namespace vision {
 class FaceTrackingSettings;
 }
@@ -17,13 +18,14 @@ class Configuration {
 public:
     std::string version;
     uint32_t idleDelay;  // ms
-    int maxDetectionConfidence;
-    int goodDetectionConfidence;
-    int badDetectionConfidence;
-    int maxVerificationConfidence;
-    int goodVerificationConfidence;
-    int badVerificationConfidence;
-    int adaptationThreshold;  // never above badVerificationConfidence after a load
+    // Scores; the file's decimals are read to whole thousandths.
+    float maxDetectionConfidence;
+    float goodDetectionConfidence;
+    float badDetectionConfidence;
+    float maxVerificationConfidence;
+    float goodVerificationConfidence;
+    float badVerificationConfidence;  // a face is accepted from this score
+    float adaptationThreshold;        // never above badVerificationConfidence after a load
     int nextUserId;
     uint32_t verificationIdleDelay;  // ms
     std::string worldModel;
@@ -42,8 +44,9 @@ public:
     Configuration& operator=(const Configuration&) = delete;
 
     // Fails only on a missing or unknown "/FaceDetector" "Type" (so also on a missing file); the keys
-    // read before it keep their new values.
-    bool load(const std::string& path);
+    // read before it keep their new values. Values that are not numbers or out of range are told to
+    // the logger, when there is one.
+    bool load(const std::string& path, Logger* logger = nullptr);
     // Fails on a detector type other than 1 or 2 (the groups before it stay written), a refused write,
     // or a file that cannot be written back.
     bool save(const std::string& path);

@@ -101,7 +101,7 @@ bool CheckModels(Configuration& current, const Configuration& reference, std::st
 
 bool upgradeConfiguration(Configuration& current, std::string* notice) {
     Configuration reference;
-    bool referenceLoaded = reference.load(kProductConstants[PC_REFERENCE_CONFIG]);
+    bool referenceLoaded = reference.load(kProductConstants[PC_REFERENCE_CONFIG], appLogger());
     // Without a reference there is nothing to upgrade to; clearing the user model then would only
     // lose it at every start.
     const std::string userModel = userModelOfCore();

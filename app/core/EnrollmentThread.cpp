@@ -14,6 +14,7 @@
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
 #include "verification/PrivateFile.h"
+#include "verification/SampleFiles.h"
 #include "verification/UserInfo.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Image.h"
@@ -34,15 +35,18 @@ std::string EnrollmentThread::sampleName() const {
     return name;
 }
 
-EnrollmentThread::EnrollmentThread(const std::string& capturePrefix, bool adapt_)
-    : wxThread(wxTHREAD_DETACHED), prefix(capturePrefix), adapt(adapt_) {
-    if (SessionGuardCore* core = appCorePointer()) worldModel = core->config.worldModel;
-}
+EnrollmentThread::EnrollmentThread(SessionGuardCore& core, const std::string& capturePrefix, bool adapt_)
+    : wxThread(wxTHREAD_DETACHED),
+      prefix(capturePrefix),
+      adapt(adapt_),
+      worldModel(core.config.worldModel),
+      dataDir(core.userDataDir()),
+      identity(core.loadUserInfo("")) {}
 
 EnrollmentThread::~EnrollmentThread() = default;
 
-bool EnrollmentThread::start(const std::string& capturePrefix, bool adapt) {
-    return start(new EnrollmentThread(capturePrefix, adapt));
+bool EnrollmentThread::start(SessionGuardCore& core, const std::string& capturePrefix, bool adapt) {
+    return start(new EnrollmentThread(core, capturePrefix, adapt));
 }
 
 bool EnrollmentThread::start(EnrollmentThread* thread) {
@@ -62,18 +66,13 @@ wxThread::ExitCode EnrollmentThread::Entry() {
     // The lowest priority for this thread only: on Linux a thread's nice value is its own.
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
     const bool built = buildModel();
-    if (SessionGuardCore* core = appCorePointer())
-        core->postCommandEvent(ID_MODEL_THREAD_DONE, built ? MODEL_BUILT : MODEL_NOT_BUILT);
+    SessionGuardCore::postCommandEvent(ID_MODEL_THREAD_DONE, built ? MODEL_BUILT : MODEL_NOT_BUILT);
     return 0;
 }
 
 bool EnrollmentThread::buildModel() {
-    SessionGuardCore* core = appCorePointer();
-    if (!core) return false;
-    std::unique_ptr<vision::UserInfo> identity(core->loadUserInfo(""));
     if (!identity) return false;  // no user to build for; the capture is kept for a later run
 
-    const std::string dataDir = core->userDataDir();
     const std::string userFolder = vision::userFolderPath(dataDir.c_str(), identity.get());
     const std::string modelsFolder = userFolder + "/models";
     const std::string dataFolder = userFolder + "/data";
@@ -90,7 +89,7 @@ bool EnrollmentThread::buildModel() {
     }
 
     bool written = vision::runRecoverable([&] {
-        vision::ImageGray image((prefix + ".raw.pgm").c_str());
+        vision::ImageGray image(vision::sampleFramePath(prefix).c_str());
         vision::FrontalFaceData store(identity.get(), image.width, image.height, kStoreCapacity, dataDir.c_str(),
                                       true, false, 0, true);
         if (adapt && fileExists(listPath)) {
@@ -99,7 +98,7 @@ bool EnrollmentThread::buildModel() {
         }
         vision::FaceInfo face;
         {
-            vision::DiskXFile info((prefix + ".info.txt").c_str(), "r");
+            vision::DiskXFile info(vision::sampleDescriptionPath(prefix).c_str(), "r");
             if (!vision::readCaptureDescription(&info, &face))
                 vision::error("EnrollmentThread: the capture description <%s.info.txt> cannot be read.", prefix.c_str());
         }
@@ -115,7 +114,7 @@ bool EnrollmentThread::buildModel() {
     });
 
     // The capture has been used (or cannot be); it goes either way.
-    for (const char* suffix : {".raw.pgm", ".crop.pgm", ".info.txt"}) std::remove((prefix + suffix).c_str());
+    vision::removeSampleFiles(prefix);
     ::rmdir((userFolder + "/images").c_str());
     return written;
 }

@@ -8,6 +8,7 @@
 // ends the run and leaves the model and face list as they were: the new ones replace the old only
 // once they are whole. Without an identity record nothing is built and the capture stays. A model
 // that cannot be read is kept as "<model>.bad" when the new one is written.
+#include <memory>
 #include <string>
 
 #include <wx/thread.h>
@@ -20,15 +21,22 @@
 constexpr int MODEL_NOT_BUILT = 0;
 constexpr int MODEL_BUILT = 1;
 
+class SessionGuardCore;
+namespace vision {
+class UserInfo;
+}
+
 class EnrollmentThread : public wxThread {
 public:
-    // adapt: start from the samples already stored, else from an empty store.
-    EnrollmentThread(const std::string& capturePrefix, bool adapt);
+    // adapt: start from the samples already stored, else from an empty store. What the run needs
+    // of the user's files (world model, data folder, identity record) is read here, on the creating
+    // thread: the run never reaches the core.
+    EnrollmentThread(SessionGuardCore& core, const std::string& capturePrefix, bool adapt);
     ~EnrollmentThread() override;
 
     // Creates a detached thread at the lowest priority and runs it; it deletes itself. False when it
     // could not be started (the object is then deleted too).
-    static bool start(const std::string& capturePrefix, bool adapt);
+    static bool start(SessionGuardCore& core, const std::string& capturePrefix, bool adapt);
     static bool start(EnrollmentThread* thread);
 
     // The work of the thread without the completion event; true when a model was written.
@@ -42,5 +50,7 @@ protected:
 private:
     std::string prefix;
     bool adapt;
-    std::string worldModel;  // taken from the configuration on the creating thread
+    std::string worldModel;
+    std::string dataDir;
+    std::unique_ptr<vision::UserInfo> identity;  // null: no user to build for
 };

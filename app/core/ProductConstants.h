@@ -37,3 +37,9 @@ constexpr int kUnlockedByFace = 0;
 constexpr int kUnlockedByPassword = 86;
 // Every other end of the unlock-screen instance: a close that was not an unlock, a forced end.
 constexpr int kStillLocked = 1;
+
+// The icons of a balloon of the tray icon.
+constexpr unsigned NIIF_INFO = 0x1;
+constexpr unsigned NIIF_WARNING = 0x2;
+constexpr unsigned NIIF_ERROR = 0x3;
+constexpr unsigned NIIF_NOSOUND = 0x10;

@@ -14,6 +14,7 @@
 #include "src/DSF_GraphManager.h"
 #include "src/Logger.h"
 #include "verification/PrivateFile.h"
+#include "verification/SampleFiles.h"
 #include "verification/UserInfo.h"
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Message.h"
@@ -209,13 +210,13 @@ std::string SessionGuardCore::userModelPath() {
 
 std::string SessionGuardCore::nearMissPrefix() {
     const std::string folder = userFolderPath();
-    return folder.empty() ? folder : folder + "/images/lastface";
+    return folder.empty() ? folder : folder + "/images/" + vision::kLastFace;
 }
 
 void SessionGuardCore::deleteNearMiss() {
     const std::string prefix = nearMissPrefix();
     if (prefix.empty()) return;
-    for (const char* suffix : {".crop.pgm", ".raw.pgm", ".info.txt"}) std::remove((prefix + suffix).c_str());
+    vision::removeSampleFiles(prefix);
 }
 
 bool SessionGuardCore::userModelExists() {

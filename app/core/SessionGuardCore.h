@@ -70,8 +70,8 @@ public:
     Logger* getLogger() override { return logger; }
     // Posted to the toolkit's application object, when there is one.
     void addPendingCommandEvent(int id) override { postCommandEvent(id, 0); }
-    // The same with the event's integer set to value.
-    void postCommandEvent(int id, int value);
+    // The same with the event's integer set to value; from any thread.
+    static void postCommandEvent(int id, int value);
     CaptureConfiguration captureConfiguration() override;
 
 protected:

@@ -14,10 +14,12 @@
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
+#include "app/gui/SettingsDialog.h"
 #include "app/gui/TrayIcon.h"
 #include "app/gui/WindowBridge.h"
 #include "platform/kernel.h"
 #include "src/Logger.h"
+#include "verification/SampleFiles.h"
 #include "verification/UserInfo.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(EnrollmentPanel, SettingsPanel);
@@ -65,15 +67,15 @@ EnrollmentPanel::EnrollmentPanel(SettingsDialog* owner) : SettingsPanel(owner), 
     videoWindow->SetMinSize(wxSize(W, H));
 
     detectionCaption = new VerticalStaticText(innerPanel, wxID_ANY, "Face detection confidence");
-    detectionGauge = new CustomGauge(innerPanel, wxID_ANY, config.maxDetectionConfidence, 0, -1, wxDefaultPosition,
+    detectionGauge = new CustomGauge(innerPanel, wxID_ANY, gaugeThousandths(config.maxDetectionConfidence), 0, -1, wxDefaultPosition,
                                      wxSize(20, H), 1, true, wxDefaultValidator, "gauge");
     detectionGauge->SetForegroundColour(*wxRED);
     detectionGauge->setBorderColour(*wxBLACK);
     detectionGauge->SetToolTip("Detection level (Green = Very good, Yellow = Good, Red = Bad)");
 
     verificationCaption = new VerticalStaticText(innerPanel, wxID_ANY, "Face authentication confidence");
-    verificationGauge = new CustomGauge(innerPanel, wxID_ANY, config.maxVerificationConfidence, -500,
-                                        config.badVerificationConfidence, wxDefaultPosition, wxSize(20, H), 1, true,
+    verificationGauge = new CustomGauge(innerPanel, wxID_ANY, gaugeThousandths(config.maxVerificationConfidence), -500,
+                                        gaugeThousandths(config.badVerificationConfidence), wxDefaultPosition, wxSize(20, H), 1, true,
                                         wxDefaultValidator, "gauge");
     verificationGauge->SetForegroundColour(*wxRED);
     verificationGauge->setBorderColour(*wxBLACK);
@@ -231,12 +233,13 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
     const int value = static_cast<int32_t>(static_cast<uint32_t>(wParam));
     switch (message) {
     case WM_FACE_DETECTION:
-        detectionGauge->colourByScore(value, config.badDetectionConfidence, config.goodDetectionConfidence);
+        detectionGauge->colourByScore(value, gaugeThousandths(config.badDetectionConfidence),
+                                      gaugeThousandths(config.goodDetectionConfidence));
         detectionGauge->setValue(value);
         detectionGauge->Refresh();
         return true;
     case WM_FACE_AUTHENTICATED:
-        verificationGauge->SetForegroundColour(value < config.goodVerificationConfidence
+        verificationGauge->SetForegroundColour(value < gaugeThousandths(config.goodVerificationConfidence)
                                                    ? wxTheColourDatabase->Find("YELLOW")
                                                    : *wxGREEN);
         verificationGauge->setValue(value);
@@ -250,7 +253,7 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
     case WM_FACE_CAPTURED: {
         if (!waitingForCapture) {
             // Written just before the wait was cancelled: nobody wants it.
-            for (const char* suffix : {".raw.pgm", ".info.txt"}) std::remove((std::string("lastface") + suffix).c_str());
+            vision::removeSampleFiles(vision::kLastFace);
             return true;
         }
         waitingForCapture = false;
@@ -268,7 +271,7 @@ bool EnrollmentPanel::MSWWindowProc(UINT message, WPARAM wParam, LPARAM) {
         enrollButton->SetLabel(update ? "Update model" : "Enroll model");
         enrollButton->Disable();
         stopFaceDetection();
-        if (!EnrollmentThread::start("lastface", update)) {
+        if (!EnrollmentThread::start(core, vision::kLastFace, update)) {
             log("ERROR: Failed to start the enrollment thread");
             endEnrollment(kNotBuilt, kNotBuilt, NIIF_ERROR);
         }
@@ -325,7 +328,7 @@ void EnrollmentPanel::onEnrollButton(wxCommandEvent&) {
     mayLeave = false;
     waitingForCapture = true;
     // A weak detection may be background: a model built from it would accept anything but the user.
-    detectionLogic->requestCapture("lastface", core.config.goodDetectionConfidence * 0.001f);
+    detectionLogic->requestCapture(vision::kLastFace, core.config.goodDetectionConfidence);
     captureTimer.StartOnce(captureTimeoutMs);
     onResize(GetSize());
 }

@@ -7,7 +7,7 @@
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 
-#include "app/gui/SettingsDialog.h"
+#include "app/gui/SettingsPanel.h"
 #include "platform/user.h"
 
 class CustomGauge;

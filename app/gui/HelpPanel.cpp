@@ -6,6 +6,7 @@
 #include <wx/log.h>
 
 #include "app/core/ProductConstants.h"
+#include "app/gui/SettingsDialog.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(HelpPanel, SettingsPanel);
 

@@ -4,7 +4,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "app/gui/SettingsDialog.h"
+#include "app/gui/SettingsPanel.h"
 
 class HelpPanel : public SettingsPanel {
 public:

@@ -7,6 +7,7 @@
 #include <wx/textctrl.h>
 
 #include "app/core/SessionGuardCore.h"
+#include "app/gui/SettingsDialog.h"
 #include "src/DSF_GraphManager.h"
 #include "src/Logger.h"
 

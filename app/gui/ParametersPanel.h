@@ -3,7 +3,7 @@
 #include <wx/choice.h>
 #include <wx/spinctrl.h>
 
-#include "app/gui/SettingsDialog.h"
+#include "app/gui/SettingsPanel.h"
 
 class ParametersPanel : public SettingsPanel {
 public:

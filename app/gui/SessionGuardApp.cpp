@@ -27,9 +27,9 @@ wxBEGIN_EVENT_TABLE(SessionGuardApp, wxApp)
 wxEND_EVENT_TABLE()
 
 SessionGuardApp::SessionGuardApp()
-    : trayIcon(nullptr), lockMode(false), idleTimer(nullptr), runOnceMutex(nullptr), enabled(true),
+    : trayIcon(nullptr), lockMode(false), idleTimer(nullptr), runOnceMutex(nullptr),
       settingsDialog(nullptr), presenceChecker(nullptr), unlockThread(nullptr), fileLogger(nullptr),
-      unlockStatus(kStillLocked) {
+      unlockStatus(kStillLocked), session(*this, *this) {
     // Neither instance ends when its last window goes: the tray lives until its menu's Exit, a
     // signal or the session's end (not when the settings dialog or a message box closes), and the
     // unlock screen's loop ends only when the screen is opened (UnlockDialog::unlock).
@@ -102,7 +102,7 @@ bool SessionGuardApp::OnInit() {
     bootstrapConfiguration();
     log("Loading the configuration file of the user...");
     const std::string path = configFilePath();
-    if (fileExists(path) && !config.load(path)) {
+    if (fileExists(path) && !config.load(path, logger)) {
         if (!lockMode) return false;
         // The session is locked: the screen comes up all the same, with the password only.
         log("ERROR: Failed to load the configuration file of the user, password only...");
@@ -130,7 +130,7 @@ void SessionGuardApp::bootstrapConfiguration() {
     if (fileExists(configFilePath())) {
         Configuration scratch;
         log("Checking the configuration file of the user...");
-        if (scratch.load(configFilePath())) {
+        if (scratch.load(configFilePath(), logger)) {
             std::string notice;
             if (upgradeConfiguration(scratch, &notice)) {
                 if (!scratch.save(configFilePath()))
@@ -157,7 +157,7 @@ void SessionGuardApp::bootstrapConfiguration() {
         ::chmod(path.c_str(), 0600);  // the copy keeps the shipped file's mode
         if (!salvagedCamera.empty()) {
             Configuration copied;
-            if (copied.load(path)) {
+            if (copied.load(path, logger)) {
                 copied.cameraName = salvagedCamera;
                 copied.save(path);
             }

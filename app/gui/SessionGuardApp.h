@@ -10,6 +10,7 @@
 #include <wx/cmdline.h>
 #include <wx/timer.h>
 
+#include "app/core/LockSession.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/ScreenSaver.h"
 #include "app/core/SessionGuardCore.h"
@@ -29,7 +30,8 @@ class SessionGuardApp : public wxApp,
                         public SessionGuardCore,
                         public TrayHost,
                         public SettingsHost,
-                        public UnlockHost {
+                        public UnlockHost,
+                        protected LockWorld {
 public:
     SessionGuardApp();
     ~SessionGuardApp() override;
@@ -41,27 +43,29 @@ public:
     void OnInitCmdLine(wxCmdLineParser& parser) override;
     bool OnCmdLineParsed(wxCmdLineParser& parser) override;
 
-    // ---- session control (tray instance, GUI thread) ----
-    // What the tray instance is doing; every entry of the session control looks at it first.
-    enum class SessionState { Idle, Checking, Locked, Adapting, Settings };
-    SessionState getSessionState() const { return sessionState; }
-    void startIdleTimer(unsigned int elapsed);
-    void stopIdleTimer();
-    void onIdleTimeout(wxTimerEvent& event);
-    void lockSession(bool checkPresence) override;
-    void onPresenceCheckSucceeded(wxCommandEvent& event);
-    void onPresenceCheckFailed(wxCommandEvent& event);
-    void onSessionUnlocked(wxCommandEvent& event);
+    // ---- session control (tray instance, GUI thread): the decisions are the session's ----
+    using SessionState = LockSession::State;
+    SessionState getSessionState() const { return session.state(); }
+    void startIdleTimer(unsigned int elapsed) { session.startIdleTimer(elapsed); }
+    void stopIdleTimer() { session.stopIdleTimer(); }
+    void onIdleTimeout(wxTimerEvent&) { session.onIdleTimeout(); }
+    void lockSession(bool checkPresence) override { session.lockSession(checkPresence); }
+    void onPresenceCheckSucceeded(wxCommandEvent&) { session.onPresenceCheckEnded(true); }
+    void onPresenceCheckFailed(wxCommandEvent&) { session.onPresenceCheckEnded(false); }
+    void onSessionUnlocked(wxCommandEvent& event) {
+        if (session.state() == SessionState::Locked) unlockThread = nullptr;  // it ended itself
+        session.onSessionUnlocked(event.GetInt());
+    }
     void onModelThreadDone(wxCommandEvent& event);
     // At start-up: a lock that an earlier tray started still holds the session. This tray is then
     // locked until its end, and true.
     bool awaitLockInProgress();
-    void onSuspend() override;
-    void onResume() override;
-    void toggleEnabled() override;
-    void showSettingsDialog(int page) override;
+    void onSuspend() override { session.onSuspend(); }
+    void onResume() override { session.onResume(); }
+    void toggleEnabled() override { session.toggleEnabled(); }
+    void showSettingsDialog(int page) override { session.showSettingsDialog(page); }
     bool selectDefaultCamera();
-    bool isEnabled() const override { return enabled; }
+    bool isEnabled() const override { return session.isEnabled(); }
     bool isAdaptationRunning() const { return adaptationRunning; }
 
     // Sets the tray icon (when there is one) to the named resource with the product name as tooltip.
@@ -82,7 +86,6 @@ public:
     bool lockMode;
     wxTimer* idleTimer;
     HANDLE runOnceMutex;
-    bool enabled;
     SettingsDialog* settingsDialog;
     ScreenSaver screenSaver;
     PresenceChecker* presenceChecker;
@@ -90,27 +93,34 @@ public:
     FileLogger* fileLogger;  // the process-wide logger; SessionGuardCore::logger points to it
     // Unlock-screen instance: its exit status, kStillLocked until the screen was opened.
     int unlockStatus;
+    // The tray instance's decisions; this object is their outside world.
+    LockSession session;
 
 protected:
-    // The outside world of the session control, replaced by the tests.
-    virtual bool cameraReady() { return isCameraAvailable(); }
-    virtual bool modelReady() { return userModelExists(); }
-    // The tick count and the tick of the last user input; false when the input time is unknown.
-    virtual bool readIdleClock(DWORD& now, DWORD& lastInput);
-    virtual bool screenSaverRunning() { return screenSaver.isRunning(); }
-    virtual void showScreenSaverMessage();
+    // The outside world of the session, replaced by the tests.
+    bool cameraChosen() override { return !config.cameraName.empty(); }
+    bool cameraReady() override { return isCameraAvailable(); }
+    bool modelReady() override { return userModelExists(); }
+    bool readIdleClock(DWORD& now, DWORD& lastInput) override;
+    void armIdleTimer(unsigned delay) override;
+    void disarmIdleTimer() override;
+    bool screenSaverRunning() override { return screenSaver.isRunning(); }
+    void showScreenSaverMessage() override;
+    void disableScreenSaver() override { screenSaver.disable(); }
     // Creates and starts the presence checker into presenceChecker; false when it cannot start
     // (presenceChecker is then null again).
-    virtual bool startPresenceChecker();
-    virtual void deletePresenceChecker();
-    virtual void startUnlockThread();
-    // false when the enrollment thread could not be started.
-    virtual bool startAdaptation(const std::string& prefix);
-    virtual void setTaskLockdown(bool locked);
-    // Runs one settings dialog modally; returns its result and whether the camera was changed.
-    virtual int runSettingsDialog(int page, bool& cameraChanged);
-
-    SessionState sessionState = SessionState::Idle;
+    bool startPresenceChecker() override;
+    bool presenceCheckTimedOut() override;
+    void deletePresenceChecker() override;
+    // A new unlock thread, which starts the unlock screen and waits for it.
+    void startUnlockScreen() override;
+    void restartUnlockScreen() override;
+    bool startAdaptation(const std::string& prefix) override;
+    void setTaskLockdown(bool locked) override;
+    void enableTray(bool enabled) override;
+    void showNotice(const std::string& text, unsigned iconFlags) override;
+    // Runs one settings dialog modally into settingsDialog, and deletes it.
+    bool runSettingsDialog(int page, bool& cameraChanged) override;
 
     void logIndentUp();
     void logIndentDown();
@@ -120,12 +130,6 @@ private:
     bool initUnlockInstance();
     void bootstrapConfiguration();
     void runRegisterBatch();
-    // Back to watching: tray icon enabled, idle timer armed when ready.
-    void watchAgain();
-    // The end of a presence check: the checker gone, back to watching when it passed, a lock when
-    // it failed; what follows is logged under the event's line.
-    void endPresenceCheck(bool passed);
-
     bool registerBatchRun = false;
     // Told in balloons once the tray icon exists: what start-up did to the user's files.
     std::vector<std::string> pendingNotices;

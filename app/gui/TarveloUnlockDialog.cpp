@@ -8,7 +8,7 @@
 #include <wx/msgdlg.h>
 
 #include "app/capture/FaceVerificatorGraphManager.h"
-#include "app/core/LogonVerdict.h"
+#include "app/capture/Notifications.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/CustomControls.h"
@@ -106,15 +106,15 @@ TarveloUnlockDialog::TarveloUnlockDialog(UnlockHost& host, wxWindow* parent) : U
     idleWindow->SetBackgroundColour(wxColour(40, 40, 40));
     idleWindow->Hide();
 
-    detectionGauge = new CustomGauge(backgroundPanel, wxID_ANY, config.maxDetectionConfidence, 0, -1,
+    detectionGauge = new CustomGauge(backgroundPanel, wxID_ANY, gaugeThousandths(config.maxDetectionConfidence), 0, -1,
                                      wxPoint(W + 94, 170), wxSize(10, H), 1, true, wxDefaultValidator, "gauge");
     detectionGauge->SetForegroundColour(*wxRED);
     detectionGauge->setBorderColour(wxColour(183, 183, 183));
     detectionGauge->SetBackgroundColour(*wxWHITE);
     detectionGauge->SetToolTip("Detection level (Green = Very good, Yellow = Good, Red = Bad)");
 
-    verificationGauge = new CustomGauge(backgroundPanel, wxID_ANY, config.maxVerificationConfidence, -500,
-                                        config.badVerificationConfidence, wxPoint(W + 103, 170), wxSize(10, H), 1,
+    verificationGauge = new CustomGauge(backgroundPanel, wxID_ANY, gaugeThousandths(config.maxVerificationConfidence),
+                                        -500, gaugeThousandths(config.badVerificationConfidence), wxPoint(W + 103, 170), wxSize(10, H), 1,
                                         true, wxDefaultValidator, "gauge");
     verificationGauge->SetForegroundColour(*wxRED);
     verificationGauge->setBorderColour(wxColour(183, 183, 183));
@@ -214,6 +214,7 @@ void TarveloUnlockDialog::layout(int W, int H) {
 void TarveloUnlockDialog::onVerificationStarted() {
     const Configuration& config = host.core().config;
     int32_t w = 0, h = 0;
+    FaceVerificatorGraphManager* graphManager = getGraphManager();
     if (!graphManager || !graphManager->getVideoSize(w, h) || w <= 0 || h <= 0) {
         w = static_cast<int32_t>(config.getFormatWidth());
         h = static_cast<int32_t>(config.getFormatHeight());
@@ -255,14 +256,16 @@ void TarveloUnlockDialog::setMode(int newMode) {
 
 void TarveloUnlockDialog::showDetectionConfidence(int value) {
     const Configuration& config = host.core().config;
-    detectionGauge->colourByScore(value, config.badDetectionConfidence, config.goodDetectionConfidence);
+    detectionGauge->colourByScore(value, gaugeThousandths(config.badDetectionConfidence),
+                                  gaugeThousandths(config.goodDetectionConfidence));
     detectionGauge->setValue(value);
     detectionGauge->Refresh();
 }
 
 void TarveloUnlockDialog::showVerificationResult(int value) {
     const Configuration& config = host.core().config;
-    verificationGauge->colourByScore(value, config.badVerificationConfidence, config.goodVerificationConfidence);
+    verificationGauge->colourByScore(value, gaugeThousandths(config.badVerificationConfidence),
+                                     gaugeThousandths(config.goodVerificationConfidence));
     verificationGauge->setValue(value);
     verificationGauge->Refresh();
 }
@@ -286,61 +289,16 @@ void TarveloUnlockDialog::onSize(wxSizeEvent& event) {
     event.Skip();
 }
 
-void TarveloUnlockDialog::showInvalidPassword(const wxString& text, const wxString& caption) {
-    wxMessageBox(text, caption, wxOK | wxICON_ERROR, this);
+void TarveloUnlockDialog::showInvalidPassword(const std::string& text, const std::string& caption) {
+    wxMessageBox(wxString::FromUTF8(text), wxString::FromUTF8(caption), wxOK | wxICON_ERROR, this);
 }
 
 void TarveloUnlockDialog::onKeyDown(wxKeyEvent& event) {
     // Without the keyboard grab a key may come from anywhere (another client's synthetic event):
     // the field takes none.
     if (!keyboardGrabbed) return;
-    log("Event: KeyDown");
-    LogIndent indent(logger());
-    if (mode == MODE_DETECTION) {
-        log("Current mode: Detection");
-        mode = MODE_KEYBOARD;
-        stopIdleTimer();
-    } else if (mode == MODE_SCREENSAVER) {
-        log("Current mode: Screensaver");
-        LogIndent deeper(logger());
-        stopIdleTimer();
-        setMode(MODE_DETECTION);
-        startVerification();
-        mode = MODE_KEYBOARD;
-        screenSaver.disable();
-    }
     const int key = event.GetKeyCode();
-    if (key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
-        log("Checking the password...");
-        LogIndent deeper(logger());
-        std::string domain, user;
-        host.core().currentWindowsUser(domain, user);
-        log("Check the password provided...");
-        const std::string typed = password().ToStdString(wxConvUTF8);
-        DWORD error = 0;
-        const bool loggedOn = host.logonUser(user, domain, typed, error);
-        const LogonVerdict verdict = judgeLogon(loggedOn, error, typed.empty());
-        if (loggedOn) {
-            log("The password is valid");
-            unlock(kUnlockedByPassword);
-            return;
-        }
-        log("The password isn't valid, test if the user has no password...");
-        if (verdict.withoutPassword) {
-            log("The user don't have any password");
-            unlock(kUnlockedByPassword);
-            return;
-        }
-        log("The password isn't valid");
-        if (!verdict.logLine.empty()) log(verdict.logLine);
-        showInvalidPassword(wxString::FromUTF8(verdict.text), wxString::FromUTF8(verdict.caption));
-        clearPassword();
-        if (graphManager) graphManager->setOneShot(true);
-    } else {
-        event.Skip();
-    }
-    if (graphManager) {
-        mode = MODE_DETECTION;
-        startIdleTimer(0);
-    }
+    const bool enter = key == WXK_RETURN || key == WXK_NUMPAD_ENTER;
+    if (!enter) event.Skip();
+    attempt.onKey(enter, enter ? password().ToStdString(wxConvUTF8) : std::string());
 }

@@ -41,8 +41,7 @@ public:
     wxStaticText* helpText = nullptr;
 
 protected:
-    // The refused password's message box: why, and its title.
-    virtual void showInvalidPassword(const wxString& text, const wxString& caption);
+    void showInvalidPassword(const std::string& text, const std::string& caption) override;
 
 private:
     void layout(int W, int H);

@@ -7,15 +7,12 @@
 #include <wx/menu.h>
 #include <wx/taskbar.h>
 
+#include "app/core/ProductConstants.h"
 #include "app/gui/WindowHosts.h"
 #include "platform/session.h"
 #include "platform/user.h"
 
 constexpr int HOTKEY_ID_LOCK = 200;
-constexpr unsigned NIIF_INFO = 0x1;
-constexpr unsigned NIIF_WARNING = 0x2;
-constexpr unsigned NIIF_ERROR = 0x3;
-constexpr unsigned NIIF_NOSOUND = 0x10;
 
 class Logger;
 

@@ -1,31 +1,32 @@
 #pragma once
-// The unlock screen's logic without its look: the lockdown while it is open, the verification
-// graph with its two listeners, the modes Detection and Screensaver with the idle timer that
-// switches between them, the filter notifications, and the tidy close. The concrete dialog gives
-// it its widgets through nine hooks.
+// The unlock screen's window without its look: the lockdown while it is open, the idle timer, the
+// listeners' notifications and the tidy close, handed to the unlock attempt that decides. The
+// concrete dialog gives it its widgets through the screen's hooks.
 #include <wx/dialog.h>
 #include <wx/timer.h>
 
 #include "app/core/ScreenSaver.h"
+#include "app/core/UnlockAttempt.h"
+#include "app/gui/UnlockHeartbeat.h"
 #include "app/gui/WindowHosts.h"
 #include "platform/user.h"
 
-class DetectionLogic;
 class FaceVerificatorGraphManager;
 class Logger;
-class VerificationLogic;
 
-class UnlockDialog : public wxDialog {
+class UnlockDialog : public wxDialog, protected UnlockScreen {
 public:
-    enum Mode { MODE_STARTING = 0, MODE_DETECTION = 1, MODE_KEYBOARD = 2, MODE_SCREENSAVER = 3 };
+    enum Mode {
+        MODE_STARTING = UnlockAttempt::MODE_STARTING,
+        MODE_DETECTION = UnlockAttempt::MODE_DETECTION,
+        MODE_KEYBOARD = UnlockAttempt::MODE_KEYBOARD,
+        MODE_SCREENSAVER = UnlockAttempt::MODE_SCREENSAVER
+    };
 
     UnlockDialog(UnlockHost& host, wxWindow* parent);
     ~UnlockDialog() override;
 
     void onInitDialog(wxInitDialogEvent& event);
-    void startVerification();
-    void startIdleTimer(unsigned int elapsed);
-    void stopIdleTimer();
     void onIdleTimer(wxTimerEvent& event);
     // While the graph runs: a camera whose stream aborted ends the face check, and the screen
     // says so; the password still opens it.
@@ -33,45 +34,43 @@ public:
     static constexpr int kCameraWatchId = 3;  // 1 is the idle timer's, 2 the input grab's
     // The listeners' notifications; false for what the default processing gets.
     bool MSWWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
-    // Refused unless the screen was opened (unlock): a close request from the window manager or
-    // any other client, Alt+F4 or a close from the program itself leaves the session locked.
+    // Refused unless the screen was opened: a close request from the window manager or any other
+    // client, Alt+F4 or a close from the program itself leaves the session locked.
     void onClose(wxCloseEvent& event);
-    // Opens the screen: the instance will end with that exit status (kUnlockedByFace or
-    // kUnlockedByPassword), and the dialog closes.
-    void unlock(int status);
-    bool isUnlocked() const { return unlocked; }
+    bool isUnlocked() const { return attempt.isUnlocked(); }
 
-    int getMode() const { return mode; }
-    FaceVerificatorGraphManager* getGraphManager() const { return graphManager; }
+    int getMode() const { return attempt.getMode(); }
+    FaceVerificatorGraphManager* getGraphManager() const { return attempt.getGraphManager(); }
     wxTimer* getIdleTimer() const { return idleTimer; }
 
-    virtual void onVerificationStarted() = 0;
     virtual void showMessage(const wxString& text) = 0;
-    virtual void clearPassword() = 0;
-    virtual void setMode(int mode) = 0;
-    virtual void showDetectionConfidence(int value) = 0;
-    virtual void showVerificationResult(int value) = 0;
-    virtual void refreshGauges() = 0;
-    virtual HWND videoWindowHandle() = 0;
     virtual wxString password() = 0;
 
 protected:
-    // The tick count and the last input; false when the input time is unknown. Tests replace it.
-    virtual bool readIdleClock(DWORD& now, DWORD& lastInput);
-    void releaseGraph();
+    // UnlockScreen: what the window itself provides.
+    HWND messageWindow() override;
+    void showMessageText(const std::string& text) override { showMessage(wxString::FromUTF8(text)); }
+    void armIdleTimer(unsigned delay, bool repeating) override;
+    void disarmIdleTimer() override;
+    void restoreScreenSaver() override { screenSaver.restore(); }
+    void disableScreenSaver() override { screenSaver.disable(); }
+    // Tests replace it.
+    bool readIdleClock(DWORD& now, DWORD& lastInput) override;
+    bool logonUser(const std::string& user, const std::string& domain, const std::string& password,
+                   DWORD& error) override {
+        return host.logonUser(user, domain, password, error);
+    }
+    // Opens the screen: the instance will end with that exit status, and the dialog closes.
+    void unlocked(int status) override;
+
     Logger* logger() const;
     void log(const std::string& line) const;
 
     UnlockHost& host;
-
     wxTimer* idleTimer = nullptr;
     wxTimer cameraWatch;
-    int mode = MODE_STARTING;
-    FaceVerificatorGraphManager* graphManager = nullptr;
-    DetectionLogic* detectionLogic = nullptr;
-    VerificationLogic* verificationLogic = nullptr;
     ScreenSaver screenSaver;
-    bool unlocked = false;
+    BeatingUnlockAttempt attempt;
 
 private:
     wxDECLARE_ABSTRACT_CLASS(UnlockDialog);

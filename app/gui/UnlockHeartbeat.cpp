@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "app/capture/Notifications.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/SessionGuardCore.h"
 #include "app/core/LockKeeper.h"
@@ -69,4 +70,8 @@ void BeatingDetectionLogic::onFaces(int count, vision::FaceInfo** faces, const v
 void BeatingDetectionLogic::onNoFace() {
     send(lockkeeper::kFrameBeat);
     DetectionLogic::onNoFace();
+}
+
+DetectionLogic* BeatingUnlockAttempt::makeDetectionLogic(HWND window) {
+    return new BeatingDetectionLogic(window, WM_FACE_DETECTION, 0);
 }

@@ -4,6 +4,7 @@
 // pipe in the environment) nothing beats. A keeper that is gone ends the screen: its successor's
 // screen is the one that counts.
 #include "app/capture/CaptureListeners.h"
+#include "app/core/UnlockAttempt.h"
 
 namespace heartbeat {
 // Takes the keeper's pipe and starts the GUI thread's beat. Unlock-screen instance, GUI thread, once.
@@ -20,4 +21,14 @@ class BeatingDetectionLogic : public DetectionLogic {
     using DetectionLogic::DetectionLogic;
     void onFaces(int count, vision::FaceInfo** faces, const vision::RgbFrame* frame) override;
     void onNoFace() override;
+};
+
+// The unlock screen's attempt: its detection listener beats, and a graph that goes says so.
+class BeatingUnlockAttempt : public UnlockAttempt {
+  public:
+    using UnlockAttempt::UnlockAttempt;
+
+  protected:
+    DetectionLogic* makeDetectionLogic(HWND window) override;
+    void graphReleased() override { heartbeat::streamStopped(); }
 };

@@ -16,7 +16,7 @@ protected:
     // Loads a file of the given lines with a valid detector group appended.
     bool loadWith(Configuration& c, const std::string& text, const std::string& detector = "[FaceDetector]\nType=Frontal\n") {
         writeText(path(), text + "\n" + detector);
-        return c.load(path());
+        return c.load(path(), &logger);
     }
 };
 
@@ -24,13 +24,13 @@ TEST_F(ConfigurationFile, DefaultsInMemoryUnits) {
     Configuration c;
     EXPECT_EQ(c.version, "0.0");
     EXPECT_EQ(c.idleDelay, 600000u);
-    EXPECT_EQ(c.maxDetectionConfidence, 200);
-    EXPECT_EQ(c.goodDetectionConfidence, 100);
-    EXPECT_EQ(c.badDetectionConfidence, 50);
-    EXPECT_EQ(c.maxVerificationConfidence, 1000);
-    EXPECT_EQ(c.goodVerificationConfidence, 600);
-    EXPECT_EQ(c.badVerificationConfidence, 400);
-    EXPECT_EQ(c.adaptationThreshold, 200);
+    EXPECT_FLOAT_EQ(c.maxDetectionConfidence, 0.2f);
+    EXPECT_FLOAT_EQ(c.goodDetectionConfidence, 0.1f);
+    EXPECT_FLOAT_EQ(c.badDetectionConfidence, 0.05f);
+    EXPECT_FLOAT_EQ(c.maxVerificationConfidence, 1.0f);
+    EXPECT_FLOAT_EQ(c.goodVerificationConfidence, 0.6f);
+    EXPECT_FLOAT_EQ(c.badVerificationConfidence, 0.4f);
+    EXPECT_FLOAT_EQ(c.adaptationThreshold, 0.2f);
     EXPECT_EQ(c.nextUserId, 5000);
     EXPECT_EQ(c.verificationIdleDelay, 300000u);
     EXPECT_EQ(c.worldModel, "models/world6-64x80-dctmod2-gmm.model");
@@ -51,9 +51,9 @@ TEST_F(ConfigurationFile, CaptureConfigurationCarriesTheLoadedThresholds) {
     ASSERT_TRUE(loadWith(core.config, "[Application]\nBadVerificationConfidence=0.55\nAdaptationThreshold=0.3\n"
                                       "GoodDetectionConfidence=0.03"));
     const CaptureConfiguration c = core.captureConfiguration();
-    EXPECT_EQ(c.goodDetectionConfidence, 30);
-    EXPECT_EQ(c.badVerificationConfidence, 550);
-    EXPECT_EQ(c.adaptationThreshold, 300);
+    EXPECT_FLOAT_EQ(c.goodDetectionConfidence, 0.03f);
+    EXPECT_FLOAT_EQ(c.badVerificationConfidence, 0.55f);
+    EXPECT_FLOAT_EQ(c.adaptationThreshold, 0.3f);
     EXPECT_EQ(c.trackingSettings, core.config.trackingSettings);
 }
 
@@ -61,32 +61,32 @@ TEST_F(ConfigurationFile, KeysReadByTheirRules) {
     struct Case {
         const char* lines;
         uint32_t idleDelay;
-        int adaptation;
-        int maxDetection;
+        float adaptation;
+        float maxDetection;
     };
     const Case cases[] = {
-        {"[Application]\nAdaptationThreshold=0.5\nBadVerificationConfidence=0.4", 600000, 400, 200},
-        {"[Application]\nAdaptationThreshold=0.5", 600000, 400, 200},  // clamped to the default 400
-        {"[Application]\nAdaptationThreshold=0.3", 600000, 300, 200},
-        {"[Application]\nIdleDelay=", 600000, 200, 200},  // empty: not present
-        {"[Application]\nIdleDelay=ten", 600000, 200, 200},  // not a number: the default stays
-        {"[Application]\nIdleDelay=12xyz", 12000, 200, 200},
+        {"[Application]\nAdaptationThreshold=0.5\nBadVerificationConfidence=0.4", 600000, 0.4f, 0.2f},
+        {"[Application]\nAdaptationThreshold=0.5", 600000, 0.4f, 0.2f},  // clamped to the default 0.4
+        {"[Application]\nAdaptationThreshold=0.3", 600000, 0.3f, 0.2f},
+        {"[Application]\nIdleDelay=", 600000, 0.2f, 0.2f},  // empty: not present
+        {"[Application]\nIdleDelay=ten", 600000, 0.2f, 0.2f},  // not a number: the default stays
+        {"[Application]\nIdleDelay=12xyz", 12000, 0.2f, 0.2f},
         // Delays are held to the parameters page's 1..10000 s.
-        {"[Application]\nIdleDelay=0", 1000, 200, 200},
-        {"[Application]\nIdleDelay=-5", 1000, 200, 200},
-        {"[Application]\nIdleDelay=99999999", 10000000, 200, 200},
-        {"[Application]\nIdleDelay=10000", 10000000, 200, 200},
-        {"[Application]\nMaxDetectionConfidence=0.2567", 600000, 200, 256},
-        {"[Application]\nMaxDetectionConfidence=1e300", 600000, 200, 2147483647},
-        {"[Application]\nMaxDetectionConfidence=nan", 600000, 200, 200},
-        {"[Application]\nMaxDetectionConfidence=high", 600000, 200, 200},
+        {"[Application]\nIdleDelay=0", 1000, 0.2f, 0.2f},
+        {"[Application]\nIdleDelay=-5", 1000, 0.2f, 0.2f},
+        {"[Application]\nIdleDelay=99999999", 10000000, 0.2f, 0.2f},
+        {"[Application]\nIdleDelay=10000", 10000000, 0.2f, 0.2f},
+        {"[Application]\nMaxDetectionConfidence=0.2567", 600000, 0.2f, 0.256f},
+        {"[Application]\nMaxDetectionConfidence=1e300", 600000, 0.2f, 2147483.647f},
+        {"[Application]\nMaxDetectionConfidence=nan", 600000, 0.2f, 0.2f},
+        {"[Application]\nMaxDetectionConfidence=high", 600000, 0.2f, 0.2f},
     };
     for (const Case& k : cases) {
         Configuration c;
         ASSERT_TRUE(loadWith(c, k.lines)) << k.lines;
         EXPECT_EQ(c.idleDelay, k.idleDelay) << k.lines;
-        EXPECT_EQ(c.adaptationThreshold, k.adaptation) << k.lines;
-        EXPECT_EQ(c.maxDetectionConfidence, k.maxDetection) << k.lines;
+        EXPECT_FLOAT_EQ(c.adaptationThreshold, k.adaptation) << k.lines;
+        EXPECT_FLOAT_EQ(c.maxDetectionConfidence, k.maxDetection) << k.lines;
     }
 }
 
@@ -187,13 +187,13 @@ TEST_F(ConfigurationFile, SaveAndLoadGiveTheSameRecord) {
     Configuration a;
     a.version = "1.3";
     a.idleDelay = 123000;
-    a.maxDetectionConfidence = 256;
-    a.goodDetectionConfidence = 111;
-    a.badDetectionConfidence = 7;
-    a.maxVerificationConfidence = 999;
-    a.goodVerificationConfidence = 570;
-    a.badVerificationConfidence = 290;
-    a.adaptationThreshold = 290;
+    a.maxDetectionConfidence = 0.256f;
+    a.goodDetectionConfidence = 0.111f;
+    a.badDetectionConfidence = 0.007f;
+    a.maxVerificationConfidence = 0.999f;
+    a.goodVerificationConfidence = 0.57f;
+    a.badVerificationConfidence = 0.29f;
+    a.adaptationThreshold = 0.29f;
     a.nextUserId = 5007;
     a.verificationIdleDelay = 45000;
     a.worldModel = "$HOME/models/w.model";  // no variable is expanded
@@ -219,13 +219,13 @@ TEST_F(ConfigurationFile, SaveAndLoadGiveTheSameRecord) {
     ASSERT_TRUE(b.load(path()));
     EXPECT_EQ(b.version, a.version);
     EXPECT_EQ(b.idleDelay, a.idleDelay);
-    EXPECT_EQ(b.maxDetectionConfidence, 256);
-    EXPECT_EQ(b.goodDetectionConfidence, 111);
-    EXPECT_EQ(b.badDetectionConfidence, 7);
-    EXPECT_EQ(b.maxVerificationConfidence, 999);
-    EXPECT_EQ(b.goodVerificationConfidence, 570);
-    EXPECT_EQ(b.badVerificationConfidence, 290);
-    EXPECT_EQ(b.adaptationThreshold, 290);
+    EXPECT_FLOAT_EQ(b.maxDetectionConfidence, 0.256f);
+    EXPECT_FLOAT_EQ(b.goodDetectionConfidence, 0.111f);
+    EXPECT_FLOAT_EQ(b.badDetectionConfidence, 0.007f);
+    EXPECT_FLOAT_EQ(b.maxVerificationConfidence, 0.999f);
+    EXPECT_FLOAT_EQ(b.goodVerificationConfidence, 0.57f);
+    EXPECT_FLOAT_EQ(b.badVerificationConfidence, 0.29f);
+    EXPECT_FLOAT_EQ(b.adaptationThreshold, 0.29f);
     EXPECT_EQ(b.nextUserId, 5007);
     EXPECT_EQ(b.verificationIdleDelay, 45000u);
     EXPECT_EQ(b.worldModel, a.worldModel);
@@ -241,11 +241,11 @@ TEST_F(ConfigurationFile, SaveAndLoadGiveTheSameRecord) {
     // Every whole number of thousandths survives the decimal text.
     for (int t = 0; t <= 1000; ++t) {
         Configuration c;
-        c.maxVerificationConfidence = t;
+        c.maxVerificationConfidence = static_cast<float>(t / 1000.0);
         ASSERT_TRUE(c.save(path()));
         Configuration d;
         ASSERT_TRUE(d.load(path()));
-        ASSERT_EQ(d.maxVerificationConfidence, t);
+        ASSERT_EQ(d.maxVerificationConfidence, c.maxVerificationConfidence) << t;
     }
 }
 

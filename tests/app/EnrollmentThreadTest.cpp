@@ -30,7 +30,8 @@ const int W = 160, H = 120;
 // Names its samples s00, s01, ... so that a test can run many within one second.
 class CountingEnrollment : public EnrollmentThread {
 public:
-    CountingEnrollment(const std::string& prefix, bool adapt, int first) : EnrollmentThread(prefix, adapt), n(first) {}
+    CountingEnrollment(SessionGuardCore& core, const std::string& prefix, bool adapt, int first)
+        : EnrollmentThread(core, prefix, adapt), n(first) {}
     std::string sampleName() const override {
         char name[16];
         std::snprintf(name, sizeof name, "s%02d", n);
@@ -81,7 +82,7 @@ protected:
     }
 
     bool run(const std::string& prefix, bool adapt, int n) {
-        CountingEnrollment e(prefix, adapt, n);
+        CountingEnrollment e(core, prefix, adapt, n);
         return e.buildModel();
     }
 };
@@ -239,7 +240,8 @@ TEST_F(Enrollment, AModelIsKnownByItsWorldModelAndOneThatCannotBeReadGoesAside) 
 // Notes the nice value of the thread that names the sample: the enrollment thread itself.
 class NiceRecorder : public EnrollmentThread {
 public:
-    NiceRecorder(const std::string& prefix, std::atomic<int>* nice) : EnrollmentThread(prefix, false), nice(nice) {}
+    NiceRecorder(SessionGuardCore& core, const std::string& prefix, std::atomic<int>* nice)
+        : EnrollmentThread(core, prefix, false), nice(nice) {}
     std::string sampleName() const override {
         errno = 0;
         *nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
@@ -263,7 +265,7 @@ TEST_F(Enrollment, ThreadRunsAtTheLowestPriorityAndPostsItsResult) {
     std::atomic<int> nice{-100};
     const int own = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
     writeCapture("lastface", 1);
-    ASSERT_TRUE(EnrollmentThread::start(new NiceRecorder("lastface", &nice)));
+    ASSERT_TRUE(EnrollmentThread::start(new NiceRecorder(core, "lastface", &nice)));
     waitFor(1);
     EXPECT_EQ(results, std::vector<int>{MODEL_BUILT});
     EXPECT_EQ(nice.load(), 19);
@@ -275,7 +277,7 @@ TEST_F(Enrollment, ThreadRunsAtTheLowestPriorityAndPostsItsResult) {
     const std::string model = readText(modelPath);
     core.config.worldModel = root + "/none.model";
     writeCapture("lastface", 2);
-    ASSERT_TRUE(EnrollmentThread::start("lastface", true));
+    ASSERT_TRUE(EnrollmentThread::start(core, "lastface", true));
     waitFor(2);
     EXPECT_EQ(results, (std::vector<int>{MODEL_BUILT, MODEL_NOT_BUILT}));
     EXPECT_EQ(readText(modelPath), model);

@@ -152,7 +152,7 @@ TEST_F(Graphs, FilterSetupFollowsTheUseOfTheGraph) {
     CaptureConfiguration config;
     config.detectorModel = detect_rig_cascade(dir.path);
     config.worldModel = dir.path + "/world.model";
-    config.badVerificationConfidence = 350;
+    config.badVerificationConfidence = 0.35f;
     const std::string userModel = dir.path + "/user.model";
     using Use = FaceVerificatorGraphManager::Use;
     const struct {

@@ -429,8 +429,8 @@ TEST_F(Listeners, PresenceCheckRunsTheConfiguredGraphUntilDeleted) {
     app.config.cameraName = "Office";
     app.config.detectorModel = "models/none.cascade";
     app.config.worldModel = "models/world.model";
-    app.config.badVerificationConfidence = 250;  // the unlock screen's threshold
-    app.config.adaptationThreshold = 150;        // the near-miss floor, not the presence check's
+    app.config.badVerificationConfidence = 0.25f;  // the unlock screen's threshold
+    app.config.adaptationThreshold = 0.15f;        // the near-miss floor, not the presence check's
     app.config.trackingSettings = &configured;
     auto* checker = new PresenceChecker;
     checker->setTimeLimit(600);
@@ -496,12 +496,12 @@ TEST_F(Listeners, PresenceCheckThroughTheGraphPostsOneVerdict) {
     app.config.worldModel = models + "/world.model";
 
     struct Case {
-        int threshold;  // thousandths
-        int detectionBar;
+        float threshold;
+        float detectionBar;
         int expected;
-    } cases[] = {{-1000000, 0, ID_PRESENCE_OK},
-                 {1000000, 0, ID_PRESENCE_FAILED},
-                 {-1000000, 2000000000, ID_PRESENCE_FAILED}};
+    } cases[] = {{-1000.0f, 0.0f, ID_PRESENCE_OK},
+                 {1000.0f, 0.0f, ID_PRESENCE_FAILED},
+                 {-1000.0f, 2000000.0f, ID_PRESENCE_FAILED}};
     for (const Case& c : cases) {
         app.events.clear();
         app.config.badVerificationConfidence = c.threshold;

@@ -16,6 +16,10 @@ DEFINE_GUID(IID_IFaceVerificator, 0x0F84DC98, 0x1FBA, 0x4402, 0xB8, 0xA4, 0x26, 
 
 struct IFaceVerificator;
 
+// The score a face must reach to be accepted until IFaceVerificator::SetThreshold says otherwise; the
+// program's "BadVerificationConfidence" starts from it too.
+constexpr float kDefaultVerificationThreshold = 0.4f;
+
 // Called on the video streaming thread with the filter's locks held: a listener must not block and
 // must not call back into the filter. gray (one frame of width x height values 0..255) and faces
 // (the frame's records; the verified face is the first) are valid only during the call.

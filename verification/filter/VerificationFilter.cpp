@@ -47,7 +47,7 @@ VerificationFilter::VerificationFilter(const TCHAR* name, LPUNKNOWN outer)
       faceStore(nullptr),
       worldVerifier(nullptr),
       userVerifier(nullptr),
-      threshold(0.4f),
+      threshold(kDefaultVerificationThreshold),
       oneShot(true),
       accepted(false) {}
 

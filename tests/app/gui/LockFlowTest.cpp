@@ -36,7 +36,7 @@ TEST(LockFlowTest, EnrolledFaceUnlocksTheUnlockScreen) {
     // The lock.
     std::remove("Tarvelo_unlock.log");
     app.lines.clear();
-    app.sessionState = SessionGuardApp::SessionState::Locked;
+    app.session.assumeLocked();
     UnlockThread* thread = new UnlockThread();
     app.unlockThread = thread;
     ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);

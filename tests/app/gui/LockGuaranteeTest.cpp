@@ -406,22 +406,29 @@ protected:
         }
         return screen;
     }
-    // Waits until that unlock screen takes keys: it holds the keyboard, and its loop runs.
-    void waitForKeys(pid_t screen) {
-        ASSERT_NE(x.waitForWindowOf(screen, 10000), 0u) << tray.unlockLog();
-        // The screen takes keys once it holds the keyboard: a Shift until it says so.
-        const int before = occurrences(tray.unlockLog(), "Event: KeyDown");
+    // Whether that tray's unlock screen takes keys: it shows, holds the keyboard, and its loop runs
+    // (a Shift until it says so).
+    bool takesKeys(RealTray& which, pid_t screen) {
+        if (!x.waitForWindowOf(screen, 10000)) return false;
+        const int before = occurrences(which.unlockLog(), "Event: KeyDown");
         bool taken = false;
         for (int i = 0; i < 50 && !taken; ++i) {
             x.press(XKeysymToKeycode(x.display, XK_Shift_L));
-            taken = tray.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", before + 1, 200);
+            taken = which.waitForLog("Tarvelo_unlock.log", "Event: KeyDown", before + 1, 200);
         }
-        ASSERT_TRUE(taken) << tray.unlockLog();
+        return taken;
     }
+    void waitForKeys(pid_t screen) { ASSERT_TRUE(takesKeys(tray, screen)) << tray.unlockLog(); }
     // Types the password into that unlock screen once it takes keys.
     void typePassword(pid_t screen, const std::string& password = "s3cret") {
         waitForKeys(screen);
         if (!testing::Test::HasFatalFailure()) x.type(password);
+    }
+    // The same for another tray's screen; false when it never took keys.
+    bool typePassword(RealTray& which, pid_t screen, const std::string& password) {
+        if (!takesKeys(which, screen)) return false;
+        x.type(password);
+        return true;
     }
     // A folder of one grey 320x240 frame, where no face can open the lock; its path.
     std::string greyFrames() {
@@ -789,6 +796,71 @@ TEST_F(LockGuaranteeTest, ACameraLostDuringTheLockIsShownAndThePasswordOpensTheL
     openWithPassword(screen);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);
     EXPECT_TRUE(tray.trayAlive());
+#endif
+}
+
+TEST_F(LockGuaranteeTest, UnusableCameraLocksAtTheIdleTimeoutAndThePasswordOpens) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    // A camera held by another program, and one whose folder lost its frames after start-up (it is
+    // no longer among the devices): the presence check cannot start; a camera that runs but sends
+    // nothing: the check gives no verdict. The idle timeout locks all the same, the tray says so
+    // once, the screen says why the face cannot open it, and the password does.
+    struct Case {
+        const char* what;
+        const char* options;
+        bool frameless;
+        const char* trayFailure;
+        const char* screenFailure;
+        bool checkStarts;
+        const char* screenshot;
+    };
+    for (const Case& c :
+         {Case{"busy camera", "rate=15 sizes=320x240 fail=busy", false, "ERROR: Failed to start the graph manager",
+               "Failed to start the graph manager", false, "lock_camera_busy"},
+          Case{"camera without frames", "rate=15 sizes=320x240", true, "ERROR: Failed to create the graph manager",
+               "Failed to create the graph manager", false, "lock_camera_without_frames"},
+          Case{"silent camera", "rate=15 sizes=320x240 fail=silent", false,
+               "ERROR: The presence check gave no result in time, it failed",
+               "ERROR: The verification gave no result in time", true, "lock_camera_silent"}}) {
+        RealTray real;
+        ASSERT_TRUE(real.usePasswordCheck("s3cret"));
+        real.installUser();
+        real.declareCamera(c.frameless ? "rate=15 sizes=320x240" : c.options);
+        real.start();
+        if (c.frameless) {
+            // Watched once with the frames there; then the folder is empty.
+            ASSERT_TRUE(real.waitForLog("Tarvelo.log", "Event: The presence check was successful", 1, 30000))
+                << c.what << "\n" << real.trayLog();
+            const std::string empty = real.work + "/no-frames";
+            ASSERT_EQ(::mkdir(empty.c_str(), 0700), 0);
+            real.declareCamera(c.options, empty);
+        }
+        for (int lock = 1; lock <= 2; ++lock) {
+            const pid_t screen = real.waitForScreen(0, 30000);
+            ASSERT_NE(screen, 0) << c.what << "\n" << real.trayLog();
+            EXPECT_TRUE(x.screenCovered()) << c.what;
+            ASSERT_TRUE(real.waitForLog("Tarvelo_unlock.log", "The face cannot open the lock now, password only", lock,
+                                        30000))
+                << c.what << "\n" << real.unlockLog();
+            const std::string tray = real.trayLog();
+            EXPECT_GE(occurrences(tray, c.trayFailure), lock) << c.what;
+            EXPECT_EQ(occurrences(tray, "ERROR: The presence of the user cannot be checked, locking the session..."),
+                      c.checkStarts ? 0 : lock)
+                << c.what;
+            EXPECT_GE(occurrences(real.unlockLog(), c.screenFailure), lock) << c.what;
+            if (lock == 1) guitest::screenshotScreen(c.screenshot);
+            ASSERT_TRUE(typePassword(real, screen, "s3cret")) << c.what << "\n" << real.unlockLog();
+            ASSERT_TRUE(real.waitForLog("Tarvelo.log", "Event: Session unlocked", lock, 10000))
+                << c.what << "\n" << real.unlockLog();
+            for (int i = 0; i < 100 && !real.screens().empty(); ++i) sleepMs(50);
+        }
+        // Told once, though the session locked twice for it.
+        EXPECT_EQ(occurrences(real.trayLog(), "WARNING: The camera cannot be used, telling the user"), 1) << c.what;
+        EXPECT_EQ(real.trayLog().find(kRestarted), std::string::npos) << c.what;
+        EXPECT_TRUE(real.trayAlive()) << c.what;
+    }
 #endif
 }
 

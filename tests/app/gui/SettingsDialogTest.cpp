@@ -56,8 +56,8 @@ protected:
         app().config.cameraName = guitest::replayCameraName();
         // The detection gauge of the reference configuration, calibrated for the shipped cascade: the
         // enrollment capture waits for a face of its green.
-        const auto thousandths = [](const char* key, int fallback) {
-            return static_cast<int>(std::lround(testdata::referenceValue(key, fallback / 1000.0) * 1000));
+        const auto thousandths = [](const char* key, float fallback) {
+            return static_cast<float>(std::lround(testdata::referenceValue(key, fallback) * 1000) / 1000.0);
         };
         app().config.maxDetectionConfidence = thousandths("MaxDetectionConfidence", app().config.maxDetectionConfidence);
         app().config.goodDetectionConfidence = thousandths("GoodDetectionConfidence", app().config.goodDetectionConfidence);

@@ -37,7 +37,7 @@ TEST_F(TrayIconTest, MenuFollowsTheStateAndIsAbsentWhileDisabled) {
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_EXIT), "Exit");
     delete menu;
 
-    app().enabled = false;
+    app().session.toggleEnabled();  // disabled
     menu = tray->CreatePopupMenu();
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_ENABLE), "Enable");
     delete menu;

@@ -12,6 +12,7 @@
 #include "app/gui/WindowBridge.h"
 #include "gui_harness.h"
 #include "test_app.h"
+#include "tests/app/password_cases.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ public:
     int invalidShown = 0;
     wxString refusal, refusalCaption;
     DWORD now = 0, lastInput = 0;
-    void setModeForTest(int m) { mode = m; }
+    void setModeForTest(int m) { attempt.setModeForTest(m); }
     void key(int code) {
         wxKeyEvent event(wxEVT_KEY_DOWN);
         event.m_keyCode = code;
@@ -34,10 +35,10 @@ public:
     }
 
 protected:
-    void showInvalidPassword(const wxString& text, const wxString& caption) override {
+    void showInvalidPassword(const std::string& text, const std::string& caption) override {
         ++invalidShown;
-        refusal = text;
-        refusalCaption = caption;
+        refusal = wxString::FromUTF8(text);
+        refusalCaption = wxString::FromUTF8(caption);
     }
     bool readIdleClock(DWORD& n, DWORD& last) override {
         n = now;
@@ -238,14 +239,14 @@ TEST_F(UnlockDialogTest, WideMessagesAreBrokenIntoLinesThatFitThePanel) {
 
 TEST_F(UnlockDialogTest, GaugeColoursAtTheThresholds) {
     Configuration& c = app().config;
-    dialog->showDetectionConfidence(c.badDetectionConfidence);
+    dialog->showDetectionConfidence(gaugeThousandths(c.badDetectionConfidence));
     EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), wxTheColourDatabase->Find("YELLOW"));
-    dialog->showDetectionConfidence(c.goodDetectionConfidence);
+    dialog->showDetectionConfidence(gaugeThousandths(c.goodDetectionConfidence));
     EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), *wxGREEN);
     dialog->showDetectionConfidence(INT_MIN);
     EXPECT_EQ(dialog->detectionGauge->GetForegroundColour(), *wxRED);
     EXPECT_EQ(dialog->detectionGauge->getValue(), 0);
-    dialog->showVerificationResult(c.goodVerificationConfidence);
+    dialog->showVerificationResult(gaugeThousandths(c.goodVerificationConfidence));
     EXPECT_EQ(dialog->verificationGauge->GetForegroundColour(), *wxGREEN);
 }
 
@@ -299,25 +300,7 @@ TEST_F(UnlockDialogTest, IdleTimerRearmsForTheRestThenRestsTheCameraAndWakesOnIn
 }
 
 TEST_F(UnlockDialogTest, PasswordOutcomes) {
-    struct Case {
-        bool logon;
-        DWORD error;
-        const char* typed;
-        bool unlocks;
-        const char* line;
-        const char* refusal;  // the start of the message box's text
-    };
-    const Case cases[] = {
-        {false, 1326, "wrong", false, "The password isn't valid", "The password you entered is invalid"},
-        {false, 1327, "", true, "The user don't have any password", ""},
-        {false, 1327, "typed", false, "The password isn't valid", "The password you entered is invalid"},
-        {true, 0, "right", true, "The password is valid", ""},
-        // The account, not the password: the box says what stands in the way.
-        {false, 1909, "right", false, "The password isn't valid", "Your account is locked"},
-        {false, 1330, "right", false, "The password isn't valid", "Your password has expired"},
-        {false, 1060, "right", false, "The password isn't valid", "Your password cannot be checked"},
-    };
-    for (const Case& c : cases) {
+    for (const PasswordCase& c : kPasswordCases) {
         TearDown();
         SetUp();
         app().logonResult = c.logon;

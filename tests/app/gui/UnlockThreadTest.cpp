@@ -83,7 +83,7 @@ TEST(UnlockThreadTest, OnlyAnUnlockStatusEndsTheLockAndEveryOtherEndStartsANewSc
     UnlockThread::executable = script;
     UnlockThread::keeperLog = keeperLog;
 
-    app.sessionState = SessionGuardApp::SessionState::Locked;
+    app.session.assumeLocked();
     UnlockThread* thread = new UnlockThread();
     app.unlockThread = thread;
     ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);
@@ -163,7 +163,7 @@ TEST(UnlockThreadTest, AWaitedLockEndsAsItsStatusFileSays) {
     for (const Case& c : cases) {
         const std::string what = c.file ? std::string("\"") + c.file + "\"" : "no file";
         app.reset();
-        app.sessionState = SessionGuardApp::SessionState::Locked;
+        app.session.assumeLocked();
         HANDLE held = CreateMutexA(nullptr, TRUE, "Global\\Tarvelo_RunOnceLock");  // the earlier tray's keeper
         ASSERT_TRUE(held && GetLastError() != ERROR_ALREADY_EXISTS) << what;
         ASSERT_TRUE(UnlockThread::lockInProgress());

@@ -30,11 +30,10 @@ void TestApp::reset() {
     fakeSettings = true;
     settingsResults.clear();
     settingsPages.clear();
-    enabled = true;
     adaptationRunning = false;
     unlockThread = nullptr;
     presenceChecker = nullptr;
-    sessionState = SessionState::Idle;
+    session.reset();
     unlockStatus = kStillLocked;
     duringSaverMessage = nullptr;
     fakeSaverMessage = true;
@@ -51,16 +50,16 @@ void TestApp::reset() {
     settingsDialog = nullptr;
 }
 
-int TestApp::runSettingsDialog(int page, bool& cameraChanged) {
+bool TestApp::runSettingsDialog(int page, bool& cameraChanged) {
     if (!fakeSettings) return SessionGuardApp::runSettingsDialog(page, cameraChanged);
     settingsPages.push_back(page);
     const size_t pass = settingsPages.size() - 1;
     if (pass >= settingsResults.size()) {
         cameraChanged = false;
-        return wxID_CANCEL;
+        return false;
     }
     cameraChanged = settingsResults[pass].second;
-    return settingsResults[pass].first;
+    return settingsResults[pass].first == wxID_OK;
 }
 
 extern "C" const char* __lsan_default_suppressions();

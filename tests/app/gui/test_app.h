@@ -79,6 +79,7 @@ public:
 
 protected:
     std::string baseUserDataDir() override { return dataDir; }
+    bool cameraChosen() override { return fakeReadiness ? camera : SessionGuardApp::cameraChosen(); }
     bool cameraReady() override { return fakeReadiness ? camera : SessionGuardApp::cameraReady(); }
     bool modelReady() override { return fakeReadiness ? model : SessionGuardApp::modelReady(); }
     bool readIdleClock(DWORD& n, DWORD& last) override {
@@ -97,16 +98,14 @@ protected:
         return presenceStarts;
     }
     void deletePresenceChecker() override { ++presenceDeleted; }
-    void startUnlockThread() override { ++unlockStarted; }
+    bool presenceCheckTimedOut() override { return false; }
+    void startUnlockScreen() override { ++unlockStarted; }
     bool startAdaptation(const std::string& prefix) override {
         adaptations.push_back(prefix);
         return adaptationStarts;
     }
     void setTaskLockdown(bool locked) override { lockdownCalls.push_back(locked); }
-    int runSettingsDialog(int page, bool& cameraChanged) override;
-
-public:
-    using SessionGuardApp::sessionState;
+    bool runSettingsDialog(int page, bool& cameraChanged) override;
 };
 
 TestApp& testApp();
