@@ -11,6 +11,7 @@
 #include "app/core/UnlockAttempt.h"
 #include "tests/app/app_core_fixtures.h"
 #include "tests/app/password_cases.h"
+#include "uniform_cascade.h"
 
 namespace {
 
@@ -120,6 +121,11 @@ TEST_F(UnlockAttemptTest, WithoutAUsableCameraThePasswordAloneOpens) {
     EXPECT_EQ(attempt->startVerification(), UnlockAttempt::Start::NoCamera);
     EXPECT_EQ(screen.messages.back(), "You didn't selected a webcam, or\nnone was found!");
 
+    // The installation's models are there; only the user's is missing.
+    fixtures::writeUniformCascade(root + "/all.cascade", true);
+    core.config.detectorModel = root + "/all.cascade";
+    writeMixture(root + "/world.model");
+    core.config.worldModel = root + "/world.model";
     core.config.cameraName = "Unplugged Camera";
     EXPECT_EQ(attempt->startVerification(), UnlockAttempt::Start::NoModel);
     EXPECT_EQ(screen.messages.back(), "Your face model isn't created yet!\n\nUse your password to log in.");
@@ -128,7 +134,7 @@ TEST_F(UnlockAttemptTest, WithoutAUsableCameraThePasswordAloneOpens) {
     ASSERT_TRUE(core.createUserInfo("None", "None", 2000, true));
     const std::string model = core.userModelPath();
     ASSERT_EQ(system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "'").c_str()), 0);
-    writeText(model, "model");
+    writeMixture(model);
     EXPECT_EQ(attempt->startVerification(), UnlockAttempt::Start::GraphFailed);
     EXPECT_EQ(attempt->getGraphManager(), nullptr);
     const std::string& said = screen.messages.back();
