@@ -30,16 +30,36 @@ function(tarvelo_target name kind)
   endforeach()
 endfunction()
 
-# tarvelo_add_test(NAME <target> LABEL <layer> SOURCES ... [LIBS ...])
-# One GoogleTest program per library; every discovered test carries its layer's label.
+# tarvelo_add_test(NAME <program> LABEL <layer> TARGET <tested target> SOURCES ... [LIBS ...]
+#                  [OWN_MAIN] [PROPERTIES <test property> <value> ...])
+# One GoogleTest program per tested target; every discovered test carries two labels, its layer's
+# and the tested target's name. OWN_MAIN: the program brings its main(). PROPERTIES: more
+# properties of every discovered test.
 function(tarvelo_add_test)
-  cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "OWN_MAIN" "NAME;LABEL;TARGET" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  foreach(required NAME LABEL TARGET SOURCES)
+    if(NOT T_${required})
+      message(FATAL_ERROR "tarvelo_add_test(${T_NAME}): ${required} is missing")
+    endif()
+  endforeach()
+  set(main GTest::gtest_main)
+  if(T_OWN_MAIN)
+    set(main)
+  endif()
   tarvelo_target(${T_NAME} EXECUTABLE SOURCES ${T_SOURCES} ${TARVELO_TEST_COMMON_SOURCES}
-                 PRIVATE ${T_LIBS} tarvelo_test_common GTest::gtest GTest::gtest_main)
+                 PRIVATE ${T_LIBS} tarvelo_test_common GTest::gtest ${main})
   gtest_discover_tests(${T_NAME}
-    PROPERTIES LABELS ${T_LABEL}
+    PROPERTIES LABELS ${T_LABEL} ${T_PROPERTIES}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
     DISCOVERY_TIMEOUT 60)
+  # gtest_discover_tests flattens a list-valued property, so both labels are set on the discovered
+  # tests by a file that ctest reads after the discovered list (none when the program is not built).
+  set(labels ${T_LABEL} ${T_TARGET})
+  list(REMOVE_DUPLICATES labels)
+  set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake)
+  file(WRITE ${labels_file}
+    "if(${T_NAME}_TESTS)\n  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()
 
 # tarvelo_add_filter_module(NAME <Drovane|Palomir|Lustrel|Tamsel|...> SOURCES ... [LIBS ...])

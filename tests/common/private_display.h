@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,35 +25,35 @@ struct Server {
     // connection of the program is gone, so no client sees its display vanish.
 };
 
-inline Server& server() {
-    static Server s;
-    static bool started = false;
-    if (started) return s;
-    started = true;
+// Starts an Xvfb on a display number that the server itself picks, so parallel test programs never
+// race for one, with the given arguments (screens, extensions, reset). Display gets ":N"; returns
+// its pid, or 0 when it cannot start. It ends with the test program at the latest (parent-death
+// signal); quiet sends its output to /dev/null. The caller ends it (SIGTERM, waitpid).
+inline pid_t startXvfb(std::initializer_list<const char*> args, std::string& display, bool quiet = true) {
     int fds[2];
-    if (::pipe(fds) != 0) {
-        s.failure = "no pipe for Xvfb";
-        return s;
-    }
-    pid_t pid = ::fork();
+    if (::pipe(fds) != 0) return 0;
+    const pid_t pid = ::fork();
     if (pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::close(fds[0]);
-        int devnull = ::open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            ::dup2(devnull, 1);
-            ::dup2(devnull, 2);
+        if (quiet) {
+            int devnull = ::open("/dev/null", O_RDWR);
+            if (devnull >= 0) {
+                ::dup2(devnull, 1);
+                ::dup2(devnull, 2);
+            }
         }
-        std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24",
-                 "-noreset", (char*)nullptr);
+        const std::string fd = std::to_string(fds[1]);
+        std::vector<const char*> argv{"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.push_back(nullptr);
+        ::execvp("Xvfb", const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     ::close(fds[1]);
     if (pid < 0) {
         ::close(fds[0]);
-        s.failure = "cannot fork Xvfb";
-        return s;
+        return 0;
     }
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
@@ -64,11 +66,23 @@ inline Server& server() {
     if (number.empty()) {
         ::kill(pid, SIGTERM);
         ::waitpid(pid, nullptr, 0);
+        return 0;
+    }
+    display = ":" + number;
+    return pid;
+}
+
+// The test program's own server, started on first use and made the DISPLAY; it never resets.
+inline Server& server() {
+    static Server s;
+    static bool started = false;
+    if (started) return s;
+    started = true;
+    s.pid = startXvfb({"-screen", "0", "640x480x24", "-noreset"}, s.display);
+    if (!s.pid) {
         s.failure = "Xvfb is not installed or did not start";
         return s;
     }
-    s.pid = pid;
-    s.display = ":" + number;
     ::setenv("DISPLAY", s.display.c_str(), 1);
     return s;
 }
@@ -76,29 +90,7 @@ inline Server& server() {
 // Another Xvfb, for a test that needs a server in its default state: it resets when its last
 // client leaves. Display gets ":N"; 0 when it cannot start. The caller ends it (SIGTERM, waitpid).
 inline pid_t startResettingServer(std::string& display) {
-    int fds[2];
-    if (::pipe(fds) != 0) return 0;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24",
-                 (char*)nullptr);
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (pid <= 0) return 0;
-    if (number.empty()) {
-        ::waitpid(pid, nullptr, 0);
-        return 0;
-    }
-    display = ":" + number;
-    return pid;
+    return startXvfb({"-screen", "0", "640x480x24"}, display, false);
 }
 
 }  // namespace testdisplay

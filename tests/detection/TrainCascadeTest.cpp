@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <unistd.h>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,15 +12,13 @@
 #include "detection/FaceTrackerAPI.h"
 #include "detection/ipIntegralImage.h"
 #include "detection/ipSWmctMS.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 using namespace vision;
 
 namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 int trainQuick(const std::string& out) {
     const std::string cmd = "./train_cascade --data '" + testdata::dataDir() + "' --out '" + out +
@@ -44,9 +40,9 @@ TEST(CascadeTraining, SmallRunWritesACalibratedCascadeAgainByteForByte) {
     const std::string first = dir + "/quick1.cascade", second = dir + "/quick2.cascade";
     ASSERT_EQ(trainQuick(first), 0);
     ASSERT_EQ(trainQuick(second), 0);
-    const std::string bytes = readAll(first);
+    const std::string bytes = readFile(first);
     ASSERT_FALSE(bytes.empty());
-    EXPECT_TRUE(bytes == readAll(second)) << "the same seed must give the same cascade";
+    EXPECT_TRUE(bytes == readFile(second)) << "the same seed must give the same cascade";
 
     ipIntegralImage ii(64, 48, "gray", true);
     ipSWmctMS cascade(ii.sums(), 64, 48, 19, 19, first.c_str(), 0.0f, false);

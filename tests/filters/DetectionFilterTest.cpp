@@ -2,12 +2,14 @@
 #include <sys/stat.h>
 
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include "detection/settings/FaceTrackingSettings.h"
 #include "detection_filter_rig.h"
 #include "visionlib/filter/VideoMediaType.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 using namespace detect_rig;
 using vision::FaceInfo;
@@ -195,8 +197,7 @@ TEST(DetectionFilter, ModeAndModelPathTable) {
                       emptyDir = dir + "/empty-model-dir";
     testhelp::writeText(corrupt, "this is no cascade at all, just words\n");
     {
-        std::ifstream in(good, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        const std::string bytes = readFile(good);
         testhelp::writeText(truncated, bytes.substr(0, bytes.size() / 2));
     }
     mkdir(emptyDir.c_str(), 0700);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +11,9 @@
 #include "visionlib/DiskXFile.h"
 #include "visionlib/Sequence.h"
 #include "visionlib/filter/FaceInfo.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 using namespace harness;
 using vision::FaceInfo;
@@ -392,11 +394,7 @@ TEST(VerificationFilter, UnusableModelsLeaveItUnconfigured) {
     v->SetThreshold(-1e30f);
     v->SetMode(false);
     const std::string& d = rig.dir;
-    std::string worldBytes;
-    {
-        std::ifstream in(rig.world, std::ios::binary);
-        worldBytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string worldBytes = readFile(rig.world);
     testhelp::writeText(d + "/truncated.model", worldBytes.substr(0, worldBytes.size() - 30));
     testhelp::writeText(d + "/corrupt.model", "no model here\n");
     writeModel(d + "/three.model", 3, 1.0f);

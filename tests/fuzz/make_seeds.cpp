@@ -6,8 +6,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "app/core/Configuration.h"
 #include "fuzz_common.h"
@@ -20,17 +18,13 @@
 #include "visionlib/MemoryXFile.h"
 #include "visionlib/Sequence.h"
 #include "visionlib/filter/FaceInfo.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
 
 std::string out;
-
-std::string readAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string textOf(vision::MemoryXFile& file) {
     std::string text(file.size, '\0');
@@ -77,7 +71,7 @@ void verifierModels() {
         f.taggedWrite(&D, 4, 1, "n_inputs");
         f.taggedWrite(params.data(), 4, (int)params.size(), "PARAMS");
     }
-    const std::string worldBytes = readAll(world);
+    const std::string worldBytes = readFile(world);
     seed("verifier_model", "world-only", worldBytes);
 
     vision::UserInfo identity(1, "u", "a", "b", 0, ' ');
@@ -97,14 +91,14 @@ void verifierModels() {
         vision::DiskXFile f(userFile.c_str(), "w");
         user.saveXFile(&f);
     }
-    seed("verifier_model", "world-and-user", worldBytes + "\n--\n" + readAll(userFile));
+    seed("verifier_model", "world-and-user", worldBytes + "\n--\n" + readFile(userFile));
 }
 
 void cascades() {
     for (bool accept : {true, false}) {
         const std::string file = fuzz::path("c.cascade");
         fuzz::writeUniformCascade(file, accept);
-        seed("cascade", accept ? "accept-all" : "reject-all", readAll(file));
+        seed("cascade", accept ? "accept-all" : "reject-all", readFile(file));
     }
 }
 
@@ -139,8 +133,8 @@ void pictures() {
         vision::DiskXFile f(file.c_str(), "w");
         image.saveXFile(&f);
     }
-    seed("pgm", "8x6", readAll(file));
-    seed("replay_frame", "gray-8x6", readAll(file));
+    seed("pgm", "8x6", readFile(file));
+    seed("replay_frame", "gray-8x6", readFile(file));
     std::string ppm = "P6\n4 3\n255\n";
     for (int i = 0; i < 36; i++) ppm += (char)fuzz::texture(i);
     seed("replay_frame", "colour-4x3", ppm);
@@ -174,7 +168,7 @@ void registryHive() {
         std::abort();
     RegSetValueExA(key, "DisableTaskMgr", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
     RegCloseKey(key);
-    seed("registry", "two-values", readAll(dir + "/HKEY_CURRENT_USER.reg"));
+    seed("registry", "two-values", readFile(dir + "/HKEY_CURRENT_USER.reg"));
 }
 
 void store() {
@@ -193,7 +187,7 @@ void store() {
     vision::MemoryXFile list;
     samples.saveXFile(&list);
     seed("face_list", "two-samples", textOf(list));
-    seed("crop", "whole", readAll(user + "/data/s1.cro"));
+    seed("crop", "whole", readFile(user + "/data/s1.cro"));
 
     vision::FaceInfo face;
     placeFace(face, 30, 30, 63, 32);
@@ -225,12 +219,12 @@ void configuration() {
     config.worldModel = "models/world.model";
     const std::string file = fuzz::path("Tarvelo.cfg");
     if (!config.save(file)) std::abort();
-    seed("configuration", "defaults", readAll(file));
+    seed("configuration", "defaults", readFile(file));
     config.detectorType = 2;
     config.cameraName = "Desk Replay";
     config.setFormat("640x480");
     if (!config.save(file)) std::abort();
-    seed("configuration", "multi-view", readAll(file));
+    seed("configuration", "multi-view", readFile(file));
 }
 
 void cameras() {

@@ -12,17 +12,15 @@
 #include <unistd.h>
 
 #include "platform/kernel.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
 
 std::string tempDir() {
     char tmpl[] = "/tmp/tarvelo-kernel-XXXXXX";
     return mkdtemp(tmpl);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 TEST(NamedMutex, SecondCreationReportsExistingUntilLastHandleCloses) {

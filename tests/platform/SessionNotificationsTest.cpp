@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,6 +22,9 @@
 #include "platform/kernel.h"
 #include "platform/messages.h"
 #include "platform/session.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
 
@@ -168,8 +170,7 @@ TEST(SessionNotifications, RegistrationFailsWithoutLogindAndSaysSoOnce) {
     }
     fflush(stderr);
     dup2(saved, 2);
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = readFile(path);
     unlink(path);
     size_t count = 0;
     for (size_t at = 0; (at = text.find("session notifications are not available", at)) != std::string::npos; ++at)

@@ -476,32 +476,13 @@ TEST_F(X11Services, LockDesktopDrawsAboveTheCompositor) {
 
 // A server of two screens and no RandR at all: the cover covers each screen's whole root.
 TEST(LockDesktopScreens, EveryScreenIsCoveredWithoutRandR) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pid_t server = fork();
-    if (server == 0) {
-        close(fds[0]);
-        int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, 1);
-        dup2(quiet, 2);
-        const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24", "-screen",
-               "1", "320x240x24", "-extension", "RANDR", (char*)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) {
-        kill(server, SIGTERM);
-        waitpid(server, nullptr, 0);
-        GTEST_SKIP() << "Xvfb cannot start";
-    }
+    std::string own;
+    const pid_t server = testdisplay::startXvfb(
+        {"-screen", "0", "640x480x24", "-screen", "1", "320x240x24", "-extension", "RANDR"}, own);
+    if (!server) GTEST_SKIP() << "Xvfb cannot start";
     const char* saved = getenv("DISPLAY");
     const std::string previous = saved ? saved : "";
-    setenv("DISPLAY", (":" + number).c_str(), 1);
+    setenv("DISPLAY", own.c_str(), 1);
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
     int opcode, event, error;

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "temp_dir.h"
@@ -16,6 +15,9 @@
 
 #include "visionlib/Message.h"
 #include "visionlib/Sequence.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 // The library prints its fatal message on standard output; the child sends it to standard error
 // so the death test can match it. error() ends the process with -1, seen as 255.
@@ -39,13 +41,6 @@ inline void fillFrame(vision::Sequence* frame, int width, int height, int seed) 
 }
 
 using TempDir = testutil::TempDir;
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 inline void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary);

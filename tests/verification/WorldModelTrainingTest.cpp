@@ -2,8 +2,6 @@
 // a model file the verifier loads. Training proper is offline; this runs in a second or two.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "../common/test_data.h"
@@ -11,18 +9,12 @@
 #include "tools/facekit/FaceCrops.h"
 #include "visionlib/DiagonalGMM.h"
 #include "visionlib/Sequence.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 using namespace vision;
 using namespace facekit;
-
-namespace {
-
-std::string bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 TEST(WorldModelTraining, TrainsOnAFewFacesAndWritesAModelTheVerifierLoads) {
     REQUIRE_DATA("umist");
@@ -51,8 +43,8 @@ TEST(WorldModelTraining, TrainsOnAFewFacesAndWritesAModelTheVerifierLoads) {
     saveWorldModel(trained.get(), a);
     // A fixed seed repeats the model byte for byte.
     saveWorldModel(trainWorldModel(data, options).get(), b);
-    EXPECT_EQ(bytes(a), bytes(b));
-    EXPECT_EQ(bytes(a).size(), 27u + 24u + 18u + 4u * 8u * 37u);
+    EXPECT_EQ(readFile(a), readFile(b));
+    EXPECT_EQ(readFile(a).size(), 27u + 24u + 18u + 4u * 8u * 37u);
 
     FaceVerif_GmmDCTmod2 loaded(a.c_str(), 0);
     ASSERT_EQ(loaded.gmm->n_gaussians, 8);
@@ -63,7 +55,7 @@ TEST(WorldModelTraining, TrainsOnAFewFacesAndWritesAModelTheVerifierLoads) {
     options.seed = 2;
     const std::string c = dir.path + "/c.model";
     saveWorldModel(trainWorldModel(data, options).get(), c);
-    EXPECT_NE(bytes(a), bytes(c));
+    EXPECT_NE(readFile(a), readFile(c));
 }
 
 TEST(WorldModelTraining, TooFewFramesForTheGaussiansIsRefused) {

@@ -13,6 +13,9 @@
 #include "visionlib/DiskXFile.h"
 #include "visionlib/MemoryXFile.h"
 #include "visionlib/Message.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 using namespace vision;
 
@@ -33,8 +36,8 @@ protected:
     }
     std::string path(const std::string& name) const { return dir + "/" + name; }
     static std::vector<unsigned char> bytes(const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string b = readFile(p);
+        return std::vector<unsigned char>(b.begin(), b.end());
     }
     static void writeBytes(const std::string& p, const std::vector<unsigned char>& b) {
         std::ofstream out(p, std::ios::binary);

@@ -1,24 +1,17 @@
 // The whole road of a lock with a real unlock screen: a model enrolled from the replay camera, the
 // unlock-screen instance started by the unlock thread on the lock desktop, the face accepted there,
 // the instance gone and the lock over.
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
 
 #include "app/core/SessionGuardCore.h"
 #include "app/gui/UnlockThread.h"
 #include "gui_harness.h"
 #include "test_app.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 TEST(LockFlowTest, EnrolledFaceUnlocksTheUnlockScreen) {
     if (guitest::replayCameraName().empty()) GTEST_SKIP() << "no video data for the replay camera";
@@ -42,7 +35,7 @@ TEST(LockFlowTest, EnrolledFaceUnlocksTheUnlockScreen) {
     ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);
     ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
     for (int i = 0; i < 1200 && !app.lines.has("Event: Session unlocked"); ++i) guitest::pump(50);
-    const std::string log = slurp("Tarvelo_unlock.log");
+    const std::string log = readFile("Tarvelo_unlock.log");
     EXPECT_TRUE(app.lines.has("Event: Session unlocked"));
     EXPECT_NE(log.find("Creation of the Unlock dialog..."), std::string::npos);
     EXPECT_NE(log.find("Face authentified, confidence: "), std::string::npos) << log;

@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,6 +32,7 @@
 #include "test_app.h"
 #include "pam_test_service.h"
 #include "test_data.h"
+#include "read_file.h"
 
 // Last: its macros would clash with the headers above.
 #include <X11/Xatom.h>
@@ -41,16 +41,11 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+using testutil::readFile;
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 int occurrences(const std::string& text, const std::string& line) {
     int n = 0;
@@ -105,7 +100,7 @@ public:
             if (entry.path().string().size() > 11 &&
                 entry.path().string().compare(entry.path().string().size() - 11, 11, ".face.model") == 0)
                 model = entry.path().string();
-        goodModel = slurp(model);
+        goodModel = readFile(model);
         return model;
     }
     void damageModel() { std::ofstream(model, std::ios::binary | std::ios::trunc) << "damaged"; }
@@ -127,7 +122,7 @@ public:
     std::map<std::string, std::string> userFiles() {
         std::map<std::string, std::string> files;
         for (const auto& entry : fs::recursive_directory_iterator(work + "/.Tarvelo"))
-            if (entry.is_regular_file()) files[entry.path().string()] = slurp(entry.path().string());
+            if (entry.is_regular_file()) files[entry.path().string()] = readFile(entry.path().string());
         return files;
     }
 #ifdef TARVELO_PAM_WRAPPER_LIBRARY
@@ -200,12 +195,12 @@ public:
             const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
             if (pid <= 0) continue;
             const std::string dir = "/proc/" + std::string(e->d_name);
-            const std::string stat = slurp(dir + "/stat");
+            const std::string stat = readFile(dir + "/stat");
             const size_t close = stat.rfind(')');
             if (close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0) continue;
             std::error_code ignored;
             if (fs::read_symlink(dir + "/cwd", ignored) != work) continue;
-            const std::string cmdline = slurp(dir + "/cmdline");
+            const std::string cmdline = readFile(dir + "/cmdline");
             const size_t first = cmdline.find('\0');
             if (first == std::string::npos || cmdline.find(std::string("\0--lock\0", 8)) == std::string::npos) continue;
             if ((cmdline.compare(first + 1, 10, std::string("--desktop\0", 10)) == 0) == keeper) found.push_back(pid);
@@ -230,13 +225,13 @@ public:
     bool waitForLog(const std::string& file, const std::string& line, int count, int milliseconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         do {
-            if (occurrences(slurp(work + "/" + file), line) >= count) return true;
+            if (occurrences(readFile(work + "/" + file), line) >= count) return true;
             sleepMs(50);
         } while (std::chrono::steady_clock::now() < end);
         return false;
     }
-    std::string trayLog() { return slurp(work + "/Tarvelo.log"); }
-    std::string unlockLog() { return slurp(work + "/Tarvelo_unlock.log"); }
+    std::string trayLog() { return readFile(work + "/Tarvelo.log"); }
+    std::string unlockLog() { return readFile(work + "/Tarvelo_unlock.log"); }
 
     std::string work, bin, model, goodModel;
     std::vector<std::pair<std::string, std::string>> environment;  // more for the tray and its screens
@@ -522,7 +517,7 @@ TEST_F(LockGuaranteeTest, DamagedModelLocksAndNoKillCloseSquatOrMissingModelOpen
                                 occurrences(log.substr(0, unlocked), "Starting the idle timer with a delay of 1000ms...") + 1,
                                 5000));
     EXPECT_EQ(tray.trayLog().find("Must perform an adaptation of the user model!"), std::string::npos);
-    EXPECT_EQ(slurp(tray.model), tray.goodModel);
+    EXPECT_EQ(readFile(tray.model), tray.goodModel);
     EXPECT_EQ(occurrences(tray.trayLog(), kRestarted), 5);
     EXPECT_TRUE(tray.trayAlive());
 }
@@ -722,7 +717,7 @@ TEST_F(LockGuaranteeTest, ATruncatedModelIsSaidSoAndThePasswordOpensTheLock) {
     ASSERT_TRUE(tray.usePasswordCheck("s3cret"));
     tray.installUser();
     tray.truncateModel();
-    const std::string truncated = slurp(tray.model);
+    const std::string truncated = readFile(tray.model);
     tray.declareCamera("rate=15 sizes=320x240");
     tray.start();
     const pid_t screen = tray.waitForScreen(0, 30000);
@@ -735,7 +730,7 @@ TEST_F(LockGuaranteeTest, ATruncatedModelIsSaidSoAndThePasswordOpensTheLock) {
     guitest::screenshotScreen("lock_unlock_screen_truncated_model");
     typePassword(screen, "s3cret");
     ASSERT_TRUE(tray.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << tray.unlockLog();
-    EXPECT_EQ(slurp(tray.model), truncated) << "neither deleted nor adapted";
+    EXPECT_EQ(readFile(tray.model), truncated) << "neither deleted nor adapted";
     EXPECT_FALSE(fs::exists(tray.model + ".bad")) << "kept aside only when a new model is written";
 #endif
 }
@@ -765,8 +760,8 @@ TEST_F(LockGuaranteeTest, FramesDeclaringAHugeSizeLeaveTheScreenRunningAndThePas
     const std::string dropped =
         "camera '" + guitest::replayCameraName() +
         "': dropping damaged frames: the frame declares 65500x65500, the stream is 320x240";
-    const int before = occurrences(slurp(tray.work + "/stderr.txt"), dropped);
-    EXPECT_TRUE(tray.waitForLog("stderr.txt", dropped, before + 2, 15000)) << slurp(tray.work + "/stderr.txt");
+    const int before = occurrences(readFile(tray.work + "/stderr.txt"), dropped);
+    EXPECT_TRUE(tray.waitForLog("stderr.txt", dropped, before + 2, 15000)) << readFile(tray.work + "/stderr.txt");
     EXPECT_EQ(tray.screens(), std::vector<pid_t>{screen});
     openWithPassword(screen);
     EXPECT_EQ(tray.trayLog().find(kRestarted), std::string::npos);

@@ -1,7 +1,6 @@
 // The program itself, started as a person starts it: the single-instance rule, the log file's size
 // limit and the unlock-screen instance that refuses to start on a system that is not ready.
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <csignal>
@@ -16,15 +15,11 @@
 
 #include "platform/kernel.h"
 #include "private_display.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class ProgramTest : public testing::Test {
 protected:
@@ -34,7 +29,7 @@ protected:
         work = folder;
         const std::string bin = wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath().ToStdString();
         program = bin + "/Tarvelo";
-        std::ofstream(work + "/Tarvelo.cfg.backup") << slurp(bin + "/Tarvelo.cfg.backup");
+        std::ofstream(work + "/Tarvelo.cfg.backup") << readFile(bin + "/Tarvelo.cfg.backup");
     }
     void TearDown() override { (void)std::system(("rm -rf '" + work + "'").c_str()); }
 
@@ -54,14 +49,14 @@ protected:
         std::string log;
         for (int i = 0; i < 200 && log.find(until) == std::string::npos; ++i) {
             usleep(50000);
-            log = slurp(work + "/Tarvelo_unlock.log");
+            log = readFile(work + "/Tarvelo_unlock.log");
         }
         usleep(300000);
         int status = 0;
         EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the unlock screen ended by itself";
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
-        return slurp(work + "/Tarvelo_unlock.log");
+        return readFile(work + "/Tarvelo_unlock.log");
     }
     pid_t start(const std::vector<std::string>& args, const std::string& errors = "") {
         const pid_t child = fork();
@@ -156,7 +151,7 @@ TEST_F(ProgramTest, TrayInstanceWithoutReferenceOrCameraStartsOnTheDefaultsAndOp
     std::string log;
     for (int i = 0; i < 200 && log.find("Creating the 'Parameters' panel...") == std::string::npos; ++i) {
         usleep(50000);
-        log = slurp(work + "/Tarvelo.log");
+        log = readFile(work + "/Tarvelo.log");
     }
     kill(child, SIGTERM);
     int status = 0;
@@ -223,7 +218,7 @@ TEST_F(ReturningUser, StartUpAfterAnUpgradeKeepsTheSettingsAndRunsTheScriptOnce)
     const std::string log = runUnlockScreen();
     EXPECT_NE(log.find("Upgrading from version 1.2 to 1.3..."), std::string::npos) << log;
     EXPECT_EQ(log.find("ERROR: Failed to save the upgraded configuration file of the user"), std::string::npos);
-    const std::string config = slurp(data + "/Tarvelo.cfg");
+    const std::string config = readFile(data + "/Tarvelo.cfg");
     EXPECT_NE(config.find("Version=1.3"), std::string::npos) << config;
     EXPECT_NE(config.find("IdleDelay=123"), std::string::npos) << "the user's settings stay";
     EXPECT_NE(config.find("Name=Old Camera"), std::string::npos);
@@ -231,10 +226,10 @@ TEST_F(ReturningUser, StartUpAfterAnUpgradeKeepsTheSettingsAndRunsTheScriptOnce)
     ASSERT_EQ(::stat((data + "/Tarvelo.cfg").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_NE(::stat(userFolder.c_str(), &st), 0) << "an upgrade clears the user model";
-    EXPECT_EQ(slurp(work + "/register.runs"), "ran\n");
+    EXPECT_EQ(readFile(work + "/register.runs"), "ran\n");
     // The next start finds nothing to upgrade.
     runUnlockScreen();
-    EXPECT_EQ(slurp(work + "/register.runs"), "ran\n");
+    EXPECT_EQ(readFile(work + "/register.runs"), "ran\n");
 }
 
 TEST_F(ReturningUser, CopiedReferenceIsPrivateAndAMissingScriptIsNotRun) {
@@ -244,12 +239,12 @@ TEST_F(ReturningUser, CopiedReferenceIsPrivateAndAMissingScriptIsNotRun) {
     struct stat st;
     ASSERT_EQ(::stat((data + "/Tarvelo.cfg").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "the shipped file's mode is not the user's file's";
-    EXPECT_EQ(slurp(work + "/errors.txt").find("register.bat"), std::string::npos) << slurp(work + "/errors.txt");
+    EXPECT_EQ(readFile(work + "/errors.txt").find("register.bat"), std::string::npos) << readFile(work + "/errors.txt");
 }
 
 TEST_F(ReturningUser, AnUnreadableConfigurationIsMovedAsideAndTheModelKept) {
     writeConfig("1.3", "frontal");  // a detector type the program does not know
-    const std::string damaged = slurp(data + "/Tarvelo.cfg");
+    const std::string damaged = readFile(data + "/Tarvelo.cfg");
     // A camera is there, so that start-up chooses one in place of the one it could not read.
     const std::string frames = work + "/frames";
     ::mkdir(frames.c_str(), 0700);
@@ -267,7 +262,7 @@ TEST_F(ReturningUser, AnUnreadableConfigurationIsMovedAsideAndTheModelKept) {
     std::string log;
     for (int i = 0; i < 200 && log.find("Displaying 'Settings' dialog...") == std::string::npos; ++i) {
         usleep(50000);
-        log = slurp(work + "/Tarvelo.log");
+        log = readFile(work + "/Tarvelo.log");
     }
     kill(child, SIGTERM);
     waitpid(child, nullptr, 0);
@@ -275,11 +270,11 @@ TEST_F(ReturningUser, AnUnreadableConfigurationIsMovedAsideAndTheModelKept) {
                        "/Tarvelo.cfg.bad"),
               std::string::npos)
         << log;
-    EXPECT_EQ(slurp(data + "/Tarvelo.cfg.bad"), damaged);
-    const std::string config = slurp(data + "/Tarvelo.cfg");
+    EXPECT_EQ(readFile(data + "/Tarvelo.cfg.bad"), damaged);
+    const std::string config = readFile(data + "/Tarvelo.cfg");
     EXPECT_NE(config.find("Type=Frontal"), std::string::npos) << "the reference copy is used";
     EXPECT_NE(log.find("Default camera selected"), std::string::npos) << log;
-    EXPECT_EQ(slurp(model), "the user's model") << "the face model stays";
+    EXPECT_EQ(readFile(model), "the user's model") << "the face model stays";
     // The user is told, in a balloon once the tray icon exists.
     const size_t tray = log.find("Creating the Systray icon...");
     ASSERT_NE(tray, std::string::npos);
@@ -308,7 +303,7 @@ TEST_F(ProgramTest, StartsOnAServerThatHasNoOtherClient) {
                 ended = true;
                 break;
             }
-            const std::string log = slurp(work + "/Tarvelo_unlock.log");
+            const std::string log = readFile(work + "/Tarvelo_unlock.log");
             size_t count = 0;
             for (size_t at = log.find("Creation of the Unlock dialog..."); at != std::string::npos;
                  at = log.find("Creation of the Unlock dialog...", at + 1))
@@ -322,7 +317,7 @@ TEST_F(ProgramTest, StartsOnAServerThatHasNoOtherClient) {
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
         }
-        if (slurp(work + "/errors.txt").find("Unable to initialize GTK") != std::string::npos) ++refused;
+        if (readFile(work + "/errors.txt").find("Unable to initialize GTK") != std::string::npos) ++refused;
     }
     setenv("DISPLAY", display.c_str(), 1);
     kill(server, SIGTERM);

@@ -2,7 +2,6 @@
 // bus. While the settings dialog runs (modally, at the first start without a camera) the session
 // notifications are unregistered and only the power broadcasts reach the tray's window procedure.
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <csignal>
@@ -14,15 +13,11 @@
 #include <wx/stdpaths.h>
 
 #include "mock_logind.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 size_t count(const std::string& text, const std::string& line) {
     size_t n = 0;
@@ -41,7 +36,7 @@ TEST(SessionEvents, PowerBroadcastsReachTheTrayDuringTheSettingsAndSessionChange
     const std::string work = folder;
     const std::string bin = wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath().ToStdString();
     const std::string program = bin + "/Tarvelo";
-    std::ofstream(work + "/Tarvelo.cfg.backup") << slurp(bin + "/Tarvelo.cfg.backup");
+    std::ofstream(work + "/Tarvelo.cfg.backup") << readFile(bin + "/Tarvelo.cfg.backup");
     const pid_t tray = fork();
     if (tray == 0) {
         if (chdir(work.c_str()) != 0) _exit(126);
@@ -56,12 +51,12 @@ TEST(SessionEvents, PowerBroadcastsReachTheTrayDuringTheSettingsAndSessionChange
     const std::string logPath = work + "/Tarvelo.log";
     auto waitFor = [&](const std::string& line, size_t times) {
         for (int i = 0; i < 200; ++i) {
-            if (count(slurp(logPath), line) >= times) return true;
+            if (count(readFile(logPath), line) >= times) return true;
             usleep(50000);
         }
         return false;
     };
-    ASSERT_TRUE(waitFor("Creating the 'Parameters' panel...", 1)) << slurp(logPath);
+    ASSERT_TRUE(waitFor("Creating the 'Parameters' panel...", 1)) << readFile(logPath);
     EXPECT_TRUE(waitFor("Registering to session notifications...", 1));
 
     ASSERT_TRUE(logind.prepareForSleep(true));
@@ -72,7 +67,7 @@ TEST(SessionEvents, PowerBroadcastsReachTheTrayDuringTheSettingsAndSessionChange
     ASSERT_TRUE(logind.session("Lock"));
     ASSERT_TRUE(logind.prepareForSleep(true));
     EXPECT_TRUE(waitFor("Event: WM_POWERBROADCAST, Suspend", 2));
-    const std::string log = slurp(logPath);
+    const std::string log = readFile(logPath);
     EXPECT_EQ(log.find("Event: WM_WTSSESSION_CHANGE"), std::string::npos) << log;
 
     int status = 0;

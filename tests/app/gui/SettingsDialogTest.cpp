@@ -2,7 +2,6 @@
 // configuration, Apply, page rules, the help page's layout, the live enrollment page.
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +27,9 @@
 #include "gui_harness.h"
 #include "test_data.h"
 #include "test_app.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
 
@@ -85,18 +87,7 @@ protected:
         event.SetEventObject(field);
         field->GetEventHandler()->ProcessEvent(event);
     }
-    static std::string readAll(const std::string& path) {
-        std::ifstream in(path);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    std::string configText() {
-        std::ifstream in(app().configFilePath());
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string configText() { return readFile(app().configFilePath()); }
     SettingsDialog* dialog = nullptr;
 };
 
@@ -235,7 +226,7 @@ TEST_F(SettingsDialogTest, AnUnreadableModelIsSaidSoAndANewOneKeepsItAside) {
     ASSERT_TRUE(app().createUserInfo("None", "None", 2000, true));
     const std::string model = app().userModelPath();
     (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "'").c_str());
-    const std::string world = readAll(app().config.worldModel);
+    const std::string world = readFile(app().config.worldModel);
     ASSERT_GT(world.size(), 1000u);
     const std::string truncated = world.substr(0, world.size() / 3);
     std::ofstream(model, std::ios::binary) << truncated;
@@ -255,7 +246,7 @@ TEST_F(SettingsDialogTest, AnUnreadableModelIsSaidSoAndANewOneKeepsItAside) {
     for (int i = 0; i < 2400 && !app().lines.has("Event: Enrollment done"); ++i) guitest::pump(50);
     ASSERT_TRUE(app().lines.has("Event: Enrollment done"));
     EXPECT_EQ(page->title->GetLabel(), "Your model is ready");
-    EXPECT_EQ(readAll(model + ".bad"), truncated);
+    EXPECT_EQ(readFile(model + ".bad"), truncated);
     EXPECT_EQ(userModelBuiltOn(model, app().config.worldModel), BuiltOn::Same);
     EXPECT_EQ(page->enrollButton->GetLabel(), "Update model");
     app().settingsDialog = nullptr;
@@ -271,7 +262,7 @@ TEST_F(SettingsDialogTest, AMissingWorldModelIsNamedAndTheModelKept) {
     (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "' && cp '" + app().config.worldModel +
                        "' '" + model + "'")
                           .c_str());
-    const std::string before = readAll(model);
+    const std::string before = readFile(model);
     const std::string world = app().config.worldModel;
     app().config.worldModel = "models/gone.model";
     open(0);
@@ -282,7 +273,7 @@ TEST_F(SettingsDialogTest, AMissingWorldModelIsNamedAndTheModelKept) {
     for (int i = 0; i < 40; ++i) guitest::pump(50);
     EXPECT_EQ(page->verificationGauge->getValue(), -500) << "nothing is verified";
     guitest::screenshot(dialog, "settings_enrollment_world_model_missing");
-    EXPECT_EQ(readAll(model), before);
+    EXPECT_EQ(readFile(model), before);
     app().config.worldModel = world;
     std::remove(model.c_str());
 }
@@ -353,7 +344,7 @@ TEST_F(SettingsDialogTest, ParametersPageIsLaidOutWithoutToolkitComplaints) {
     dup2(saved, 2);
     close(saved);
     close(capture);
-    const std::string said = readAll(name);
+    const std::string said = readFile(name);
     std::remove(name);
     EXPECT_EQ(said.find("Gtk-CRITICAL"), std::string::npos) << said.substr(0, 400);
     EXPECT_GE(dialog->parametersPage()->idleDelayField->GetSize().x, 70);
@@ -483,7 +474,7 @@ TEST_F(EnrollmentWait, AFailedEnrollmentSaysSoAndKeepsTheOldModel) {
     EXPECT_TRUE(app().lines.has("ERROR: The enrollment failed, the previous model is kept"));
     EXPECT_EQ(page->title->GetLabel(), "The model could not be built, any previous model is kept");
     EXPECT_NE(page->title->GetLabel(), "Your model is ready");
-    EXPECT_EQ(readAll(model), "the old model");
+    EXPECT_EQ(readFile(model), "the old model");
     // That old model cannot be read: what the page offers is a new one.
     EXPECT_EQ(page->enrollButton->GetLabel(), "Enroll model");
     expectGivenBack();

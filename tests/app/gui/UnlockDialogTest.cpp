@@ -12,7 +12,10 @@
 #include "app/gui/WindowBridge.h"
 #include "gui_harness.h"
 #include "test_app.h"
-#include "tests/app/password_cases.h"
+#include "tests/common/password_cases.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
 
@@ -66,10 +69,6 @@ protected:
         app().reset();
     }
     bool closed() { return app().lines.has("Closing the Unlock dialog..."); }
-    static std::string readAll(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
     TestApp& app() { return testApp(); }
     ScriptedUnlockDialog* dialog = nullptr;
 };
@@ -162,8 +161,7 @@ TEST_F(UnlockDialogTest, AFaceThatCannotBeCheckedIsSaidSoAndThePasswordStays) {
     const std::string model = a.userModelPath();
     const std::string world = a.config.worldModel, cascade = a.config.detectorModel;
     (void)std::system(("mkdir -p '" + model.substr(0, model.rfind('/')) + "'").c_str());
-    std::ifstream in(world, std::ios::binary);
-    const std::string worldBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string worldBytes = readFile(world);
     ASSERT_GT(worldBytes.size(), 1000u) << world;
     const std::string notAModel = a.dataDir + "/not-a-model";
     std::ofstream(notAModel) << "text";
@@ -206,7 +204,7 @@ TEST_F(UnlockDialogTest, AFaceThatCannotBeCheckedIsSaidSoAndThePasswordStays) {
         dialog->Hide();
         delete dialog;
         dialog = nullptr;
-        EXPECT_EQ(readAll(model), c.userModel) << "nothing is deleted or written";
+        EXPECT_EQ(readFile(model), c.userModel) << "nothing is deleted or written";
     }
     a.config.worldModel = world;
     a.config.detectorModel = cascade;

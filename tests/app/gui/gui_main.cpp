@@ -12,6 +12,7 @@
 #include <wx/init.h>
 
 #include "gui_harness.h"
+#include "private_display.h"
 
 // Last: its macros (None, Bool, ...) would clash with the headers above.
 #include <X11/Xlib.h>
@@ -46,27 +47,12 @@ std::string inheritLeakSuppressions() {
 #endif
 }
 
-// Starts Xvfb on a free display number that the server itself picks, so parallel test programs
-// never race for one.
+// Its own Xvfb; the server picks a free display number, so parallel test programs never race for one.
 bool startXvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    g_xvfb = fork();
-    if (g_xvfb < 0) return false;
-    if (g_xvfb == 0) {
-        close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return false;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
+    std::string display;
+    g_xvfb = testdisplay::startXvfb({"-screen", "0", "1280x1024x24"}, display, false);
+    if (!g_xvfb) return false;
+    setenv("DISPLAY", display.c_str(), 1);
     return true;
 }
 

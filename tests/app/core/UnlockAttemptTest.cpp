@@ -9,8 +9,8 @@
 #include "app/capture/Notifications.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/UnlockAttempt.h"
-#include "tests/app/app_core_fixtures.h"
-#include "tests/app/password_cases.h"
+#include "tests/app/core/app_core_fixtures.h"
+#include "tests/common/password_cases.h"
 #include "uniform_cascade.h"
 
 namespace {

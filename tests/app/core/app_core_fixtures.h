@@ -6,28 +6,23 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/core/SessionGuardCore.h"
-#include "tests/app/app_fixtures.h"
+#include "tests/common/app_fixtures.h"
 #include "visionlib/DiskXFile.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 class TestCore : public SessionGuardCore {
 public:
     std::string dataDir;
     std::string baseUserDataDir() override { return dataDir; }
 };
-
-inline std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 

@@ -11,7 +11,7 @@
 #include "app/core/LogonVerdict.h"
 #include "app/core/ModelCheck.h"
 #include "platform/kernel.h"
-#include "tests/app/app_core_fixtures.h"
+#include "tests/app/core/app_core_fixtures.h"
 #include "visionlib/DiskXFile.h"
 
 namespace {
@@ -35,7 +35,7 @@ protected:
 TEST_F(FaceFiles, TheFirstFileThatCannotServeIsNamed) {
     ASSERT_EQ(::mkfifo("models/fifo", 0600), 0);
     writeText("models/text.model", "not a mixture");
-    std::string cut = readText("user.model");
+    std::string cut = readFile("user.model");
     writeText("cut.model", cut.substr(0, cut.size() - 8));
     struct Case {
         const char* what;
@@ -111,7 +111,7 @@ TEST_F(FaceFiles, AFileKeptAsideReplacesAnOlderOne) {
     writeText("m.bad", "older");
     EXPECT_EQ(keepAside("m"), "m.bad");
     EXPECT_FALSE(exists("m"));
-    EXPECT_EQ(readText("m.bad"), "damaged");
+    EXPECT_EQ(readFile("m.bad"), "damaged");
     EXPECT_EQ(keepAside("gone"), "");
 }
 

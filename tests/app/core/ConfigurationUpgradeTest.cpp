@@ -8,10 +8,9 @@
 
 #include "app/core/Configuration.h"
 #include "app/core/ConfigurationUpgrade.h"
-#include "tests/app/app_core_fixtures.h"
+#include "tests/app/core/app_core_fixtures.h"
 
 namespace {
-
 
 class Upgrade : public AppCoreTest {
 protected:
@@ -116,7 +115,7 @@ TEST_F(Upgrade, AMissingWorldModelIsReplacedByTheOneTheUserModelWasBuiltOn) {
 // A world model that is missing or cannot be read never costs the user's files: face checks stop,
 // the user is told, and the user model, face list and crops stay as they were.
 TEST_F(Upgrade, AMissingOrUnreadableWorldModelKeepsTheUsersFiles) {
-    const std::string model = readText(core.userModelPath());
+    const std::string model = readFile(core.userModelPath());
     struct Case {
         const char* what;
         std::string configured;
@@ -151,7 +150,7 @@ TEST_F(Upgrade, AMissingOrUnreadableWorldModelKeepsTheUsersFiles) {
         EXPECT_TRUE(logger.has(k.line)) << logger.dump();
         EXPECT_FALSE(logger.has("Clear the user model..."));
         EXPECT_NE(notice.find(k.notice), std::string::npos) << notice;
-        EXPECT_EQ(readText(core.userModelPath()), model);
+        EXPECT_EQ(readFile(core.userModelPath()), model);
         EXPECT_TRUE(exists(user + "/data/a.cro"));
         EXPECT_TRUE(exists(core.configFilePath()));
     }
@@ -179,7 +178,7 @@ TEST_F(Upgrade, AnUnreadableUserModelIsKeptAndSaidSo) {
     EXPECT_FALSE(upgradeConfiguration(c, &notice));
     EXPECT_TRUE(logger.has("ERROR: The user model '" + model + "' cannot be read, faces are not checked"));
     EXPECT_NE(notice.find("Your face model cannot be read"), std::string::npos) << notice;
-    EXPECT_EQ(readText(model), "trunc");
+    EXPECT_EQ(readFile(model), "trunc");
     EXPECT_FALSE(logger.has("Clear the user model..."));
 }
 

@@ -5,7 +5,7 @@
 #include "app/capture/Notifications.h"
 #include "app/capture/PresenceCheckerGraphManager.h"
 #include "app/capture/TestGraphManager.h"
-#include "tests/app/app_fixtures.h"
+#include "tests/common/app_fixtures.h"
 #include "tests/capture/graph_fixtures.h"
 #include "tests/detection/detect_helpers.h"
 #include "utilityfilters/highlighter/IHighlighting.h"

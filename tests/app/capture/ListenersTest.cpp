@@ -2,9 +2,7 @@
 
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <thread>
-#include <sstream>
 
 #include "app/capture/ApplicationServices.h"
 #include "app/capture/CaptureListeners.h"
@@ -13,7 +11,7 @@
 #include "app/capture/PresenceCheckerGraphManager.h"
 #include "app/capture/WallClock.h"
 #include "detection/settings/FaceTrackingSettings.h"
-#include "tests/app/app_fixtures.h"
+#include "tests/common/app_fixtures.h"
 #include "tests/capture/graph_fixtures.h"
 #include "tests/detection/detect_helpers.h"
 #include "verification/UserInfo.h"
@@ -22,6 +20,9 @@
 #include "visionlib/Sequence.h"
 #include "visionlib/filter/FaceInfo.h"
 #include "visionlib/filter/RgbFrame.h"
+#include "read_file.h"
+
+using testutil::readFile;
 
 namespace {
 
@@ -31,13 +32,6 @@ int32_t testClock() { return g_now.load(); }
 bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // The application object as the capture pieces see it.
@@ -165,7 +159,7 @@ TEST_F(Listeners, DetectionPostsScoresAndWritesOneRequestedCapture) {
     std::vector<float> gray(W * H);
     frame.toGrayFloat(gray.data(), false);
     for (int i = 0; i < W * H; ++i) ASSERT_EQ(static_cast<unsigned char>(gray[i]), saved.byte_pixels[i]) << i;
-    const std::string info = readAll(dir.path + "/lastface.info.txt");
+    const std::string info = readFile(dir.path + "/lastface.info.txt");
     EXPECT_NE(std::string::npos, info.find("BBX_X 1\n"));
     EXPECT_NE(std::string::npos, info.find("VIEW -22\n"));
     EXPECT_NE(std::string::npos, info.find("SCORE -0.4567\n"));

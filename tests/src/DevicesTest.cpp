@@ -1,5 +1,5 @@
 #include "src/DSF_GraphManager.h"
-#include "tests/app/app_fixtures.h"
+#include "tests/common/app_fixtures.h"
 
 using DirectShowFramework::GraphManager;
 

@@ -9,7 +9,7 @@
 #include "app/core/EnrollmentThread.h"
 #include "app/core/LockSession.h"
 #include "app/core/ProductConstants.h"
-#include "tests/app/app_core_fixtures.h"
+#include "tests/app/core/app_core_fixtures.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "app/core/EnrollmentThread.h"
 #include "app/core/ModelCheck.h"
-#include "tests/app/app_core_fixtures.h"
+#include "tests/app/core/app_core_fixtures.h"
 #include "verification/FaceData.h"
 #include "verification/FaceVerif.h"
 #include "verification/UserInfo.h"
@@ -140,7 +140,7 @@ TEST_F(Enrollment, NearMissAdaptationRemovesTheImagesFolderWhenEmpty) {
     EXPECT_FALSE(exists(prefix + ".crop.pgm"));
     EXPECT_FALSE(exists(prefix + ".info.txt"));
     EXPECT_FALSE(exists(user + "/images"));
-    EXPECT_EQ(readText(user + "/notes.txt"), "kept") << "an existing user folder keeps its contents";
+    EXPECT_EQ(readFile(user + "/notes.txt"), "kept") << "an existing user folder keeps its contents";
 
     ASSERT_EQ(::mkdir((user + "/images").c_str(), 0700), 0);
     writeText(user + "/images/other.pgm", "x");
@@ -152,7 +152,7 @@ TEST_F(Enrollment, NearMissAdaptationRemovesTheImagesFolderWhenEmpty) {
 TEST_F(Enrollment, FailuresKeepTheOldModelAndList) {
     writeCapture("lastface", 1);
     ASSERT_TRUE(run("lastface", false, 0));
-    std::string model = readText(modelPath), list = readText(listPath);
+    std::string model = readFile(modelPath), list = readFile(listPath);
 
     struct Case {
         const char* what;
@@ -169,8 +169,8 @@ TEST_F(Enrollment, FailuresKeepTheOldModelAndList) {
         k.prepare();
         EXPECT_FALSE(run("lastface", true, 9)) << k.what;
         core.config.worldModel = world;
-        EXPECT_EQ(readText(modelPath), model) << k.what;
-        EXPECT_EQ(readText(listPath), list) << k.what;
+        EXPECT_EQ(readFile(modelPath), model) << k.what;
+        EXPECT_EQ(readFile(listPath), list) << k.what;
         EXPECT_FALSE(exists("lastface.raw.pgm")) << k.what;
     }
 
@@ -190,15 +190,15 @@ TEST_F(Enrollment, AFifoInPlaceOfACaptureOrCropFileIsRefusedAtOnce) {
     // Opening a FIFO for reading waits for a writer: each of these runs blocked the thread for ever.
     writeCapture("lastface", 1);
     ASSERT_TRUE(run("lastface", false, 0));
-    const std::string model = readText(modelPath), list = readText(listPath);
+    const std::string model = readFile(modelPath), list = readFile(listPath);
     for (const std::string suffix : {".raw.pgm", ".info.txt"}) {
         SCOPED_TRACE(suffix);
         writeCapture("lastface", 2);
         ::unlink(("lastface" + suffix).c_str());
         ASSERT_EQ(::mkfifo(("lastface" + suffix).c_str(), 0600), 0);
         EXPECT_FALSE(run("lastface", true, 9));
-        EXPECT_EQ(readText(modelPath), model);
-        EXPECT_EQ(readText(listPath), list);
+        EXPECT_EQ(readFile(modelPath), model);
+        EXPECT_EQ(readFile(listPath), list);
     }
     // A sample's crop: that sample is skipped, as a missing one is.
     const std::string crop = user + "/data/s00.cro";
@@ -219,13 +219,13 @@ TEST_F(Enrollment, AModelIsKnownByItsWorldModelAndOneThatCannotBeReadGoesAside) 
     EXPECT_FALSE(exists(modelPath + ".bad")) << "a model that reads is replaced, not kept";
 
     // Truncated: the new model takes its place, the old bytes stay beside it.
-    const std::string whole = readText(modelPath);
+    const std::string whole = readFile(modelPath);
     const std::string cut = whole.substr(0, whole.size() / 2);
     writeText(modelPath, cut);
     EXPECT_EQ(userModelBuiltOn(modelPath, core.config.worldModel), BuiltOn::Unknown);
     writeCapture("lastface", 2);
     ASSERT_TRUE(run("lastface", false, 1));
-    EXPECT_EQ(readText(modelPath + ".bad"), cut);
+    EXPECT_EQ(readFile(modelPath + ".bad"), cut);
     EXPECT_TRUE(mixtureReadable(modelPath));
     EXPECT_EQ(modeOf(modelPath), 0600u);
 
@@ -234,7 +234,7 @@ TEST_F(Enrollment, AModelIsKnownByItsWorldModelAndOneThatCannotBeReadGoesAside) 
     core.config.worldModel = root + "/none.model";
     writeCapture("lastface", 3);
     EXPECT_FALSE(run("lastface", false, 2));
-    EXPECT_EQ(readText(modelPath), cut);
+    EXPECT_EQ(readFile(modelPath), cut);
 }
 
 // Notes the nice value of the thread that names the sample: the enrollment thread itself.
@@ -274,13 +274,13 @@ TEST_F(Enrollment, ThreadRunsAtTheLowestPriorityAndPostsItsResult) {
     EXPECT_FALSE(exists("lastface.raw.pgm"));
 
     // A run that cannot build a model says so; the old model stays.
-    const std::string model = readText(modelPath);
+    const std::string model = readFile(modelPath);
     core.config.worldModel = root + "/none.model";
     writeCapture("lastface", 2);
     ASSERT_TRUE(EnrollmentThread::start(core, "lastface", true));
     waitFor(2);
     EXPECT_EQ(results, (std::vector<int>{MODEL_BUILT, MODEL_NOT_BUILT}));
-    EXPECT_EQ(readText(modelPath), model);
+    EXPECT_EQ(readFile(modelPath), model);
     app->Unbind(wxEVT_COMMAND_MENU_SELECTED, handler, ID_MODEL_THREAD_DONE);
 }
 

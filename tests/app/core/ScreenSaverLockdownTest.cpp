@@ -12,7 +12,7 @@
 #include "app/core/ScreenSaver.h"
 #include "app/core/SessionLockdown.h"
 #include "platform/kernel.h"
-#include "tests/app/app_core_fixtures.h"
+#include "tests/app/core/app_core_fixtures.h"
 #include "tests/common/private_display.h"
 
 namespace {

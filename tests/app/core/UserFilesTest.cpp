@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/core/SessionGuardCore.h"
-#include "tests/app/app_core_fixtures.h"
+#include "tests/app/core/app_core_fixtures.h"
 #include "verification/UserInfo.h"
 
 namespace {

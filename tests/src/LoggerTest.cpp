@@ -1,19 +1,10 @@
-#include <fstream>
 #include <sstream>
 #include <thread>
 
-#include "tests/app/app_fixtures.h"
+#include "tests/common/app_fixtures.h"
+#include "read_file.h"
 
-namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-}  // namespace
+using testutil::readFile;
 
 TEST(FileLogger, NestedActionsIndentByFourSpacesAndFallBack) {
     TempDir dir;
@@ -34,7 +25,7 @@ TEST(FileLogger, NestedActionsIndentByFourSpacesAndFallBack) {
         logger.flush();  // an empty buffer gives an (indented) empty line
         logger.log("two\nlines");
     }
-    EXPECT_EQ("first\n    second\n        third 42 0.5 1 0.333333\nafter\n\ntwo\nlines\n", readAll(path));
+    EXPECT_EQ("first\n    second\n        third 42 0.5 1 0.333333\nafter\n\ntwo\nlines\n", readFile(path));
 }
 
 TEST(FileLogger, AppendsOrTruncatesAndStaysMuteWithoutAFile) {
@@ -42,9 +33,9 @@ TEST(FileLogger, AppendsOrTruncatesAndStaysMuteWithoutAFile) {
     const std::string path = dir.path + "/Tarvelo.log";
     writeFile(path, "old\n");
     { FileLogger(path, false).log("appended"); }
-    EXPECT_EQ("old\nappended\n", readAll(path));
+    EXPECT_EQ("old\nappended\n", readFile(path));
     { FileLogger(path, true).log("fresh"); }
-    EXPECT_EQ("fresh\n", readAll(path));
+    EXPECT_EQ("fresh\n", readFile(path));
 
     FileLogger mute(dir.path + "/missing/folder/x.log", false);
     EXPECT_FALSE(mute.isOpen());
@@ -83,7 +74,7 @@ TEST(FileLogger, LinesOfTwoThreadsStayWhole) {
         a.join();
         b.join();
     }
-    std::istringstream lines(readAll(path));
+    std::istringstream lines(readFile(path));
     std::string line;
     int alpha = 0, beta = 0;
     while (std::getline(lines, line)) {

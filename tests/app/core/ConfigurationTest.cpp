@@ -6,7 +6,7 @@
 
 #include "app/core/Configuration.h"
 #include "detection/settings/FaceTrackingSettings.h"
-#include "tests/app/app_core_fixtures.h"
+#include "tests/app/core/app_core_fixtures.h"
 
 namespace {
 
@@ -208,7 +208,7 @@ TEST_F(ConfigurationFile, SaveAndLoadGiveTheSameRecord) {
     a.formatIndex = 1;
     ASSERT_TRUE(a.save(path()));
     EXPECT_EQ(modeOf(path()), 0600u);
-    std::string text = readText(path());
+    std::string text = readFile(path());
     EXPECT_NE(text.find("MaxDetectionConfidence=0.256"), std::string::npos) << text;
     EXPECT_NE(text.find("GoodVerificationConfidence=0.57"), std::string::npos) << text;
     EXPECT_NE(text.find("IdleDelay=123"), std::string::npos) << text;
@@ -255,7 +255,7 @@ TEST_F(ConfigurationFile, UnknownDetectorTypeFailsTheSaveAfterTheFirstGroups) {
     c.version = "9.9";
     c.formatIndex = 3;
     EXPECT_FALSE(c.save(path()));
-    std::string text = readText(path());
+    std::string text = readFile(path());
     EXPECT_NE(text.find("Version=9.9"), std::string::npos);
     EXPECT_NE(text.find("[Verification]"), std::string::npos);
     EXPECT_EQ(text.find("[FaceDetector]"), std::string::npos);
@@ -264,7 +264,7 @@ TEST_F(ConfigurationFile, UnknownDetectorTypeFailsTheSaveAfterTheFirstGroups) {
     Configuration other;
     other.formatIndex = 3;
     ASSERT_TRUE(other.save(path()));
-    EXPECT_NE(readText(path()).find("Format="), std::string::npos);
+    EXPECT_NE(readFile(path()).find("Format="), std::string::npos);
     Configuration back;
     ASSERT_TRUE(back.load(path()));
     EXPECT_EQ(back.formatIndex, 0);
