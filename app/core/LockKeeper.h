@@ -15,6 +15,7 @@
 // camera, kUnlocking when it was opened and ends. Silence of kSilenceLimit from either thread that
 // should beat ends that screen; so does an unlock that does not end within the start limit.
 
+#include <sstream>
 #include <string>
 
 #include "app/core/ProductConstants.h"
@@ -37,6 +38,17 @@ constexpr unsigned kBeatInterval = 1000;  // ms, the GUI thread's
 // Whether an end status of an unlock screen, and so of the keeper, opens the session.
 inline bool isUnlockStatus(unsigned status) {
     return status == unsigned(kUnlockedByFace) || status == unsigned(kUnlockedByPassword);
+}
+
+// The status file's text, as the keeper writes it and a waiting tray reads it back.
+inline std::string statusText(unsigned status) { return std::to_string(status) + "\n"; }
+// Only a text that is one number whole counts: a file cut short or damaged is no unlock.
+inline bool parseStatus(const std::string& text, unsigned& status) {
+    std::istringstream in(text);
+    unsigned read = 0;
+    if (!(in >> read) || !(in >> std::ws).eof()) return false;
+    status = read;
+    return true;
 }
 
 // An argument written so that CreateProcessA's splitting gives it back whole.

@@ -103,6 +103,13 @@ void LockSession::lockSession(bool checkPresence) {
     world.enableTray(false);
 }
 
+void LockSession::awaitLockInProgress() {
+    log("A lock is in progress, waiting for its end...");
+    current = State::Locked;
+    world.enableTray(false);
+    world.awaitUnlockScreen();
+}
+
 void LockSession::lock() {
     current = State::Locked;
     world.enableTray(false);

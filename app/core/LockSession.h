@@ -33,6 +33,8 @@ public:
     virtual bool presenceCheckTimedOut() = 0;
     virtual void deletePresenceChecker() = 0;
     virtual void startUnlockScreen() = 0;
+    // The unlock thread of a lock that an earlier tray started: it waits for that lock's end.
+    virtual void awaitUnlockScreen() = 0;
     // A fresh unlock screen in place of the running one; the lock stays.
     virtual void restartUnlockScreen() = 0;
     // false when the enrollment thread could not be started.
@@ -78,6 +80,9 @@ public:
     void toggleEnabled();
     void showSettingsDialog(int page);
 
+    // At start-up: a lock that an earlier tray started still holds the session. This session is
+    // locked until its end, which comes as onSessionUnlocked.
+    void awaitLockInProgress();
     // Puts a lock that was begun outside the session (an unlock thread started by hand) in place.
     void assumeLocked() { current = State::Locked; }
     // Back to a fresh start: idle, enabled, nothing told yet.

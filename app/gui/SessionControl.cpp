@@ -60,13 +60,14 @@ void SessionGuardApp::startUnlockScreen() {
 
 bool SessionGuardApp::awaitLockInProgress() {
     if (!UnlockThread::lockInProgress()) return false;
-    log("A lock is in progress, waiting for its end...");
-    session.assumeLocked();
-    enableTray(false);
+    session.awaitLockInProgress();
+    return true;
+}
+
+void SessionGuardApp::awaitUnlockScreen() {
     unlockThread = new UnlockThread(true);
     unlockThread->Create();
     unlockThread->Run();
-    return true;
 }
 
 void SessionGuardApp::restartUnlockScreen() {

@@ -114,6 +114,7 @@ protected:
     void deletePresenceChecker() override;
     // A new unlock thread, which starts the unlock screen and waits for it.
     void startUnlockScreen() override;
+    void awaitUnlockScreen() override;
     void restartUnlockScreen() override;
     bool startAdaptation(const std::string& prefix) override;
     void setTaskLockdown(bool locked) override;

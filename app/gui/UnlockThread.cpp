@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -82,13 +83,14 @@ void UnlockThread::post(int code) {
 DWORD UnlockThread::awaitLockInProgress() {
     log("Waiting for the end of the lock in progress...");
     while (lockInProgress()) sleepMs(200);
-    // Only a status read whole counts: a missing or damaged file is no unlock.
     DWORD status = DWORD(kStillLocked);
     const std::string path = statusFilePath();
     std::ifstream in(path);
-    DWORD read = 0;
-    if (in >> read && (in >> std::ws).eof()) status = read;
+    std::ostringstream text;
+    text << in.rdbuf();
     in.close();
+    unsigned read = 0;
+    if (lockkeeper::parseStatus(text.str(), read)) status = read;
     if (!path.empty()) DeleteFileA(path.c_str());
     log("The lock in progress ended with the status " + std::to_string(status));
     return status;

@@ -187,7 +187,7 @@ void writeStatus(const std::string& path, DWORD status) {
     const std::string temporary = path + ".new";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return;
-    const std::string text = std::to_string(status) + "\n";
+    const std::string text = lockkeeper::statusText(status);
     const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
     if (::close(fd) == 0 && written && ::rename(temporary.c_str(), path.c_str()) == 0) return;
     ::unlink(temporary.c_str());

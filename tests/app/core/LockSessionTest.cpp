@@ -59,6 +59,7 @@ public:
     bool presenceCheckTimedOut() override { return timedOut; }
     void deletePresenceChecker() override { ++presenceDeleted; }
     void startUnlockScreen() override { ++unlockStarted; }
+    void awaitUnlockScreen() override {}
     void restartUnlockScreen() override { ++unlockRestarts; }
     bool startAdaptation(const std::string& prefix) override {
         adaptations.push_back(prefix);
