@@ -73,11 +73,17 @@ FILE* openGzip(int fd) {
 
 FILE* openRegularFile(const char* path, const char* mode, bool* irregular) {
     if (irregular) *irregular = false;
-    // Without O_NONBLOCK the open of a FIFO waits for a writer, for ever; fstat on what was opened
-    // leaves no gap in which the file could be swapped after a check.
-    const int access = strchr(mode, '+') ? O_RDWR : O_RDONLY;
-    int fd = ::open(path, access | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    // Without O_NONBLOCK the open of a FIFO waits for the other end, for ever; fstat on what was
+    // opened leaves no gap in which the file could be swapped after a check.
+    int flags = strchr(mode, '+') ? O_RDWR : (mode[0] == 'r' ? O_RDONLY : O_WRONLY);
+    if (mode[0] == 'w') flags |= O_CREAT | O_TRUNC;
+    if (mode[0] == 'a') flags |= O_CREAT | O_APPEND;
+    int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // A FIFO opened for writing without a reader.
+        if (irregular && errno == ENXIO) *irregular = true;
+        return nullptr;
+    }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         if (irregular) *irregular = true;
@@ -125,9 +131,10 @@ bool DiskXFile::open(const char* path, const char* mode, bool fatal) {
         is_pipe = true;
     } else {
         bool irregular = false;
-        stream = mode[0] == 'r' ? openRegularFile(path, mode, &irregular) : fopen(path, mode);
+        stream = openRegularFile(path, mode, &irregular);
         if (!stream) {
-            if (fatal && irregular) error("DiskXFile: <%s> is not a regular file, it is not read", path);
+            if (fatal && irregular)
+                error("DiskXFile: <%s> is not a regular file, it is not %s", path, mode[0] == 'r' ? "read" : "written");
             if (fatal) error("DiskXFile: cannot open <%s> in mode <%s>. Sorry.", path, mode);
             return false;
         }

@@ -7,9 +7,9 @@
 
 namespace vision {
 
-// Opens path for reading ("r", "rb", "r+") only when it is a regular file; NULL otherwise, with
-// *irregular (when given) telling a FIFO, device or folder from a file that cannot be opened. Every
-// reader of the library opens its files through it.
+// Opens path with an fopen mode only when it is a regular file (made by "w" and "a" when missing);
+// NULL otherwise, with *irregular (when given) telling a FIFO, device or folder from a file that
+// cannot be opened. Every file of the library is opened through it, for reading and for writing.
 FILE* openRegularFile(const char* path, const char* mode, bool* irregular = nullptr);
 
 class DiskXFile : public XFile {

@@ -15,8 +15,8 @@
 
 namespace {
 
-void log(const std::string& line) {
-    if (Logger* logger = appLogger()) logger->log(line);
+void log(Logger* logger, const std::string& line) {
+    if (logger) logger->log(line);
 }
 
 // The model a detector of that type reads: a cascade file, or a model folder for the multi-view tree.
@@ -24,34 +24,28 @@ bool detectorModelExists(const Configuration& c) {
     return c.detectorType == 2 ? folderExists(c.detectorModel) : fileExists(c.detectorModel);
 }
 
-void logReplacement(const std::string& what, const std::string& previous, const std::string& next) {
-    log(what);
-    LogIndent deeper(appLogger());
-    log("Previous model file: " + previous);
-    log("New model file:      " + next);
+void logReplacement(Logger* logger, const std::string& what, const std::string& previous, const std::string& next) {
+    log(logger, what);
+    LogIndent deeper(logger);
+    log(logger, "Previous model file: " + previous);
+    log(logger, "New model file:      " + next);
 }
 
 }  // namespace
 
 namespace {
 
-// The user's model path, "" without a core or an identity record. Asked before anything is cleared:
-// the user data folder is made again by the asking.
-std::string userModelOfCore() {
-    SessionGuardCore* core = appCorePointer();
-    return core ? core->userModelPath() : std::string();
-}
-
-bool checkModels(Configuration& current, const Configuration& reference, std::string* notice,
-                 const std::string& userModel) {
-    log("Checking the models...");
-    LogIndent indent(appLogger());
+bool checkModels(SessionGuardCore& core, Configuration& current, const Configuration& reference,
+                 std::string* notice, const std::string& userModel) {
+    Logger* logger = core.logger;
+    log(logger, "Checking the models...");
+    LogIndent indent(logger);
     const auto tell = [notice](const std::string& text) {
         if (notice && !text.empty()) *notice += (notice->empty() ? "" : "\n") + text;
     };
     bool changed = false;
     if (!detectorModelExists(current)) {
-        logReplacement("The face detector model file don't exist anymore, will use another one", current.detectorModel,
+        logReplacement(logger, "The face detector model file don't exist anymore, will use another one", current.detectorModel,
                        reference.detectorModel);
         current.detectorModel = reference.detectorModel;
         // The path means a file or a folder by the detector's type: the two travel together.
@@ -67,27 +61,27 @@ bool checkModels(Configuration& current, const Configuration& reference, std::st
         // only where it cannot cost the user's model (none, or one made on it). A missing file is
         // never a reason to lose it.
         if (!enrolled || userModelBuiltOn(userModel, reference.worldModel) == BuiltOn::Same) {
-            logReplacement("The face verificator world model file don't exist anymore, will use another one",
+            logReplacement(logger, "The face verificator world model file don't exist anymore, will use another one",
                            current.worldModel, reference.worldModel);
             current.worldModel = reference.worldModel;
             changed = true;
         } else {
-            log("WARNING: The face verificator world model file don't exist anymore, the user model is kept and "
-                "faces are not checked");
-            LogIndent deeper(appLogger());
-            log("Missing model file: " + current.worldModel);
+            log(logger, "WARNING: The face verificator world model file don't exist anymore, the user model is kept "
+                        "and faces are not checked");
+            LogIndent deeper(logger);
+            log(logger, "Missing model file: " + current.worldModel);
         }
     } else if (enrolled && userModelBuiltOn(userModel, current.worldModel) == BuiltOn::Other) {
         // The one reason to clear it: the world model is there, reads, and is not the user model's.
-        log("WARNING: The user model is cleared, since it was built on another world model");
-        ClearUserModel();
+        log(logger, "WARNING: The user model is cleared, since it was built on another world model");
+        ClearUserModel(core);
         tell("Your face model was made with another world model than " + current.worldModel +
              ": it was cleared, please enroll again.");
         return changed;
     }
     const FaceCheck check = checkFaceFiles(current, enrolled ? userModel : std::string());
     if (check.state != FaceCheckState::NoUserModel && !check.ready()) {
-        log(faceCheckLogLine(check));
+        log(logger, faceCheckLogLine(check));
         tell(startupNotice(check));
     }
     return changed;
@@ -95,26 +89,29 @@ bool checkModels(Configuration& current, const Configuration& reference, std::st
 
 }  // namespace
 
-bool CheckModels(Configuration& current, const Configuration& reference, std::string* notice) {
-    return checkModels(current, reference, notice, userModelOfCore());
+bool CheckModels(SessionGuardCore& core, Configuration& current, const Configuration& reference,
+                 std::string* notice) {
+    return checkModels(core, current, reference, notice, core.userModelPath());
 }
 
-bool upgradeConfiguration(Configuration& current, std::string* notice) {
+bool upgradeConfiguration(SessionGuardCore& core, Configuration& current, std::string* notice) {
+    Logger* logger = core.logger;
     Configuration reference;
-    bool referenceLoaded = reference.load(kProductConstants[PC_REFERENCE_CONFIG], appLogger());
+    bool referenceLoaded = reference.load(kProductConstants[PC_REFERENCE_CONFIG], logger);
     // Without a reference there is nothing to upgrade to; clearing the user model then would only
-    // lose it at every start.
-    const std::string userModel = userModelOfCore();
+    // lose it at every start. The path is asked before anything is cleared: the asking makes the
+    // user data folder again.
+    const std::string userModel = core.userModelPath();
     if (!referenceLoaded || current.version == reference.version)
-        return checkModels(current, reference, notice, userModel);
+        return checkModels(core, current, reference, notice, userModel);
     if (current.version == "0.0" && reference.version == "1.3")
-        log("Upgrading from version 0.0 to 1.3...");
+        log(logger, "Upgrading from version 0.0 to 1.3...");
     else if (current.version == "1.2" && reference.version == "1.3")
-        log("Upgrading from version 1.2 to 1.3...");
+        log(logger, "Upgrading from version 1.2 to 1.3...");
     else
-        log("Upgrading from unknown version to 1.3...");
-    ClearUserModel();
-    checkModels(current, reference, notice, userModel);
+        log(logger, "Upgrading from unknown version to 1.3...");
+    ClearUserModel(core);
+    checkModels(core, current, reference, notice, userModel);
     // The reference's version, so that the next start finds the two alike and keeps the user model.
     current.version = reference.version;
     return true;
@@ -137,13 +134,11 @@ void removeFolderFiles(const std::string& folder) {
     ::rmdir(folder.c_str());
 }
 
-void ClearUserModel() {
-    log("Clear the user model...");
-    SessionGuardCore* core = appCorePointer();
-    if (!core) return;
-    std::string dataDir = core->userDataDir();
+void ClearUserModel(SessionGuardCore& core) {
+    log(core.logger, "Clear the user model...");
+    std::string dataDir = core.userDataDir();
     // Without an identity record no per-user folder can be named; the data folder's files still go.
-    std::string user = core->userFolderPath();
+    std::string user = core.userFolderPath();
     if (!user.empty()) {
         for (const char* sub : {"models", "data", "images"}) {
             removeFolderFiles(user + "/" + sub + "/backup");

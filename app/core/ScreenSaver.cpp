@@ -1,6 +1,5 @@
 #include "app/core/ScreenSaver.h"
 
-#include "app/core/SessionGuardCore.h"
 #include "platform/user.h"
 #include "src/Logger.h"
 
@@ -18,16 +17,16 @@ ScreenSaver::ScreenSaver() {
     if (!screenSaverConfigured) screenSaverConfigured = ask(SPI_GETSCREENSAVEACTIVE);
 }
 
-void ScreenSaver::disable() {
+void ScreenSaver::disable(Logger* logger) {
     if (!ask(SPI_GETSCREENSAVEACTIVE)) return;
-    if (Logger* logger = appLogger()) logger->log("Disabling the screensaver...");
+    if (logger) logger->log("Disabling the screensaver...");
     // No update flags: the change holds for this session and is not written to the profile.
     SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
 }
 
-void ScreenSaver::restore() {
+void ScreenSaver::restore(Logger* logger) {
     if (!screenSaverConfigured) return;
-    if (Logger* logger = appLogger()) logger->log("Enabling the screensaver...");
+    if (logger) logger->log("Enabling the screensaver...");
     SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, TRUE, nullptr, 0);
 }
 

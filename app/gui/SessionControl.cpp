@@ -53,7 +53,7 @@ void SessionGuardApp::deletePresenceChecker() {
 }
 
 void SessionGuardApp::startUnlockScreen() {
-    unlockThread = new UnlockThread();
+    unlockThread = new UnlockThread(logger);
     unlockThread->Create();
     unlockThread->Run();
 }
@@ -65,7 +65,7 @@ bool SessionGuardApp::awaitLockInProgress() {
 }
 
 void SessionGuardApp::awaitUnlockScreen() {
-    unlockThread = new UnlockThread(true);
+    unlockThread = new UnlockThread(logger, true);
     unlockThread->Create();
     unlockThread->Run();
 }

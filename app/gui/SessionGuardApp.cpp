@@ -132,7 +132,7 @@ void SessionGuardApp::bootstrapConfiguration() {
         log("Checking the configuration file of the user...");
         if (scratch.load(configFilePath(), logger)) {
             std::string notice;
-            if (upgradeConfiguration(scratch, &notice)) {
+            if (upgradeConfiguration(*this, scratch, &notice)) {
                 if (!scratch.save(configFilePath()))
                     log("ERROR: Failed to save the upgraded configuration file of the user");
                 runRegisterBatch();
@@ -172,7 +172,7 @@ bool SessionGuardApp::initTrayInstance() {
     setTrayIcon("systrayDisabled");
     trayIcon->registerSystemHooks();
 
-    screenSaver.disable();
+    screenSaver.disable(logger);
     for (const std::string& notice : pendingNotices)
         showBalloon(kProductConstants[PC_TITLE], wxString::FromUTF8(notice), 10000, NIIF_WARNING);
     pendingNotices.clear();
@@ -195,7 +195,7 @@ bool SessionGuardApp::initTrayInstance() {
 }
 
 bool SessionGuardApp::initUnlockInstance() {
-    heartbeat::start();
+    heartbeat::start(logger);
     // Without a camera or a model the screen still guards: it takes the password only.
     if (!isReadyToAuthenticate()) log("WARNING: The system isn't ready to authenticate faces, password only...");
     // A near miss belongs to the screen that kept it; one left by an earlier screen is not adapted.
@@ -226,7 +226,7 @@ int SessionGuardApp::OnExit() {
         delete trayIcon;
         trayIcon = nullptr;
     }
-    screenSaver.restore();
+    screenSaver.restore(logger);
     if (runOnceMutex) ReleaseMutex(runOnceMutex);
     logIndentDown();
     return wxApp::OnExit();

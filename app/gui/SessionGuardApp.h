@@ -106,7 +106,7 @@ protected:
     void disarmIdleTimer() override;
     bool screenSaverRunning() override { return screenSaver.isRunning(); }
     void showScreenSaverMessage() override;
-    void disableScreenSaver() override { screenSaver.disable(); }
+    void disableScreenSaver() override { screenSaver.disable(logger); }
     // Creates and starts the presence checker into presenceChecker; false when it cannot start
     // (presenceChecker is then null again).
     bool startPresenceChecker() override;

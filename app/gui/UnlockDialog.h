@@ -52,8 +52,8 @@ protected:
     void showMessageText(const std::string& text) override { showMessage(wxString::FromUTF8(text)); }
     void armIdleTimer(unsigned delay, bool repeating) override;
     void disarmIdleTimer() override;
-    void restoreScreenSaver() override { screenSaver.restore(); }
-    void disableScreenSaver() override { screenSaver.disable(); }
+    void restoreScreenSaver() override { screenSaver.restore(logger()); }
+    void disableScreenSaver() override { screenSaver.disable(logger()); }
     // Tests replace it.
     bool readIdleClock(DWORD& now, DWORD& lastInput) override;
     bool logonUser(const std::string& user, const std::string& domain, const std::string& password,

@@ -12,12 +12,12 @@
 
 #include "app/capture/Notifications.h"
 #include "app/core/ProductConstants.h"
-#include "app/core/SessionGuardCore.h"
 #include "app/core/LockKeeper.h"
 #include "src/Logger.h"
 
 namespace {
 std::atomic<int> g_pipe{-1};
+std::atomic<Logger*> g_logger{nullptr};
 
 void send(char beat) {
     const int fd = g_pipe.load();
@@ -27,7 +27,7 @@ void send(char beat) {
     while (n < 0 && errno == EINTR);
     // A full pipe (a keeper that does not read) only loses beats; a closed one means no keeper.
     if (n < 0 && errno == EPIPE) {
-        if (Logger* l = appLogger()) l->log("ERROR: The lock keeper is gone, ending the unlock screen...");
+        if (Logger* l = g_logger.load()) l->log("ERROR: The lock keeper is gone, ending the unlock screen...");
         ::_exit(kStillLocked);
     }
 }
@@ -40,7 +40,7 @@ class BeatTimer : public wxTimer {
 
 namespace heartbeat {
 
-void start() {
+void start(Logger* logger) {
     const char* value = std::getenv(lockkeeper::kHeartbeatVariable);
     if (!value || !*value) return;
     char* end = nullptr;
@@ -50,6 +50,7 @@ void start() {
     ::fcntl(int(fd), F_SETFL, ::fcntl(int(fd), F_GETFL) | O_NONBLOCK);
     // A write to a keeper that is gone fails with EPIPE instead of ending the process unseen.
     ::signal(SIGPIPE, SIG_IGN);
+    g_logger = logger;
     g_pipe = int(fd);
     // The first beat comes from the running loop: the start-up before it has the keeper's start limit.
     if (wxTheApp) wxTheApp->CallAfter([] { send(lockkeeper::kGuiBeat); });

@@ -7,8 +7,9 @@
 #include "app/core/UnlockAttempt.h"
 
 namespace heartbeat {
-// Takes the keeper's pipe and starts the GUI thread's beat. Unlock-screen instance, GUI thread, once.
-void start();
+// Takes the keeper's pipe and starts the GUI thread's beat; a keeper found gone is logged to logger
+// (may be null; it must live as long as the process). Unlock-screen instance, GUI thread, once.
+void start(Logger* logger);
 // The camera stopped (or will): no frames are to be awaited until the next one.
 void streamStopped();
 // The screen was opened and is ending: its exit is awaited, not its beats.

@@ -14,7 +14,6 @@
 #include "app/capture/Notifications.h"
 #include "app/core/ProductConstants.h"
 #include "app/core/ScreenSaver.h"
-#include "app/core/SessionGuardCore.h"
 #include "app/core/LockKeeper.h"
 #include "src/Logger.h"
 
@@ -23,14 +22,11 @@ namespace {
 std::mutex g_liveLock;
 std::set<UnlockThread*> g_live;
 
-void log(const std::string& line) {
-    if (Logger* l = appLogger()) l->log(line);
-}
-
 void sleepMs(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 }  // namespace
 
-UnlockThread::UnlockThread(bool awaitRunningLock) : wxThread(wxTHREAD_DETACHED), awaiting(awaitRunningLock) {
+UnlockThread::UnlockThread(Logger* logger, bool awaitRunningLock)
+    : wxThread(wxTHREAD_DETACHED), logger(logger), awaiting(awaitRunningLock) {
     std::memset(&process, 0, sizeof(process));
     log("Creation of the Unlock thread...");
     std::lock_guard<std::mutex> guard(g_liveLock);
@@ -73,6 +69,10 @@ std::string UnlockThread::statusFilePath() {
 DWORD UnlockThread::startLimit = 30000;
 DWORD UnlockThread::restartInterval = 1000;
 
+void UnlockThread::log(const std::string& line) {
+    if (logger) logger->log(line);
+}
+
 void UnlockThread::post(int code) {
     if (!wxTheApp) return;
     wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED, ID_SESSION_UNLOCKED);
@@ -98,7 +98,7 @@ DWORD UnlockThread::awaitLockInProgress() {
 
 wxThread::ExitCode UnlockThread::Entry() {
     log("Starting the Unlock thread...");
-    LogIndent indent(appLogger());
+    LogIndent indent(logger);
     DWORD status = DWORD(kStillLocked);
     bool unlocked = awaiting && lockkeeper::isUnlockStatus(status = awaitLockInProgress());
     for (DWORD lastStart = 0, starts = 0; !unlocked; ++starts) {
@@ -154,7 +154,7 @@ bool UnlockThread::runKeeper(DWORD& status) {
 
 void UnlockThread::restartUnlockScreen() {
     log("Restarting the unlock screen...");
-    LogIndent indent(appLogger());
+    LogIndent indent(logger);
     std::lock_guard<std::mutex> guard(handles);
     // Between two keepers, or waiting for an earlier tray's lock: the next screen starts anyway.
     // The keeper is not reaped while it still runs, so its id is still its own.

@@ -14,10 +14,13 @@
 
 #include "platform/kernel.h"
 
+class Logger;
+
 class UnlockThread : public wxThread {
 public:
-    // Waiting for a lock in progress (lockInProgress) before anything else, or a new lock.
-    explicit UnlockThread(bool awaitRunningLock = false);
+    // Waiting for a lock in progress (lockInProgress) before anything else, or a new lock. Logs to
+    // logger (may be null), which must outlive the thread.
+    explicit UnlockThread(Logger* logger, bool awaitRunningLock = false);
     ~UnlockThread() override;
 
     // Ends the running unlock screen by force (suspend, resume, a session change): the lock stays
@@ -47,6 +50,7 @@ protected:
     ExitCode Entry() override;
 
 private:
+    void log(const std::string& line);
     void post(int code);
     // Runs one keeper to its end; true and its status when it started.
     bool runKeeper(DWORD& status);
@@ -55,5 +59,6 @@ private:
 
     std::mutex handles;  // guards the process handle
     PROCESS_INFORMATION process;
+    Logger* logger;
     bool awaiting;
 };

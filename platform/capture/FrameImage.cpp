@@ -1,7 +1,11 @@
 #include "platform/capture/FrameImage.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -46,28 +50,55 @@ bool readNumber(const std::vector<uint8_t>& buf, size_t& pos, long& value) {
 
 inline uint8_t clampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
-// The whole of a regular file. A folder (a frame folder may hold one named "x.pgm") or a read error
-// is a refusal, never an exception: the stream reader threw one on a folder, and nothing above the
-// capture code expects it.
-bool readRegularFile(const std::string& path, std::vector<uint8_t>& buf) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    buf.clear();
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) buf.insert(buf.end(), chunk, chunk + got);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
+// A file opened for reading only when it is a regular file: without waiting, and checked on what
+// was opened, so that a FIFO named like a frame cannot hold the streaming thread and a folder (a
+// frame folder may hold one named "x.pgm") is a refusal, never an exception.
+class RegularFile {
+public:
+    explicit RegularFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
+        struct stat st;
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd);
+            fd = -1;
+        }
+        if (fd >= 0) size = static_cast<size_t>(st.st_size);
+    }
+    ~RegularFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+
+    bool isOpen() const { return fd >= 0; }
+    size_t size = 0;
+    // Up to count bytes from the start (fewer at the file's end); false on a read error.
+    bool read(size_t count, std::vector<uint8_t>& buf) const {
+        buf.resize(count);
+        size_t got = 0;
+        while (got < count) {
+            const ssize_t n = ::pread(fd, buf.data() + got, count - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return false;
+            if (n == 0) break;
+            got += static_cast<size_t>(n);
+        }
+        buf.resize(got);
+        return true;
+    }
+
+private:
+    int fd;
+};
+
+// A frame's header must end within its first bytes: so many are read to find it.
+constexpr size_t kFrameHeaderBytes = 4096;
 
 }  // namespace
 
 bool readNetpbm(const std::string& path, FrameImage& out, std::string* error) {
+    const RegularFile file(path);
     std::vector<uint8_t> buf;
-    if (!readRegularFile(path, buf)) {
+    if (!file.isOpen() || !file.read(std::min(file.size, kFrameHeaderBytes), buf)) {
         setError(error, "cannot open " + path);
         return false;
     }
@@ -78,15 +109,26 @@ bool readNetpbm(const std::string& path, FrameImage& out, std::string* error) {
     const int planes = buf[1] == '5' ? 1 : 3;
     size_t pos = 2;
     long width = 0, height = 0, maxval = 0;
-    if (!readNumber(buf, pos, width) || !readNumber(buf, pos, height) || !readNumber(buf, pos, maxval) ||
-        width <= 0 || height <= 0 || width > 16384 || height > 16384 || maxval <= 0 || maxval > 65535) {
+    const bool header = readNumber(buf, pos, width) && readNumber(buf, pos, height) && readNumber(buf, pos, maxval) &&
+                        pos < buf.size();
+    if (!header && file.size > kFrameHeaderBytes) {
+        setError(error, path + ": no frame header in its first " + std::to_string(kFrameHeaderBytes) + " bytes");
+        return false;
+    }
+    if (!header || width <= 0 || height <= 0 || width > 16384 || height > 16384 || maxval <= 0 || maxval > 65535) {
         setError(error, path + ": bad header");
         return false;
     }
     ++pos;  // the single blank after maxval
     const size_t bytesPerSample = maxval > 255 ? 2 : 1;
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height) * planes;
-    if (pos > buf.size() || buf.size() - pos < count * bytesPerSample) {
+    const size_t whole = pos + count * bytesPerSample;
+    if (file.size > whole + kMaxReplayFrameTail) {
+        setError(error, path + ": more than " + std::to_string(kMaxReplayFrameTail) +
+                            " bytes beyond the header and pixels of the frame");
+        return false;
+    }
+    if (file.size < whole || !file.read(whole, buf) || buf.size() < whole) {
         setError(error, path + ": truncated pixel data");
         return false;
     }
@@ -230,10 +272,10 @@ bool mjpegToBgr(const uint8_t* data, size_t size, int width, int height, FrameIm
 }
 
 bool readJpegFrame(const std::string& path, int& width, int& height, FrameImage& out, std::string* error) {
-    constexpr off_t kMostBytes = 16 << 20;
-    struct stat st;
+    constexpr size_t kMostBytes = 16 << 20;
+    const RegularFile file(path);
     std::vector<uint8_t> buf;
-    if (::stat(path.c_str(), &st) != 0 || st.st_size > kMostBytes || !readRegularFile(path, buf)) {
+    if (!file.isOpen() || file.size > kMostBytes || !file.read(file.size, buf)) {
         setError(error, "cannot read " + path + " (a JPEG frame file is a regular file of at most 16 MiB)");
         return false;
     }

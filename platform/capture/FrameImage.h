@@ -23,8 +23,14 @@ struct FrameImage {
     bool empty() const { return width <= 0 || height <= 0; }
 };
 
+// The most bytes a frame file may hold beyond its header and the pixels the header declares (the
+// frames of the shipped clips hold none): the replay camera reads a frame file at each frame.
+constexpr size_t kMaxReplayFrameTail = 4096;
+
 // Reads a binary PGM ("P5") or PPM ("P6") file with a maxval up to 65535 (16-bit samples keep
-// their high byte after scaling to 0..255). Gray frames are spread to the three channels.
+// their high byte after scaling to 0..255). Gray frames are spread to the three channels. Only a
+// regular file with its header in its first 4,096 bytes and a tail within kMaxReplayFrameTail is
+// read; the reason for a refusal goes to error.
 TARVELO_PLATFORM_API bool readNetpbm(const std::string& path, FrameImage& out, std::string* error = nullptr);
 
 // Reads a JPEG frame file as a webcam's MJPEG frame (mjpegToBgr) of width x height; when both are

@@ -73,59 +73,9 @@ bool endsWith(const std::string& s, const char* suffix) {
     return true;
 }
 
-// A frame's header must end within its first bytes: so many are read to find it.
-const size_t kFrameHeaderBytes = 4096;
-
-// Where the pixels of a binary PGM or PPM header start in head, and how many bytes they take; false
-// when head holds no whole header.
-bool netpbmPixelBytes(const std::string& head, size_t& start, unsigned long long& bytes) {
-    if (head.size() < 2 || head[0] != 'P' || (head[1] != '5' && head[1] != '6')) return false;
-    unsigned long long value[3];
-    size_t at = 2;
-    for (unsigned long long& v : value) {
-        while (at < head.size() && (std::isspace((unsigned char)head[at]) || head[at] == '#'))
-            at = head[at] == '#' ? head.find_first_of("\r\n", at) : at + 1;
-        if (at >= head.size() || !std::isdigit((unsigned char)head[at])) return false;
-        for (v = 0; at < head.size() && std::isdigit((unsigned char)head[at]) && v <= 1000000; ++at)
-            v = v * 10 + (head[at] - '0');
-    }
-    if (at >= head.size()) return false;
-    start = at + 1;  // the single blank after maxval
-    bytes = value[0] * value[1] * (head[1] == '5' ? 1 : 3) * (value[2] > 255 ? 2 : 1);
-    return true;
-}
-
 bool isJpegFrame(const std::string& name) { return endsWith(name, ".jpg") || endsWith(name, ".jpeg"); }
 
 }  // namespace
-
-bool frameFileFits(const std::string& path, std::string* error) {
-    // Opened without waiting: a FIFO in the folder must not hold the streaming thread.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return true;  // the reader says why
-    struct stat st;
-    std::string head(kFrameHeaderBytes, '\0');
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const ssize_t got = regular ? ::pread(fd, &head[0], head.size(), 0) : 0;
-    ::close(fd);
-    if (!regular || got <= 0) return true;
-    head.resize(static_cast<size_t>(got));
-    size_t start = 0;
-    unsigned long long pixels = 0;
-    const unsigned long long size = static_cast<unsigned long long>(st.st_size);
-    const bool header = netpbmPixelBytes(head, start, pixels);
-    // A small file without a header is the reader's to refuse, with its reason.
-    if (header ? size <= start + pixels + kMaxReplayFrameTail : size <= kFrameHeaderBytes) return true;
-    if (error)
-        *error = header ? path + ": more than " + std::to_string(kMaxReplayFrameTail) +
-                              " bytes beyond the header and pixels of the frame"
-                        : path + ": no frame header in its first " + std::to_string(kFrameHeaderBytes) + " bytes";
-    return false;
-}
-
-bool readReplayFrame(const std::string& path, FrameImage& out, std::string* error) {
-    return frameFileFits(path, error) && readNetpbm(path, out, error);
-}
 
 std::vector<ReplayDeclaration> parseReplayDeclarations(const std::string& text, const std::string& baseDir,
                                                        std::vector<std::string>* warnings) {
@@ -300,7 +250,7 @@ FrameSource::Result ReplaySource::read(FrameImage& out, int timeoutMs) {
 }
 
 bool ReplaySource::readFrame(const std::string& file, FrameImage& out, std::string* error) {
-    if (!isJpegFrame(file)) return readReplayFrame(file, out, error);
+    if (!isJpegFrame(file)) return readNetpbm(file, out, error);
     // Decoded as a webcam's MJPEG frames are, to the camera's own size (its first frame's).
     int width = first_.width, height = first_.height;
     return readJpegFrame(file, width, height, out, error);

@@ -52,16 +52,6 @@ TARVELO_PLATFORM_API std::vector<ReplayDeclaration> declaredReplayCameras();
 // The frame files of a folder (".pgm", ".ppm", ".jpg" and ".jpeg"), in name order.
 TARVELO_PLATFORM_API std::vector<std::string> listFrameFiles(const std::string& folder);
 
-// The most bytes a frame file may hold beyond its header and the pixels the header declares (the
-// frames of the shipped clips hold none): each frame file is read whole, at the camera's rate.
-const size_t kMaxReplayFrameTail = 4096;
-
-// False, with a reason, for a frame file with a longer tail, or without a header in its first
-// 4,096 bytes and larger than that; the reader refuses the other faults.
-TARVELO_PLATFORM_API bool frameFileFits(const std::string& path, std::string* error = nullptr);
-// One frame file as the replay camera reads it: its tail checked, then read (readNetpbm).
-TARVELO_PLATFORM_API bool readReplayFrame(const std::string& path, FrameImage& out, std::string* error = nullptr);
-
 class TARVELO_PLATFORM_API ReplaySource : public FrameSource {
 public:
     // Fails (null, with a reason) when the folder holds no readable frame.

@@ -97,7 +97,7 @@ TEST(ReplaySource, AFrameFileIsReadOnlyWithinItsTailLimit) {
         if (c.sparseSize > 0) ASSERT_EQ(0, ::truncate(path.c_str(), c.sparseSize));
         FrameImage img;
         std::string why;
-        EXPECT_EQ(readReplayFrame(path, img, &why), c.reads) << why;
+        EXPECT_EQ(readNetpbm(path, img, &why), c.reads) << why;
         if (!c.reads) EXPECT_NE(why.find("4096"), std::string::npos) << why;
         if (c.reads) EXPECT_FALSE(img.empty());
     }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -168,6 +169,16 @@ TEST_F(TempDir, OnlyRegularFilesAreRead) {
         EXPECT_TRUE(irregular);
         EXPECT_EQ(DiskXFile::tryOpen(p.c_str(), "r"), nullptr);
         EXPECT_FATAL(DiskXFile f(p.c_str(), "r"), "DiskXFile: <" + p + "> is not a regular file, it is not read");
+    }
+    // Nor written: without a reader the open used to wait for one, and with one the bytes went to it.
+    for (bool withReader : {false, true}) {
+        SCOPED_TRACE(withReader ? "a FIFO with a reader" : "a FIFO without a reader");
+        const int reader = withReader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        bool irregular = false;
+        EXPECT_EQ(openRegularFile(fifo.c_str(), "wb", &irregular), nullptr);
+        EXPECT_TRUE(irregular);
+        EXPECT_FATAL(DiskXFile f(fifo.c_str(), "w"), "DiskXFile: <" + fifo + "> is not a regular file, it is not written");
+        if (reader >= 0) ::close(reader);
     }
     bool irregular = true;
     EXPECT_EQ(openRegularFile(path("missing").c_str(), "r", &irregular), nullptr);

@@ -67,7 +67,7 @@ TEST_F(Upgrade, OlderVersionsAreUpgradedAndLoseTheUserModel) {
         SetUp();
         Configuration c;
         current(c, k.first);
-        EXPECT_TRUE(upgradeConfiguration(c)) << k.first;
+        EXPECT_TRUE(upgradeConfiguration(core, c)) << k.first;
         EXPECT_FALSE(exists(core.dataDir)) << "an emptied user data folder goes too";
         EXPECT_EQ(logger.texts().at(0), k.second);
         EXPECT_TRUE(logger.has("Clear the user model..."));
@@ -82,7 +82,7 @@ TEST_F(Upgrade, OlderVersionsAreUpgradedAndLoseTheUserModel) {
 TEST_F(Upgrade, SameVersionWithItsModelsChangesNothing) {
     Configuration c;
     current(c, "1.3");
-    EXPECT_FALSE(upgradeConfiguration(c));
+    EXPECT_FALSE(upgradeConfiguration(core, c));
     EXPECT_EQ(logger.texts(), std::vector<std::string>{"Checking the models..."});
     EXPECT_TRUE(exists(core.userModelPath()));
 }
@@ -93,7 +93,7 @@ TEST_F(Upgrade, AMissingWorldModelIsReplacedByTheOneTheUserModelWasBuiltOn) {
     c.worldModel = "models/gone.model";
     c.detectorModel = "models";  // a folder is no cascade file
     std::string notice;
-    EXPECT_TRUE(upgradeConfiguration(c, &notice));
+    EXPECT_TRUE(upgradeConfiguration(core, c, &notice));
     EXPECT_EQ(notice, "") << "the face works on";
     EXPECT_EQ(c.worldModel, "models/world.model");
     EXPECT_EQ(c.detectorModel, "models/mct4.cascade");
@@ -145,7 +145,7 @@ TEST_F(Upgrade, AMissingOrUnreadableWorldModelKeepsTheUsersFiles) {
         current(c, "1.3");
         c.worldModel = k.configured;
         std::string notice;
-        EXPECT_FALSE(upgradeConfiguration(c, &notice));
+        EXPECT_FALSE(upgradeConfiguration(core, c, &notice));
         EXPECT_EQ(c.worldModel, k.configured);
         EXPECT_TRUE(logger.has(k.line)) << logger.dump();
         EXPECT_FALSE(logger.has("Clear the user model..."));
@@ -162,7 +162,7 @@ TEST_F(Upgrade, OnlyAnotherReadableWorldModelClearsTheUserModel) {
     current(c, "1.3");
     c.worldModel = "models/other.model";
     std::string notice;
-    EXPECT_FALSE(upgradeConfiguration(c, &notice)) << "the configuration itself is right";
+    EXPECT_FALSE(upgradeConfiguration(core, c, &notice)) << "the configuration itself is right";
     EXPECT_TRUE(logger.has("WARNING: The user model is cleared, since it was built on another world model"));
     EXPECT_TRUE(logger.has("Clear the user model..."));
     EXPECT_TRUE(userDataCleared());
@@ -175,7 +175,7 @@ TEST_F(Upgrade, AnUnreadableUserModelIsKeptAndSaidSo) {
     Configuration c;
     current(c, "1.3");
     std::string notice;
-    EXPECT_FALSE(upgradeConfiguration(c, &notice));
+    EXPECT_FALSE(upgradeConfiguration(core, c, &notice));
     EXPECT_TRUE(logger.has("ERROR: The user model '" + model + "' cannot be read, faces are not checked"));
     EXPECT_NE(notice.find("Your face model cannot be read"), std::string::npos) << notice;
     EXPECT_EQ(readFile(model), "trunc");
@@ -187,10 +187,10 @@ TEST_F(Upgrade, MultiviewModelIsAFolder) {
     current(c, "1.3");
     c.detectorType = 2;
     c.detectorModel = "models/multiview";
-    EXPECT_FALSE(upgradeConfiguration(c)) << "a multi-view model folder is kept";
+    EXPECT_FALSE(upgradeConfiguration(core, c)) << "a multi-view model folder is kept";
 
     c.detectorModel = "models/gone";
-    EXPECT_TRUE(upgradeConfiguration(c));
+    EXPECT_TRUE(upgradeConfiguration(core, c));
     EXPECT_EQ(c.detectorModel, "models/mct4.cascade");
     EXPECT_EQ(c.detectorType, 1) << "a cascade file is read by the frontal detector";
     EXPECT_TRUE(exists(core.userModelPath())) << "a detector model alone keeps the user model";
@@ -200,20 +200,20 @@ TEST_F(Upgrade, MissingReferenceUpgradesNothing) {
     ::unlink("Tarvelo.cfg.backup");
     Configuration c;
     current(c, "1.3");
-    EXPECT_FALSE(upgradeConfiguration(c));
+    EXPECT_FALSE(upgradeConfiguration(core, c));
     EXPECT_EQ(c.version, "1.3");
     EXPECT_TRUE(exists(core.userModelPath()));
 
     reference("1.4");  // a newer reference is upgraded to once
-    EXPECT_TRUE(upgradeConfiguration(c));
+    EXPECT_TRUE(upgradeConfiguration(core, c));
     EXPECT_EQ(c.version, "1.4");
     ASSERT_TRUE(core.createUserInfo("None", "None", 2000, true));
-    EXPECT_FALSE(upgradeConfiguration(c)) << "and not again at the next start";
+    EXPECT_FALSE(upgradeConfiguration(core, c)) << "and not again at the next start";
 }
 
 TEST_F(Upgrade, HiddenFilesKeepTheirFolders) {
     writeText(user + "/models/.keep", "");
-    ClearUserModel();
+    ClearUserModel(core);
     EXPECT_FALSE(exists(core.userModelPath())) << "plain files go all the same";
     EXPECT_TRUE(exists(user + "/models/.keep"));
     EXPECT_TRUE(exists(user)) << "the folders above stay";
@@ -226,7 +226,7 @@ TEST_F(Upgrade, HiddenFilesKeepTheirFolders) {
 
 TEST_F(Upgrade, WithoutIdentityRecordOnlyTheDataFolderFilesGo) {
     ::unlink(core.userInfoFilePath("").c_str());
-    ClearUserModel();
+    ClearUserModel(core);
     EXPECT_TRUE(exists(core.userModelPath().empty() ? user + "/models" : core.userModelPath()));
     EXPECT_FALSE(exists(core.configFilePath()));
     EXPECT_FALSE(exists(core.userInfoFilePath("access-")));

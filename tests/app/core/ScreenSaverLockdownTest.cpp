@@ -50,15 +50,15 @@ TEST_F(OnDisplay, ScreenSaverConfiguredAtStartIsSwitchedOffAndBackOn) {
     setTimeout(300);
     ScreenSaver saver;
     EXPECT_TRUE(screenSaverConfigured);
-    saver.disable();
+    saver.disable(&logger);
     EXPECT_EQ(timeout(), 0);
     EXPECT_EQ(logger.texts(), std::vector<std::string>{"Disabling the screensaver..."});
     EXPECT_FALSE(saver.isRunning());
-    saver.disable();  // already off: nothing to say
+    saver.disable(&logger);  // already off: nothing to say
     EXPECT_EQ(logger.lines.size(), 1u);
     ScreenSaver later;  // asks no more once the flag is set
     EXPECT_TRUE(screenSaverConfigured);
-    saver.restore();
+    saver.restore(&logger);
     EXPECT_EQ(timeout(), 300);
     EXPECT_EQ(logger.texts().back(), "Enabling the screensaver...");
 }
@@ -67,12 +67,12 @@ TEST_F(OnDisplay, NoScreenSaverAtStartIsNeverSwitchedOn) {
     setTimeout(0);
     ScreenSaver saver;
     EXPECT_FALSE(screenSaverConfigured);
-    saver.disable();
-    saver.restore();
+    saver.disable(&logger);
+    saver.restore(&logger);
     EXPECT_TRUE(logger.lines.empty()) << logger.dump();
     EXPECT_EQ(timeout(), 0);
     screenSaverConfigured = true;  // "--screensaver" from the tray instance
-    saver.restore();
+    saver.restore(&logger);
     EXPECT_EQ(logger.texts(), std::vector<std::string>{"Enabling the screensaver..."});
     EXPECT_GT(timeout(), 0);
 }

@@ -30,7 +30,7 @@ TEST(LockFlowTest, EnrolledFaceUnlocksTheUnlockScreen) {
     std::remove("Tarvelo_unlock.log");
     app.lines.clear();
     app.session.assumeLocked();
-    UnlockThread* thread = new UnlockThread();
+    UnlockThread* thread = new UnlockThread(app.logger);
     app.unlockThread = thread;
     ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);
     ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);

@@ -84,7 +84,7 @@ TEST(UnlockThreadTest, OnlyAnUnlockStatusEndsTheLockAndEveryOtherEndStartsANewSc
     UnlockThread::keeperLog = keeperLog;
 
     app.session.assumeLocked();
-    UnlockThread* thread = new UnlockThread();
+    UnlockThread* thread = new UnlockThread(app.logger);
     app.unlockThread = thread;
     ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);
     ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
@@ -167,7 +167,7 @@ TEST(UnlockThreadTest, AWaitedLockEndsAsItsStatusFileSays) {
         HANDLE held = CreateMutexA(nullptr, TRUE, "Global\\Tarvelo_RunOnceLock");  // the earlier tray's keeper
         ASSERT_TRUE(held && GetLastError() != ERROR_ALREADY_EXISTS) << what;
         ASSERT_TRUE(UnlockThread::lockInProgress());
-        UnlockThread* thread = new UnlockThread(true);
+        UnlockThread* thread = new UnlockThread(app.logger, true);
         app.unlockThread = thread;
         ASSERT_EQ(thread->Create(), wxTHREAD_NO_ERROR);
         ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
