@@ -78,13 +78,6 @@ CaptureConfiguration SessionGuardCore::captureConfiguration() {
     return c;
 }
 
-SessionGuardCore* appCorePointer() { return g_core.load(); }
-SessionGuardCore& appCore() { return *g_core.load(); }
-Logger* appLogger() {
-    SessionGuardCore* core = g_core.load();
-    return core ? core->logger : nullptr;
-}
-
 bool fileExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

@@ -2,8 +2,8 @@
 // What the application object knows of the logged-on user: the account name, the user data folder
 // with the configuration and the identity record, the per-user folder with the face model, and the
 // two readiness tests (a usable camera, an existing user model). The application object derives from
-// this class; the process has one, reached through appCore(), and it is the registered
-// ApplicationServices of the capture pieces while it lives.
+// this class and passes it, or its logger, to what needs them. The first core made is the
+// registered ApplicationServices of the capture pieces while it lives.
 //
 // Paths use '/'. The per-user folder is "<user data folder>/<user name>_<id, four digits>", the one
 // name the face sample store uses too.
@@ -80,12 +80,6 @@ protected:
     // The account's SAM-compatible name ("DOMAIN\user"); false when it cannot be read.
     virtual bool readAccountName(std::string& name);
 };
-
-// The process's one core (the application object); null before it is made.
-SessionGuardCore* appCorePointer();
-SessionGuardCore& appCore();
-// The process's logger, or null.
-Logger* appLogger();
 
 // True when the file exists and is a plain file (a folder does not count).
 bool fileExists(const std::string& path);
