@@ -69,13 +69,9 @@ void LockSession::lockSession(bool checkPresence) {
     log(checkPresence ? "Checking the presence of the user..." : "Locking the session...");
     LogIndent indent(core.logger);
     stopIdleTimer();
-    // A check with a missing camera cannot start, and that locks; a lock asked for at once keeps
-    // its refusal.
-    if (!checkPresence && !world.cameraReady()) {
-        log("WARNING: The camera isn't available anymore");
-        startIdleTimer(0);
-        return;
-    }
+    // A check with a missing camera cannot start, and that locks; a lock asked for at once locks
+    // all the same: the password opens it, and refusing would leave the session open unseen.
+    if (!checkPresence && !world.cameraReady()) log("WARNING: The camera isn't available anymore");
     if (world.screenSaverRunning()) {
         log("WARNING: The screensaver is running, tell the user about it");
         current = State::Checking;  // the box runs a loop of its own

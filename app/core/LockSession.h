@@ -67,6 +67,9 @@ public:
     void startIdleTimer(unsigned elapsed);
     void stopIdleTimer();
     void onIdleTimeout();
+    // Whether Alt+L and the menu's Lock lock now: once the user has a face model, with or without a
+    // camera (without one the password alone opens the lock).
+    bool lockOffered() { return world.modelReady(); }
     // A lock, after a presence check or at once (Alt+L, the menu).
     void lockSession(bool checkPresence);
     void onPresenceCheckEnded(bool passed);

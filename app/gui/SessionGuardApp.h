@@ -49,6 +49,7 @@ public:
     void startIdleTimer(unsigned int elapsed) { session.startIdleTimer(elapsed); }
     void stopIdleTimer() { session.stopIdleTimer(); }
     void onIdleTimeout(wxTimerEvent&) { session.onIdleTimeout(); }
+    bool lockOffered() override { return session.lockOffered(); }
     void lockSession(bool checkPresence) override { session.lockSession(checkPresence); }
     void onPresenceCheckSucceeded(wxCommandEvent&) { session.onPresenceCheckEnded(true); }
     void onPresenceCheckFailed(wxCommandEvent&) { session.onPresenceCheckEnded(false); }

@@ -49,7 +49,7 @@ wxMenu* TrayIcon::CreatePopupMenu() {
     if (!enabled) return nullptr;
     wxMenu* menu = new wxMenu;
     menu->Append(ID_LOCK, "Lock (Alt+L)", "Lock the computer");
-    menu->Enable(ID_LOCK, host.core().isReadyToAuthenticate());
+    menu->Enable(ID_LOCK, host.lockOffered());
     menu->AppendSeparator();
     if (host.isEnabled())
         menu->Append(ID_ENABLE, "Disable", "Disable the Tarvelo application");
@@ -170,7 +170,7 @@ bool TrayIcon::handleMessage(UINT message, WPARAM wParam) {
     Logger* logger = this->logger();
     switch (message) {
     case WM_HOTKEY:
-        if (host.core().isReadyToAuthenticate()) {
+        if (host.lockOffered()) {
             log("Event: Hotkey Alt+L received");
             LogIndent indent(logger);
             host.lockSession(false);

@@ -15,6 +15,8 @@ class TrayHost {
 public:
     virtual SessionGuardCore& core() = 0;
     virtual bool isEnabled() const = 0;
+    // Whether the menu's Lock and Alt+L lock now.
+    virtual bool lockOffered() = 0;
     virtual void lockSession(bool checkPresence) = 0;
     virtual void toggleEnabled() = 0;
     virtual void showSettingsDialog(int page) = 0;

@@ -238,20 +238,23 @@ TEST_F(LockSessionTest, PresenceThatCannotBeCheckedLocksAndTellsTheUserOnce) {
     session->lockSession(true);
     EXPECT_EQ(world->notices.size(), 2u);
 
-    // Alt+L with the chosen camera gone keeps its refusal.
+    // Alt+L with the chosen camera gone locks too: it used to refuse, leaving the session open.
     fresh();
     world->cameraPresent = false;
     session->lockSession(false);
     EXPECT_TRUE(logger.has("WARNING: The camera isn't available anymore"));
-    EXPECT_EQ(world->unlockStarted, 0);
+    EXPECT_EQ(world->unlockStarted, 1);
+    EXPECT_EQ(session->state(), State::Locked);
 }
 
-TEST_F(LockSessionTest, LockRefusedWithoutCameraOrWhileTheScreenSaverRuns) {
+TEST_F(LockSessionTest, ALockWithoutCameraLocksAndNoneWhileTheScreenSaverRuns) {
     world->camera = false;
     session->lockSession(false);
     EXPECT_TRUE(logger.has("WARNING: The camera isn't available anymore"));
-    EXPECT_EQ(world->unlockStarted, 0);
+    EXPECT_EQ(world->unlockStarted, 1);
+    EXPECT_EQ(session->state(), State::Locked);
 
+    fresh();
     world->camera = true;
     world->saverRunning = true;
     session->lockSession(false);

@@ -88,13 +88,14 @@ public:
         if (!work.empty()) (void)std::system(("rm -rf '" + work + "'").c_str());
     }
 
-    // The enrolled user's files with the idle delay cut to a second; returns the model's path.
-    std::string installUser() {
+    // The enrolled user's files with the idle delay cut to a second (or the given one, in ms);
+    // returns the model's path.
+    std::string installUser(unsigned idleDelay = 1000) {
         fs::copy(enrolledHome() + "/.Tarvelo", work + "/.Tarvelo", fs::copy_options::recursive);
         Configuration config;
         const std::string path = work + "/.Tarvelo/Tarvelo.cfg";
         EXPECT_TRUE(config.load(path));
-        config.idleDelay = 1000;
+        config.idleDelay = idleDelay;
         EXPECT_TRUE(config.save(path));
         for (const auto& entry : fs::recursive_directory_iterator(work + "/.Tarvelo"))
             if (entry.path().string().size() > 11 &&
@@ -349,6 +350,14 @@ public:
         XTestFakeKeyEvent(display, key, False, 0);
         XSync(display, False);
         sleepMs(30);
+    }
+    // Alt+L, as the user presses it.
+    void pressAltL() {
+        const KeyCode alt = XKeysymToKeycode(display, XK_Alt_L);
+        XTestFakeKeyEvent(display, alt, True, 0);
+        press(XKeysymToKeycode(display, XK_l));
+        XTestFakeKeyEvent(display, alt, False, 0);
+        XSync(display, False);
     }
     void forceScreenSaver(bool on) {
         XForceScreenSaver(display, on ? ScreenSaverActive : ScreenSaverReset);
@@ -856,6 +865,34 @@ TEST_F(LockGuaranteeTest, UnusableCameraLocksAtTheIdleTimeoutAndThePasswordOpens
         EXPECT_EQ(real.trayLog().find(kRestarted), std::string::npos) << c.what;
         EXPECT_TRUE(real.trayAlive()) << c.what;
     }
+#endif
+}
+
+TEST_F(LockGuaranteeTest, AltLLocksWithTheCameraGoneAndThePasswordOpens) {
+#ifndef TARVELO_PAM_WRAPPER_LIBRARY
+    GTEST_SKIP() << "PAM's test wrapper (Debian: libpam-wrapper) is not installed";
+#else
+    // Alt+L used to refuse to lock once the chosen camera was gone: the user walked away from an
+    // open session. The idle delay is long, so that only the hotkey can lock here.
+    RealTray real;
+    ASSERT_TRUE(real.usePasswordCheck("s3cret"));
+    real.installUser(600000);
+    real.declareCamera("rate=15 sizes=320x240");
+    real.start();
+    ASSERT_TRUE(real.waitForLog("Tarvelo.log", "Starting the idle timer with a delay of", 1, 30000)) << real.trayLog();
+    // The camera unplugged: no longer among the devices.
+    std::ofstream(real.work + "/cameras.new") << "";
+    fs::rename(real.work + "/cameras.new", real.work + "/cameras.txt");
+    x.pressAltL();
+    ASSERT_TRUE(real.waitForLog("Tarvelo.log", "WARNING: The camera isn't available anymore", 1, 10000)) << real.trayLog();
+    const pid_t screen = real.waitForScreen(0, 30000);
+    ASSERT_NE(screen, 0) << real.trayLog();
+    EXPECT_TRUE(x.screenCovered());
+    ASSERT_TRUE(real.waitForLog("Tarvelo_unlock.log", "The face cannot open the lock now, password only", 1, 30000))
+        << real.unlockLog();
+    ASSERT_TRUE(typePassword(real, screen, "s3cret")) << real.unlockLog();
+    EXPECT_TRUE(real.waitForLog("Tarvelo.log", "Event: Session unlocked", 1, 10000)) << real.unlockLog();
+    EXPECT_TRUE(real.trayAlive());
 #endif
 }
 

@@ -26,11 +26,12 @@ protected:
 };
 
 TEST_F(TrayIconTest, MenuFollowsTheStateAndIsAbsentWhileDisabled) {
+    app().model = false;
     wxMenu* menu = tray->CreatePopupMenu();
     ASSERT_TRUE(menu);
     EXPECT_EQ(menu->GetMenuItemCount(), 7u);
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_LOCK), "Lock (Alt+L)");
-    EXPECT_FALSE(menu->IsEnabled(TrayIcon::ID_LOCK));  // no camera: greyed out
+    EXPECT_FALSE(menu->IsEnabled(TrayIcon::ID_LOCK));  // no model: greyed out
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_ENABLE), "Disable");
     EXPECT_EQ(menu->GetHelpString(TrayIcon::ID_ENABLE), "Disable the Tarvelo application");
     EXPECT_EQ(menu->GetLabelText(TrayIcon::ID_SETTINGS), "Settings");
@@ -66,10 +67,19 @@ TEST_F(TrayIconTest, WindowProcedureDispatchesPowerAndSessionMessages) {
     app().lines.clear();
     EXPECT_EQ(TrayIcon::trayWindowProc(tray->windowHandle(), WM_POWERBROADCAST, 10, 0), 0);
     EXPECT_TRUE(app().lines.plain().empty());
-    // Alt+L while not ready: ignored without a line.
+    // Alt+L without a model: ignored without a line.
+    app().model = false;
     EXPECT_EQ(TrayIcon::trayWindowProc(tray->windowHandle(), WM_HOTKEY, HOTKEY_ID_LOCK, 0), 1);
     EXPECT_FALSE(app().lines.has("Event: Hotkey Alt+L received"));
     EXPECT_EQ(app().unlockStarted, 0);
+    // With one it locks.
+    app().model = true;
+    wxMenu* menu = tray->CreatePopupMenu();
+    EXPECT_TRUE(menu->IsEnabled(TrayIcon::ID_LOCK));
+    delete menu;
+    EXPECT_EQ(TrayIcon::trayWindowProc(tray->windowHandle(), WM_HOTKEY, HOTKEY_ID_LOCK, 0), 1);
+    EXPECT_TRUE(app().lines.has("Event: Hotkey Alt+L received"));
+    EXPECT_EQ(app().unlockStarted, 1);
 }
 
 TEST_F(TrayIconTest, BalloonIsCutToTheRecordAndSilent) {
