@@ -234,6 +234,18 @@ int V4l2Stream::start(const std::string& path, const V4l2Format& format) {
     return 0;
 }
 
+bool convertV4l2Frame(const V4l2Format& format, size_t bytesPerLine, const uint8_t* data, size_t used,
+                      FrameImage& out, std::string* why) {
+    if (format.fourcc == V4L2_PIX_FMT_MJPEG) return mjpegToBgr(data, used, format.width, format.height, out, why);
+    if (format.width <= 0 || format.height <= 0 || bytesPerLine < static_cast<size_t>(format.width) * 2 ||
+        used < bytesPerLine * static_cast<size_t>(format.height)) {
+        if (why) *why = "short YUYV frame";
+        return false;
+    }
+    yuyvToBgr(data, format.width, format.height, bytesPerLine, out);
+    return true;
+}
+
 V4l2Stream::Result V4l2Stream::read(FrameImage& out, int timeoutMs, std::string* why) {
     if (fd_ < 0) return Result::Error;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
@@ -258,17 +270,10 @@ V4l2Stream::Result V4l2Stream::read(FrameImage& out, int timeoutMs, std::string*
     } else if (buf.flags & V4L2_BUF_FLAG_ERROR) {
         reason = "the device marked the frame damaged";
     } else {
-        const uint8_t* data = static_cast<const uint8_t*>(buffers_[buf.index].start);
         // What the device says it filled, never more than the buffer it mapped.
         const size_t used = std::min<size_t>(buf.bytesused, buffers_[buf.index].length);
-        if (format_.fourcc == V4L2_PIX_FMT_MJPEG) {
-            mjpegToBgr(data, used, format_.width, format_.height, out, &reason);
-        } else if (bytesPerLine_ >= static_cast<size_t>(format_.width) * 2 &&
-                   used >= bytesPerLine_ * static_cast<size_t>(format_.height)) {
-            yuyvToBgr(data, format_.width, format_.height, bytesPerLine_, out);
-        } else {
-            reason = "short YUYV frame";
-        }
+        convertV4l2Frame(format_, bytesPerLine_, static_cast<const uint8_t*>(buffers_[buf.index].start), used, out,
+                         &reason);
     }
     xioctl(fd_, VIDIOC_QBUF, &buf);
     if (reason.empty()) return Result::Frame;

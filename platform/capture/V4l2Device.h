@@ -69,6 +69,12 @@ private:
 
 namespace tarvelo::capture {
 
+// One frame of a stream in that format, used bytes of it at data, rows bytesPerLine apart (YUYV):
+// false, with the reason, for a frame shorter than its rows or a compressed one that cannot be
+// decoded to the format's size; nothing is read beyond used.
+TARVELO_PLATFORM_API bool convertV4l2Frame(const V4l2Format& format, size_t bytesPerLine, const uint8_t* data,
+                                           size_t used, FrameImage& out, std::string* why = nullptr);
+
 // The encoding used for a size: the highest frame rate, then YUYV (no decoding); null when the
 // device has no format of that size.
 TARVELO_PLATFORM_API const V4l2Format* chooseV4l2Format(const std::vector<V4l2Format>& formats, int width,

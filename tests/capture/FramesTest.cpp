@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <linux/videodev2.h>
 
 #include "platform/capture/FrameImage.h"
 #include "platform/capture/ReplayCamera.h"
@@ -217,6 +218,41 @@ TEST(PixelConversion, MjpegFramesOfAnotherSizeThanTheStreamsAreRefusedFromTheirH
     EXPECT_EQ("progressive JPEG frame", why);
 
     EXPECT_TRUE(mjpegToBgr(good.data(), good.size(), 32, 16, out, &why)) << why;
+}
+
+TEST(PixelConversion, AWebcamFrameIsReadOnlyWithinWhatTheDeviceFilled) {
+    // A 4x2 YUYV stream with rows padded to 12 bytes, and one MJPEG frame of the stream's size.
+    std::vector<uint8_t> yuyv(12 * 2, 128);
+    FrameImage src;
+    src.resize(4, 2);
+    const std::vector<uint8_t> jpeg = encodeJpeg(src);
+    V4l2Format yuyvFormat, mjpegFormat;
+    yuyvFormat.fourcc = V4L2_PIX_FMT_YUYV;
+    mjpegFormat.fourcc = V4L2_PIX_FMT_MJPEG;
+    yuyvFormat.width = mjpegFormat.width = 4;
+    yuyvFormat.height = mjpegFormat.height = 2;
+    const struct Case {
+        const char* what;
+        const V4l2Format* format;
+        size_t bytesPerLine, used;
+        const std::vector<uint8_t>* data;
+        bool converts;
+    } cases[] = {
+        {"padded rows, all filled", &yuyvFormat, 12, 24, &yuyv, true},
+        {"the last row cut short", &yuyvFormat, 12, 23, &yuyv, false},
+        {"rows narrower than the width", &yuyvFormat, 6, 24, &yuyv, false},
+        {"nothing filled", &yuyvFormat, 12, 0, &yuyv, false},
+        {"a whole MJPEG frame", &mjpegFormat, 0, jpeg.size(), &jpeg, true},
+        {"an MJPEG frame cut to its header", &mjpegFormat, 0, 20, &jpeg, false},
+    };
+    for (const Case& c : cases) {
+        FrameImage out;
+        std::string why;
+        EXPECT_EQ(convertV4l2Frame(*c.format, c.bytesPerLine, c.data->data(), c.used, out, &why), c.converts)
+            << c.what << ": " << why;
+        if (c.converts) EXPECT_EQ(out.bgr.size(), 4u * 2 * 3) << c.what;
+        if (!c.converts) EXPECT_FALSE(why.empty()) << c.what;
+    }
 }
 
 TEST(PixelConversion, BitmapRowsFlipPadAndScale) {
