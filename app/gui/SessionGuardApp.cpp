@@ -40,7 +40,10 @@ SessionGuardApp::~SessionGuardApp() {
     // The release that counts when start-up failed after taking the mutex.
     if (runOnceMutex) ReleaseMutex(runOnceMutex);
     logger = nullptr;
-    delete fileLogger;
+    heartbeat::forgetLogger();
+    // An unlock thread still waiting for its keeper (the session ending during a lock) writes to
+    // the log until the process ends: the logger stays for it.
+    if (!UnlockThread::anyRunning()) delete fileLogger;
     fileLogger = nullptr;
 }
 

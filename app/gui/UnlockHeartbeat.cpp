@@ -57,6 +57,8 @@ void start(Logger* logger) {
     (new BeatTimer())->Start(int(lockkeeper::kBeatInterval));
 }
 
+void forgetLogger() { g_logger = nullptr; }
+
 void streamStopped() { send(lockkeeper::kStreamStopped); }
 
 void unlocking() { send(lockkeeper::kUnlocking); }

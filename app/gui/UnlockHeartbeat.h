@@ -10,6 +10,8 @@ namespace heartbeat {
 // Takes the keeper's pipe and starts the GUI thread's beat; a keeper found gone is logged to logger
 // (may be null; it must live as long as the process). Unlock-screen instance, GUI thread, once.
 void start(Logger* logger);
+// The logger given to start is about to go: from now on a keeper found gone is not logged.
+void forgetLogger();
 // The camera stopped (or will): no frames are to be awaited until the next one.
 void streamStopped();
 // The screen was opened and is ending: its exit is awaited, not its beats.

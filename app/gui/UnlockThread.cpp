@@ -162,6 +162,11 @@ void UnlockThread::restartUnlockScreen() {
     ::kill(pid_t(process.dwProcessId), SIGUSR1);
 }
 
+bool UnlockThread::anyRunning() {
+    std::lock_guard<std::mutex> guard(g_liveLock);
+    return !g_live.empty();
+}
+
 bool UnlockThread::restartUnlockScreenIfRunning(UnlockThread* thread) {
     // Held across the call, so the worker's end waits until the forced end is done with the object.
     std::lock_guard<std::mutex> guard(g_liveLock);

@@ -28,6 +28,8 @@ public:
     void restartUnlockScreen();
     // restartUnlockScreen on that thread when it is still alive; false when it has already gone.
     static bool restartUnlockScreenIfRunning(UnlockThread* thread);
+    // A thread whose worker has not ended yet: it still writes to its logger.
+    static bool anyRunning();
     // The command line of the unlock-screen instance.
     static std::string commandLine();
     // The command line of the lock keeper that runs it.
