@@ -36,12 +36,12 @@
 #include <unistd.h>
 
 #include "tools/facekit/FaceCrops.h"
+#include "verification/FaceGate.h"
 
 using namespace facekit;
 
 namespace {
 
-const int kHeldFrames = 2;  // as the program's graphs set the gate up
 
 struct User {
     std::string name;
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     std::printf("# %s: cascade %s, world model %s, scale %g, step %g, gate at detection %.3f held %d frames; "
                 "accept %.3f, adaptation %.3f\n",
                 data.c_str(), cascade.c_str(), worldPath.c_str(), (double)track.scale, (double)track.step_y_factor,
-                (double)bar, kHeldFrames, (double)accept, (double)adaptation);
+                (double)bar, vision::kFaceGateHeldFrames, (double)accept, (double)adaptation);
 
     // Users and the video items.
     std::vector<User> users;
@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
         }
         if (clips.size() < 2) continue;
         const std::vector<FoundFace> enroll =
-            gatedFaces(trackClip(listPgm(clips[0]), cascade, track), bar, kHeldFrames);
+            gatedFaces(trackClip(listPgm(clips[0]), cascade, track), bar, vision::kFaceGateHeldFrames);
         if (enroll.empty()) {
             std::printf("%s: no gated face in %s, left out\n", name.c_str(), clips[0].c_str());
             continue;
@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
         for (size_t i = (size_t)w; i < items.size(); i += (size_t)workers) {
             const Item& it = items[i];
             if (it.set == "video") {
-                for (const FoundFace& f : gatedFaces(trackClip(listPgm(it.path), cascade, track), bar, kHeldFrames)) {
+                for (const FoundFace& f : gatedFaces(trackClip(listPgm(it.path), cascade, track), bar, vision::kFaceGateHeldFrames)) {
                     std::unique_ptr<vision::ImageGray> image = f.image();
                     if (image) scoreAll(i, it.person, image.get(), f);
                 }

@@ -165,7 +165,7 @@ class GateWatch : public DetectionLogic {
 public:
     GateWatch(float minScore) : DetectionLogic(kWindow, WM_FACE_DETECTION, 0) {
         gate.minScore = minScore;
-        gate.minFrames = CaptureGraphManager::kHeldFrames;
+        gate.minFrames = vision::kFaceGateHeldFrames;
     }
     void onFaces(int count, vision::FaceInfo** faces, const vision::RgbFrame* frame) override {
         std::vector<vision::FaceInfo> copies(count);

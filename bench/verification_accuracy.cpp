@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "tools/facekit/FaceCrops.h"
+#include "verification/FaceGate.h"
 #include "visionlib/DiagonalGMM.h"
 
 using namespace facekit;
@@ -65,7 +66,6 @@ int main(int argc, char** argv) {
     TrackOptions track;
     float accept = 0.4f, adaptation = 0.2f;
     float gateBar = -INFINITY;  // no gate
-    const int heldFrames = 2;   // as the program's graphs set the gate up
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--cascade") cascade = argv[i + 1];
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
             for (size_t k = 0; k < sessions.size(); k++) {
                 const std::vector<std::string> frames = facekit::listPgm(sessions[k]);
                 std::vector<FoundFace> faces = trackClip(frames, cascade, track);
-                if (k > 0 && std::isfinite(gateBar)) faces = gatedFaces(faces, gateBar, heldFrames);
+                if (k > 0 && std::isfinite(gateBar)) faces = gatedFaces(faces, gateBar, vision::kFaceGateHeldFrames);
                 (k == 0 ? s.enrollFrames : s.probeFrames) += (int)frames.size();
                 std::vector<FoundFace>& into = k == 0 ? s.enroll : s.probes;
                 into.insert(into.end(), faces.begin(), faces.end());

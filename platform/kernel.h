@@ -17,6 +17,8 @@
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_MORE_DATA = 234;
+// A registry hive that cannot be read (see RegOpenKeyA).
+constexpr DWORD ERROR_BADDB = 1009;
 constexpr DWORD ERROR_NO_SUCH_LOGON_SESSION = 1312;
 constexpr DWORD ERROR_NONE_MAPPED = 1332;
 constexpr DWORD ERROR_LOGON_FAILURE = 1326;

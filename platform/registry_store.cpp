@@ -3,6 +3,7 @@
 // "V\t<key>\t<value name>\t<type>\t<data in hex>"; key paths use '\' between their parts.
 #include "platform/kernel.h"
 #include "platform/kernel_handles.h"
+#include "platform/regular_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -92,8 +93,7 @@ struct Hive {
 };
 
 // A hive holds a handful of values; a megabyte is far beyond any the program writes.
-constexpr off_t kMostHiveBytes = 1 << 20;
-constexpr LONG kBadHive = 1009;  // ERROR_BADDB: the registry's file is damaged
+constexpr size_t kMostHiveBytes = 1 << 20;
 
 // Holds the hive's lock file for as long as it lives.
 class HiveFile {
@@ -115,24 +115,10 @@ public:
     // False for a hive that is not a regular file (a FIFO would hang every caller) or is larger
     // than any the program writes: every call then fails and the file stays as it is.
     bool read(Hive& hive) {
-        const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return errno == ENOENT;
-        struct stat st;
+        const tarvelo_platform::RegularFile file(path_);
+        if (!file.isOpen()) return file.missing;
         std::string text;
-        bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMostHiveBytes;
-        if (ok) {
-            text.resize(static_cast<size_t>(st.st_size));
-            size_t got = 0;
-            while (got < text.size()) {
-                const ssize_t n = ::read(fd, &text[got], text.size() - got);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                got += static_cast<size_t>(n);
-            }
-            text.resize(got);
-        }
-        ::close(fd);
-        if (!ok) return false;
+        if (file.size > kMostHiveBytes || !file.read(file.size, text)) return false;
         std::istringstream in(text);
         std::string line;
         while (std::getline(in, line)) {
@@ -198,7 +184,7 @@ LONG openOrCreate(HKEY key, LPCSTR subKey, PHKEY result, bool create) {
         HiveFile file(hive);
         if (!file.ok()) return LONG(ERROR_ACCESS_DENIED);
         Hive h;
-        if (!file.read(h)) return kBadHive;
+        if (!file.read(h)) return LONG(ERROR_BADDB);
         if (!h.keys.count(lower(path))) {
             if (!create) return LONG(ERROR_FILE_NOT_FOUND);
             std::string prefix;
@@ -226,7 +212,7 @@ LONG withKey(HKEY key, bool write, F change) {
     HiveFile file(hive);
     if (!file.ok()) return LONG(ERROR_ACCESS_DENIED);
     Hive h;
-    if (!file.read(h)) return kBadHive;
+    if (!file.read(h)) return LONG(ERROR_BADDB);
     if (!path.empty() && !h.keys.count(lower(path))) return LONG(ERROR_FILE_NOT_FOUND);
     if (path.empty() && write) return LONG(ERROR_ACCESS_DENIED);  // no values on a hive's root
     LONG rc = change(h, lower(path));

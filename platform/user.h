@@ -152,8 +152,7 @@ constexpr unsigned LOCK_INPUT_KEYBOARD = 1;
 constexpr unsigned LOCK_INPUT_POINTER = 2;
 // Grabs the keyboard and the pointer for the window (the connection's own windows still get their
 // events) and returns what is held; call again until both are (another client may hold one, the
-// cover does until the window shows). Calling again while they are held keeps them.
+// cover does until the window shows). Calling again while they are held keeps them; they go with
+// the connection.
 TARVELO_PLATFORM_API unsigned grabLockScreenInput(void* display, unsigned long window);
-// Lets both grabs go (they also go with the connection).
-TARVELO_PLATFORM_API void releaseLockScreenInput(void* display);
 }  // namespace tarvelo_platform

@@ -32,12 +32,4 @@ unsigned grabLockScreenInput(void* display, unsigned long window) {
     return held;
 }
 
-void releaseLockScreenInput(void* display) {
-    auto* d = static_cast<Display*>(display);
-    if (!d) return;
-    XUngrabKeyboard(d, CurrentTime);
-    XUngrabPointer(d, CurrentTime);
-    XFlush(d);
-}
-
 }  // namespace tarvelo_platform

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "verification/PrivateFile.h"
 #include "verification/SampleFiles.h"
@@ -213,22 +214,17 @@ FaceData::CropLoad FaceData::loadCrop(int place, const char* name) {
     ImageGray* image = nullptr;
     if (binaryCrops) {
         // A crop that is no regular file (a FIFO would hold the reader for ever) counts as missing.
-        DiskXFile* file = DiskXFile::tryOpen(cropPath(name).c_str(), "r", allocator);
+        std::unique_ptr<DiskXFile> file(DiskXFile::tryOpen(cropPath(name).c_str(), "r"));
         if (!file)
             return CROP_UNREADABLE;
         int32_t size[2] = {0, 0};
-        if (file->read(size, 4, 2) != 2) {
-            allocator->free(file);
+        if (file->read(size, 4, 2) != 2)
             return CROP_UNREADABLE;
-        }
-        if (size[0] != FACE_CROP_WIDTH || size[1] != FACE_CROP_HEIGHT) {
-            allocator->free(file);
+        if (size[0] != FACE_CROP_WIDTH || size[1] != FACE_CROP_HEIGHT)
             return CROP_WRONG_SIZE;
-        }
         image = new (allocator) ImageGray(size[0], size[1]);
         int expected = size[0] * size[1];
         int got = file->read(image->byte_pixels, 1, expected);
-        allocator->free(file);
         if (got != expected) {
             allocator->free(image);
             return CROP_UNREADABLE;

@@ -15,6 +15,9 @@
 
 namespace vision {
 
+// The frames a face must be held over before it is verified, in every graph the program builds.
+constexpr int kFaceGateHeldFrames = 2;
+
 class FaceGate {
 public:
     float minScore = -FLT_MAX;

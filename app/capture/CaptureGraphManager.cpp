@@ -1,6 +1,7 @@
 #include "app/capture/CaptureGraphManager.h"
 
 #include "detection/settings/FaceTrackingSettings.h"
+#include "verification/FaceGate.h"
 
 using DirectShowFramework::logError;
 using DirectShowFramework::releaseInterface;
@@ -224,7 +225,7 @@ HRESULT CaptureGraphManager::setupFaceVerificator(const std::string& userModel, 
 }
 
 HRESULT CaptureGraphManager::setFaceGate(float minDetectionScore) {
-    return verificatorControl->SetFaceGate(minDetectionScore, kHeldFrames);
+    return verificatorControl->SetFaceGate(minDetectionScore, vision::kFaceGateHeldFrames);
 }
 
 HRESULT CaptureGraphManager::setAuthenticationThreshold(float threshold) {
@@ -236,7 +237,7 @@ HRESULT CaptureGraphManager::setAuthenticationThreshold(float threshold) {
 }
 
 void CaptureGraphManager::setupFromConfiguration(const CaptureConfiguration& config, FrameSize size,
-                                                 const std::string* userModel, float threshold) {
+                                                 const std::string* userModel) {
     int32_t w = static_cast<int32_t>(config.formatWidth), h = static_cast<int32_t>(config.formatHeight);
     auto readVideoSize = [&] {
         if (!getVideoSize(w, h)) w = h = 0;
@@ -246,6 +247,6 @@ void CaptureGraphManager::setupFromConfiguration(const CaptureConfiguration& con
     if (size == FrameSize::VideoAfterDetector) readVideoSize();
     setDetectorSettings(config.maxFaces, w, h, config.trackingSettings);
     if (userModel) setupFaceVerificator(*userModel, config.worldModel);
-    setAuthenticationThreshold(threshold);
+    setAuthenticationThreshold(config.badVerificationConfidence);
     setFaceGate(config.goodDetectionConfidence);
 }

@@ -31,19 +31,19 @@ public:
     HRESULT setupFaceVerificator(const std::string& userModel, const std::string& worldModel);
     HRESULT setAuthenticationThreshold(float threshold);
     // Only faces of at least this detection score ("GoodDetectionConfidence", the bar of the
-    // enrollment capture) that the tracker has held over kHeldFrames frames are verified.
+    // enrollment capture) that the tracker has held over vision::kFaceGateHeldFrames frames are
+    // verified.
     HRESULT setFaceGate(float minDetectionScore);
-    static const int kHeldFrames = 2;
 
     // Where the detector's tracking settings take the frame size from: the configured format, or
     // the running video's size read before or after the detector is set up (0 x 0 when the graph
     // cannot tell).
     enum class FrameSize { Configured, VideoBeforeDetector, VideoAfterDetector };
     // The filters from the configuration, in one order: the detector, its tracking settings, the
-    // user's model against the world model (when one is given), and the threshold a face must
-    // reach to be accepted.
-    void setupFromConfiguration(const CaptureConfiguration& config, FrameSize size, const std::string* userModel,
-                                float threshold);
+    // user's model against the world model (when one is given), the threshold a face must reach
+    // to be accepted ("BadVerificationConfidence", for the unlock screen and the presence check
+    // alike) and the face gate.
+    void setupFromConfiguration(const CaptureConfiguration& config, FrameSize size, const std::string* userModel);
 
     // Filters of the graph, for inspection; null when absent.
     IBaseFilter* getDetector() const { return detector; }

@@ -121,7 +121,7 @@ void FaceVerificatorGraphManager::setOneShot(bool oneShot) {
 void FaceVerificatorGraphManager::setupFilters(Use use, const CaptureConfiguration& config,
                                                const std::string* userModel) {
     setupFromConfiguration(config, use == Use::Enrollment ? FrameSize::VideoBeforeDetector : FrameSize::VideoAfterDetector,
-                           userModel, config.badVerificationConfidence);
+                           userModel);
     if (use == Use::Enrollment) setOneShot(false);
 }
 

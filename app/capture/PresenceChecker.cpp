@@ -48,11 +48,10 @@ bool PresenceChecker::start() {
         graphManager = nullptr;
         return false;
     }
-    // Keeping an idle session open is as strong a verdict as opening the lock: the unlock screen's
-    // threshold, not the near-miss floor.
+    // Keeping an idle session open is as strong a verdict as opening the lock: the graph takes the
+    // unlock screen's threshold, not the near-miss floor.
     const std::string userModel = app->userModelPath();
-    graphManager->setupFromConfiguration(config, CaptureGraphManager::FrameSize::Configured, &userModel,
-                                         config.badVerificationConfidence);
+    graphManager->setupFromConfiguration(config, CaptureGraphManager::FrameSize::Configured, &userModel);
     if (!graphManager->start()) {
         logTo(logger, "ERROR: Failed to start the graph manager");
         delete graphManager;

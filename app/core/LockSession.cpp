@@ -99,11 +99,13 @@ void LockSession::lockSession(bool checkPresence) {
     world.enableTray(false);
 }
 
-void LockSession::awaitLockInProgress() {
+bool LockSession::awaitLockInProgress() {
+    if (!world.lockInProgress()) return false;
     log("A lock is in progress, waiting for its end...");
     current = State::Locked;
     world.enableTray(false);
     world.awaitUnlockScreen();
+    return true;
 }
 
 void LockSession::lock() {
@@ -165,7 +167,7 @@ void LockSession::onSessionUnlocked(int status) {
         core.adaptationRunning = false;
         world.setTrayIcon("systray");
     }
-    core.deleteNearMiss();
+    if (!prefix.empty()) vision::removeSampleFiles(prefix);
     watchAgain();
 }
 

@@ -33,6 +33,8 @@ public:
     virtual bool presenceCheckTimedOut() = 0;
     virtual void deletePresenceChecker() = 0;
     virtual void startUnlockScreen() = 0;
+    // A lock keeper holds a lock now (this tray's or an earlier one's).
+    virtual bool lockInProgress() = 0;
     // The unlock thread of a lock that an earlier tray started: it waits for that lock's end.
     virtual void awaitUnlockScreen() = 0;
     // A fresh unlock screen in place of the running one; the lock stays.
@@ -83,9 +85,9 @@ public:
     void toggleEnabled();
     void showSettingsDialog(int page);
 
-    // At start-up: a lock that an earlier tray started still holds the session. This session is
-    // locked until its end, which comes as onSessionUnlocked.
-    void awaitLockInProgress();
+    // At start-up, when a lock that an earlier tray started still holds the session: this session
+    // is locked until its end, which comes as onSessionUnlocked, and true.
+    bool awaitLockInProgress();
     // Puts a lock that was begun outside the session (an unlock thread started by hand) in place.
     void assumeLocked() { current = State::Locked; }
     // Back to a fresh start: idle, enabled, nothing told yet.

@@ -44,14 +44,18 @@ void UnlockAttempt::releaseGraph() {
     deleteListeners(detectionLogic, verificationLogic, nullptr);
 }
 
+void UnlockAttempt::passwordOnly(const std::string& text) {
+    releaseGraph();
+    log("The face cannot open the lock now, password only");
+    screen.showMessageText(text);
+}
+
 void UnlockAttempt::checkStream() {
     const HRESULT failure = graphManager ? graphManager->streamingError() : S_OK;
     if (SUCCEEDED(failure)) return;
     log("ERROR: The camera stopped streaming (" + DirectShowFramework::hresultToString(failure) + ")");
     LogIndent indent(core.logger);
-    releaseGraph();
-    log("The face cannot open the lock now, password only");
-    screen.showMessageText("Your camera '" + core.config.cameraName + "' stopped working!\n\nUse your password to log in.");
+    passwordOnly("Your camera '" + core.config.cameraName + "' stopped working!\n\nUse your password to log in.");
 }
 
 UnlockAttempt::Start UnlockAttempt::startVerification() {
@@ -84,9 +88,7 @@ UnlockAttempt::Start UnlockAttempt::startVerification() {
                                  "If it's not the case, please exit the application and send the file '" +
                                  kUnlockLogFile + "' to us. (Note: this file is located in '" +
                                  (getcwd(folder, sizeof(folder)) ? folder : ".") + "')";
-        releaseGraph();
-        log("The face cannot open the lock now, password only");
-        screen.showMessageText(text);
+        passwordOnly(text);
         return Start::GraphFailed;
     }
     const std::string userModel = core.SessionGuardCore::userModelPath();
@@ -100,9 +102,7 @@ UnlockAttempt::Start UnlockAttempt::startVerification() {
             " when running another application using\nthe camera (right-click on the icon in the system tray, "
             "Disable),\nand enable it when the other application is closed (right-click\non the icon in the system "
             "tray, Enable).\n\nIn the mean time, use your password to log in!";
-        releaseGraph();
-        log("The face cannot open the lock now, password only");
-        screen.showMessageText(text);
+        passwordOnly(text);
         return Start::StartFailed;
     }
     screen.onVerificationStarted();
@@ -144,12 +144,9 @@ void UnlockAttempt::wake(int nextMode) {
 void UnlockAttempt::giveUpOnTheFace() {
     log("ERROR: The verification gave no result in time");
     LogIndent indent(core.logger);
-    releaseGraph();
-    log("The face cannot open the lock now, password only");
-    screen.showMessageText(std::string(kFaceCannotOpen) +
-                           (framesSeen ? "Your face model cannot be used to check your face."
-                                       : "Your camera sends no picture.") +
-                           "\n\nUse your password to log in.");
+    passwordOnly(std::string(kFaceCannotOpen) +
+                 (framesSeen ? "Your face model cannot be used to check your face." : "Your camera sends no picture.") +
+                 "\n\nUse your password to log in.");
 }
 
 void UnlockAttempt::onIdleTimer() {

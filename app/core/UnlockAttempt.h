@@ -92,6 +92,8 @@ protected:
 private:
     void log(const std::string& line);
     void releaseGraph();
+    // The graph goes and the screen shows text: the password alone opens the lock.
+    void passwordOnly(const std::string& text);
     void unlock(int status);
     // A key or an idle timeout that wakes the screen from its screen-saver mode.
     void wake(int nextMode);

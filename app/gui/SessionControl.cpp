@@ -58,11 +58,7 @@ void SessionGuardApp::startUnlockScreen() {
     unlockThread->Run();
 }
 
-bool SessionGuardApp::awaitLockInProgress() {
-    if (!UnlockThread::lockInProgress()) return false;
-    session.awaitLockInProgress();
-    return true;
-}
+bool SessionGuardApp::lockInProgress() { return UnlockThread::lockInProgress(); }
 
 void SessionGuardApp::awaitUnlockScreen() {
     unlockThread = new UnlockThread(logger, true);

@@ -182,7 +182,7 @@ bool SessionGuardApp::initTrayInstance() {
 
     if (!fileExists(userInfoFilePath(""))) createUserInfo("None", "None", 2000, true);
 
-    if (awaitLockInProgress()) return true;
+    if (session.awaitLockInProgress()) return true;
     if (!cameraReady()) {
         log("WARNING: No camera selected");
         const bool selected = selectDefaultCamera();

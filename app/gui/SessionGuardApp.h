@@ -58,9 +58,6 @@ public:
         session.onSessionUnlocked(event.GetInt());
     }
     void onModelThreadDone(wxCommandEvent& event);
-    // At start-up: a lock that an earlier tray started still holds the session. This tray is then
-    // locked until its end, and true.
-    bool awaitLockInProgress();
     void onSuspend() override { session.onSuspend(); }
     void onResume() override { session.onResume(); }
     void toggleEnabled() override { session.toggleEnabled(); }
@@ -115,6 +112,7 @@ protected:
     void deletePresenceChecker() override;
     // A new unlock thread, which starts the unlock screen and waits for it.
     void startUnlockScreen() override;
+    bool lockInProgress() override;
     void awaitUnlockScreen() override;
     void restartUnlockScreen() override;
     bool startAdaptation(const std::string& prefix) override;

@@ -1,11 +1,6 @@
 #include "platform/capture/FrameImage.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +8,11 @@
 
 #include <jpeglib.h>
 
+#include "platform/regular_file.h"
+
 namespace tarvelo::capture {
+
+using tarvelo_platform::RegularFile;
 
 namespace {
 
@@ -50,46 +49,6 @@ bool readNumber(const std::vector<uint8_t>& buf, size_t& pos, long& value) {
 
 inline uint8_t clampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
-// A file opened for reading only when it is a regular file: without waiting, and checked on what
-// was opened, so that a FIFO named like a frame cannot hold the streaming thread and a folder (a
-// frame folder may hold one named "x.pgm") is a refusal, never an exception.
-class RegularFile {
-public:
-    explicit RegularFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
-        struct stat st;
-        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-            ::close(fd);
-            fd = -1;
-        }
-        if (fd >= 0) size = static_cast<size_t>(st.st_size);
-    }
-    ~RegularFile() {
-        if (fd >= 0) ::close(fd);
-    }
-    RegularFile(const RegularFile&) = delete;
-    RegularFile& operator=(const RegularFile&) = delete;
-
-    bool isOpen() const { return fd >= 0; }
-    size_t size = 0;
-    // Up to count bytes from the start (fewer at the file's end); false on a read error.
-    bool read(size_t count, std::vector<uint8_t>& buf) const {
-        buf.resize(count);
-        size_t got = 0;
-        while (got < count) {
-            const ssize_t n = ::pread(fd, buf.data() + got, count - got, static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return false;
-            if (n == 0) break;
-            got += static_cast<size_t>(n);
-        }
-        buf.resize(got);
-        return true;
-    }
-
-private:
-    int fd;
-};
-
 // A frame's header must end within its first bytes: so many are read to find it.
 constexpr size_t kFrameHeaderBytes = 4096;
 
@@ -115,7 +74,8 @@ bool readNetpbm(const std::string& path, FrameImage& out, std::string* error) {
         setError(error, path + ": no frame header in its first " + std::to_string(kFrameHeaderBytes) + " bytes");
         return false;
     }
-    if (!header || width <= 0 || height <= 0 || width > 16384 || height > 16384 || maxval <= 0 || maxval > 65535) {
+    if (!header || width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide || maxval <= 0 ||
+        maxval > 65535) {
         setError(error, path + ": bad header");
         return false;
     }

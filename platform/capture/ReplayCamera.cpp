@@ -1,15 +1,12 @@
 #include "platform/capture/ReplayCamera.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <fstream>
 #include <sstream>
 
@@ -191,7 +188,7 @@ std::unique_ptr<ReplaySource> ReplaySource::open(const ReplayDeclaration& decl, 
     source->decl_ = decl;
     source->files_ = listFrameFiles(decl.folder);
     if (source->files_.empty()) {
-        if (error) *error = "no PGM or PPM frame in " + decl.folder;
+        if (error) *error = "no frame file (PGM, PPM or JPEG) in " + decl.folder;
         return nullptr;
     }
     if (!source->readFrame(source->files_.front(), source->first_, error)) return nullptr;

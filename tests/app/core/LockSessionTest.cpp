@@ -59,6 +59,7 @@ public:
     bool presenceCheckTimedOut() override { return timedOut; }
     void deletePresenceChecker() override { ++presenceDeleted; }
     void startUnlockScreen() override { ++unlockStarted; }
+    bool lockInProgress() override { return false; }
     void awaitUnlockScreen() override {}
     void restartUnlockScreen() override { ++unlockRestarts; }
     bool startAdaptation(const std::string& prefix) override {
